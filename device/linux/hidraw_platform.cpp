@@ -1,0 +1,105 @@
+#include "device/linux/hidraw_platform.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <linux/hidraw.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <memory>
+
+namespace tovrik {
+namespace {
+
+constexpr const char* kHidrawClassDir = "/sys/class/hidraw";
+
+// "hidraw12" -> 12; anything else is not a hidraw node name.
+std::optional<unsigned> HidrawNumber(const char* name) {
+    constexpr std::string_view prefix = "hidraw";
+    const std::string_view text(name);
+    if (!text.starts_with(prefix) || text.size() == prefix.size()) return std::nullopt;
+    unsigned number = 0;
+    const auto digits = text.substr(prefix.size());
+    const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), number);
+    if (ec != std::errc() || end != digits.data() + digits.size()) return std::nullopt;
+    return number;
+}
+
+bool ReadRawInfo(int fd, hidraw_devinfo& info) {
+    return ::ioctl(fd, HIDIOCGRAWINFO, &info) == 0;
+}
+
+}  // namespace
+
+std::vector<std::string> HidrawPlatform::EnumerateHidInterfaces() {
+    std::vector<unsigned> numbers;
+    const std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(kHidrawClassDir), ::closedir);
+    if (dir) {
+        while (const dirent* entry = ::readdir(dir.get())) {
+            if (const auto number = HidrawNumber(entry->d_name)) numbers.push_back(*number);
+        }
+    }
+    // Numeric, so hidraw2 comes before hidraw10 and the order does not depend on the directory.
+    std::sort(numbers.begin(), numbers.end());
+    std::vector<std::string> paths;
+    paths.reserve(numbers.size());
+    for (const unsigned number : numbers) paths.push_back("/dev/hidraw" + std::to_string(number));
+    return paths;
+}
+
+NativeHandle HidrawPlatform::Open(const std::string& path, ShareMode mode) {
+    if (path.empty()) return kNoNativeHandle;
+    // Only hidraw character devices are devices: a path to anything else (a regular file
+    // above all) is refused before a byte could be written to it.
+    struct stat before {};
+    if (::stat(path.c_str(), &before) != 0 || !S_ISCHR(before.st_mode)) return kNoNativeHandle;
+    const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) return kNoNativeHandle;
+    struct stat opened {};
+    hidraw_devinfo info{};
+    const bool isHidraw = ::fstat(fd, &opened) == 0 && S_ISCHR(opened.st_mode) &&
+                          ReadRawInfo(fd, info);
+    // Linux has no share modes; advisory locks stand in for them between our programs.
+    const int lock = mode == ShareMode::Exclusive ? LOCK_EX : LOCK_SH;
+    if (!isHidraw || ::flock(fd, lock | LOCK_NB) != 0) {
+        ::close(fd);
+        return kNoNativeHandle;
+    }
+    return fd;
+}
+
+std::optional<HidIds> HidrawPlatform::GetIds(NativeHandle handle) {
+    hidraw_devinfo info{};
+    if (handle < 0 || !ReadRawInfo(static_cast<int>(handle), info)) return std::nullopt;
+    // The kernel declares vendor and product as signed 16-bit values.
+    return HidIds{static_cast<std::uint16_t>(info.vendor), static_cast<std::uint16_t>(info.product)};
+}
+
+int HidrawPlatform::WriteReport(NativeHandle handle, const OutputReport& report) {
+    if (handle < 0) return EBADF;
+    const ssize_t written = ::write(static_cast<int>(handle), report.data(), report.size());
+    if (written < 0) return errno != 0 ? errno : EIO;
+    return 0;
+}
+
+bool HidrawPlatform::GetFeature(NativeHandle handle, VersionFeature& feature) {
+    if (handle < 0) return false;
+    feature[0] = 0;
+    return ::ioctl(static_cast<int>(handle), HIDIOCGFEATURE(kReportSize), feature.data()) >= 0;
+}
+
+void HidrawPlatform::Close(NativeHandle handle) {
+    if (handle >= 0) ::close(static_cast<int>(handle));
+}
+
+DevicePlatform& SystemPlatform() {
+    static HidrawPlatform platform;
+    return platform;
+}
+
+}  // namespace tovrik

@@ -1,0 +1,84 @@
+// Discovery of the TOVRIK and the two ways of talking to it: a kept, exclusive handle (the
+// control application) and a shared handle opened for one exchange (the driver library).
+#pragma once
+
+#include <optional>
+#include <string>
+#include <utility>
+
+#include "device/platform.h"
+#include "device/reports.h"
+
+namespace tovrik {
+
+inline constexpr std::uint16_t kTovrikVendorId = 0x1774;
+inline constexpr std::uint16_t kTovrikProductId = 0x9851;
+// Paths are kept in 1,024-byte buffers with their terminator.
+inline constexpr std::size_t kMaxDevicePathLength = 1023;
+
+// An open device, or none. Closes itself; moving hands the device over.
+class DeviceHandle {
+public:
+    DeviceHandle() = default;
+    DeviceHandle(DevicePlatform& platform, NativeHandle native)
+        : platform_(native == kNoNativeHandle ? nullptr : &platform), native_(native) {}
+    DeviceHandle(DeviceHandle&& other) noexcept
+        : platform_(std::exchange(other.platform_, nullptr)),
+          native_(std::exchange(other.native_, kNoNativeHandle)) {}
+    DeviceHandle& operator=(DeviceHandle&& other) noexcept {
+        if (this != &other) {
+            Reset();
+            platform_ = std::exchange(other.platform_, nullptr);
+            native_ = std::exchange(other.native_, kNoNativeHandle);
+        }
+        return *this;
+    }
+    DeviceHandle(const DeviceHandle&) = delete;
+    DeviceHandle& operator=(const DeviceHandle&) = delete;
+    ~DeviceHandle() { Reset(); }
+
+    explicit operator bool() const { return platform_ != nullptr; }
+    NativeHandle native() const { return native_; }
+    DevicePlatform* platform() const { return platform_; }
+
+    void Reset() {
+        if (platform_ != nullptr) platform_->Close(native_);
+        platform_ = nullptr;
+        native_ = kNoNativeHandle;
+    }
+
+private:
+    DevicePlatform* platform_ = nullptr;
+    NativeHandle native_ = kNoNativeHandle;
+};
+
+// Finds the first TOVRIK at enumeration position >= startIndex. On success `path` receives
+// its path and startIndex the position after it; otherwise startIndex becomes 0 and `path`
+// is left alone. Interfaces that cannot be opened or identified still count as positions.
+bool FindDevice(DevicePlatform& platform, int& startIndex, std::string& path);
+
+// Exclusive read/write open, kept by the control application.
+DeviceHandle OpenDevice(DevicePlatform& platform, const std::string& path);
+
+// Sends the frequency report (output on) or the stop report (output off). A failed write
+// closes `handle`; a handle of none fails without sending.
+bool WriteOutputReport(DeviceHandle& handle, TuningWord word, int selector, int outputFlag);
+
+// The version text, or empty on failure. A failed read leaves the handle open.
+std::optional<std::string> ReadFirmwareVersion(DeviceHandle& handle);
+
+// Shared read/write open for the duration of one library call.
+DeviceHandle OpenDeviceShared(DevicePlatform& platform, const std::string& path);
+
+struct SendOutcome {
+    enum class Kind { NotOpened, WriteRefused, Sent };
+    Kind kind = Kind::NotOpened;
+    int errorCode = 0;  // the system error code of a refused write
+};
+
+// Opens shared, writes one report, closes again on every path.
+SendOutcome SendReportOnce(DevicePlatform& platform, const std::string& path,
+                           const OutputReport& report);
+std::optional<std::string> ReadVersionOnce(DevicePlatform& platform, const std::string& path);
+
+}  // namespace tovrik

@@ -1,0 +1,160 @@
+#include "device/transport.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/support/fake_platform.h"
+
+namespace tovrik {
+namespace {
+
+using testing::FakePlatform;
+
+TEST(FindDevice, NoInterfacesResetsStartIndex) {
+    FakePlatform platform;
+    int start = 5;
+    std::string path = "unchanged";
+    EXPECT_FALSE(FindDevice(platform, start, path));
+    EXPECT_EQ(start, 0);
+    EXPECT_EQ(path, "unchanged");
+}
+
+TEST(FindDevice, ResumesAfterEachMatchAndWrapsAround) {
+    auto platform = FakePlatform::WithLayout("o,o,o,t,o,o,o,t,o");
+    int start = 0;
+    std::string path;
+    struct Step {
+        bool found;
+        int nextStart;
+        const char* path;
+    };
+    const Step steps[] = {{true, 4, "/dev/hidraw3"},
+                          {true, 8, "/dev/hidraw7"},
+                          {false, 0, "/dev/hidraw7"},
+                          {true, 4, "/dev/hidraw3"}};
+    for (const Step& step : steps) {
+        EXPECT_EQ(FindDevice(platform, start, path), step.found);
+        EXPECT_EQ(start, step.nextStart);
+        EXPECT_EQ(path, step.path);
+    }
+    EXPECT_EQ(platform.OpenHandleCount(), 0u) << "probe handles must be closed";
+}
+
+TEST(FindDevice, StartIndexBeyondLastInterfaceFails) {
+    auto platform = FakePlatform::WithLayout("t,t");
+    int start = 9;
+    std::string path;
+    EXPECT_FALSE(FindDevice(platform, start, path));
+    EXPECT_EQ(start, 0);
+}
+
+TEST(FindDevice, UnusableInterfacesAreSkippedButStillCount) {
+    auto platform = FakePlatform::WithLayout("t,t,t,t");
+    platform.At(0).heldByOtherProgram = true;
+    platform.At(1).identifiable = false;
+    platform.At(2).path = "/dev/" + std::string(kMaxDevicePathLength, 'x');
+    int start = 0;
+    std::string path;
+    ASSERT_TRUE(FindDevice(platform, start, path));
+    EXPECT_EQ(path, "/dev/hidraw3");
+    EXPECT_EQ(start, 4);
+    EXPECT_EQ(platform.OpenHandleCount(), 0u);
+}
+
+TEST(FindDevice, DeviceHeldExclusivelyByThisProcessIsNotFound) {
+    auto platform = FakePlatform::WithLayout("t,t");
+    DeviceHandle held = OpenDevice(platform, "/dev/hidraw0");
+    ASSERT_TRUE(held);
+    int start = 0;
+    std::string path;
+    ASSERT_TRUE(FindDevice(platform, start, path));
+    EXPECT_EQ(path, "/dev/hidraw1");
+}
+
+TEST(OpenDevice, ExclusiveOpenShutsOutEveryOtherOpen) {
+    auto platform = FakePlatform::WithLayout("t");
+    DeviceHandle exclusive = OpenDevice(platform, "/dev/hidraw0");
+    ASSERT_TRUE(exclusive);
+    EXPECT_FALSE(OpenDevice(platform, "/dev/hidraw0"));
+    EXPECT_FALSE(OpenDeviceShared(platform, "/dev/hidraw0"));
+    exclusive.Reset();
+    DeviceHandle shared1 = OpenDeviceShared(platform, "/dev/hidraw0");
+    DeviceHandle shared2 = OpenDeviceShared(platform, "/dev/hidraw0");
+    EXPECT_TRUE(shared1 && shared2);
+    EXPECT_FALSE(OpenDevice(platform, "/dev/hidraw0"));
+}
+
+TEST(WriteOutputReport, SendsFrequencyOrStopReport) {
+    auto platform = FakePlatform::WithLayout("t");
+    DeviceHandle handle = OpenDevice(platform, "/dev/hidraw0");
+    ASSERT_TRUE(WriteOutputReport(handle, 0x12345679, 0, 1));
+    ASSERT_TRUE(WriteOutputReport(handle, 238'609'294, 0, 0));
+    ASSERT_TRUE(WriteOutputReport(handle, 0x12345679, 2, 1));
+    ASSERT_EQ(platform.sent().size(), 3u);
+    EXPECT_EQ(platform.sent()[0].bytes, (OutputReport{0, 0x79, 0x56, 0x34, 0x12, 0x01, 0, 0}));
+    EXPECT_EQ(platform.sent()[1].bytes, BuildStopReport());
+    EXPECT_EQ(platform.sent()[2].bytes[5], 0x11);
+    EXPECT_TRUE(handle);
+}
+
+TEST(WriteOutputReport, FailedWriteClosesTheHandleExactlyOnce) {
+    auto platform = FakePlatform::WithLayout("t");
+    DeviceHandle handle = OpenDevice(platform, "/dev/hidraw0");
+    platform.At(0).writeError = EIO;
+    EXPECT_FALSE(WriteOutputReport(handle, 1, 0, 1));
+    EXPECT_FALSE(handle);
+    EXPECT_EQ(platform.OpenHandleCount(), 0u);
+    EXPECT_FALSE(WriteOutputReport(handle, 1, 0, 1)) << "a handle of none fails";
+    EXPECT_EQ(platform.closeCount(), 1);
+    EXPECT_EQ(platform.doubleCloseCount(), 0);
+    EXPECT_TRUE(platform.sent().empty());
+}
+
+TEST(ReadFirmwareVersion, FailureKeepsTheHandleForTheNextWrite) {
+    auto platform = FakePlatform::WithLayout("t");
+    platform.At(0).feature = {0, 6, 1, 5, 0, 0, 0, 0};
+    DeviceHandle handle = OpenDevice(platform, "/dev/hidraw0");
+    EXPECT_EQ(ReadFirmwareVersion(handle), "06/01/05");
+    platform.At(0).refuseFeature = true;
+    EXPECT_EQ(ReadFirmwareVersion(handle), std::nullopt);
+    EXPECT_TRUE(handle);
+    EXPECT_TRUE(WriteOutputReport(handle, 5, 0, 1));
+    DeviceHandle none;
+    EXPECT_EQ(ReadFirmwareVersion(none), std::nullopt);
+}
+
+TEST(SendReportOnce, ReportsEachOutcomeAndLeavesNothingOpen) {
+    auto platform = FakePlatform::WithLayout("t,t,t");
+    platform.At(1).writeError = EPIPE;
+    platform.At(2).heldByOtherProgram = true;
+    struct Case {
+        std::string path;
+        SendOutcome::Kind kind;
+        int error;
+    };
+    const Case cases[] = {{"/dev/hidraw0", SendOutcome::Kind::Sent, 0},
+                          {"/dev/hidraw1", SendOutcome::Kind::WriteRefused, EPIPE},
+                          {"/dev/hidraw2", SendOutcome::Kind::NotOpened, 0},
+                          {"", SendOutcome::Kind::NotOpened, 0},
+                          {"/dev/nowhere", SendOutcome::Kind::NotOpened, 0}};
+    for (const Case& c : cases) {
+        const SendOutcome outcome = SendReportOnce(platform, c.path, BuildPowerSavingReport());
+        EXPECT_EQ(outcome.kind, c.kind) << c.path;
+        EXPECT_EQ(outcome.errorCode, c.error) << c.path;
+        EXPECT_EQ(platform.OpenHandleCount(), 0u) << c.path;
+    }
+    ASSERT_EQ(platform.sent().size(), 1u);
+    EXPECT_EQ(platform.sent()[0].bytes, BuildPowerSavingReport());
+}
+
+TEST(ReadVersionOnce, ClosesTheHandleWhetherOrNotTheReadWorks) {
+    auto platform = FakePlatform::WithLayout("t");
+    platform.At(0).feature = {0, 1, 2, 3, 0, 0, 0, 0};
+    EXPECT_EQ(ReadVersionOnce(platform, "/dev/hidraw0"), "01/02/03");
+    platform.At(0).refuseFeature = true;
+    EXPECT_EQ(ReadVersionOnce(platform, "/dev/hidraw0"), std::nullopt);
+    EXPECT_EQ(ReadVersionOnce(platform, ""), std::nullopt);
+    EXPECT_EQ(platform.OpenHandleCount(), 0u);
+}
+
+}  // namespace
+}  // namespace tovrik

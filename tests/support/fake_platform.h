@@ -1,0 +1,71 @@
+// In-process stand-in for the operating system's HID stack, with share-mode rules like the
+// real backends and a record of every report that reaches a device.
+#pragma once
+
+#include <cerrno>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "device/platform.h"
+
+namespace tovrik::testing {
+
+struct FakeInterface {
+    std::string path;
+    std::uint16_t vendorId = 0x1774;
+    std::uint16_t productId = 0x9851;
+    bool present = true;
+    bool heldByOtherProgram = false;  // an exclusive holder outside this process
+    bool identifiable = true;         // attributes can be read
+    int writeError = 0;               // non-zero: writes fail with this code
+    bool refuseFeature = false;
+    VersionFeature feature{0, 1, 0, 0, 0, 0, 0, 0};
+};
+
+struct SentReport {
+    std::string path;
+    OutputReport bytes;
+};
+
+class FakePlatform : public DevicePlatform {
+public:
+    // A TOVRIK at /dev/hidraw<i> for each 't', another HID device for each 'o'.
+    static FakePlatform WithLayout(const std::string& layout);
+
+    FakeInterface& Add(FakeInterface iface);
+    FakeInterface& At(std::size_t position) { return interfaces_.at(position); }
+    FakeInterface& ByPath(const std::string& path);
+    void Unplug(std::size_t position) { interfaces_.at(position).present = false; }
+    void Replug(std::size_t position) { interfaces_.at(position).present = true; }
+
+    std::vector<std::string> EnumerateHidInterfaces() override;
+    NativeHandle Open(const std::string& path, ShareMode mode) override;
+    std::optional<HidIds> GetIds(NativeHandle handle) override;
+    int WriteReport(NativeHandle handle, const OutputReport& report) override;
+    bool GetFeature(NativeHandle handle, VersionFeature& feature) override;
+    void Close(NativeHandle handle) override;
+
+    const std::vector<SentReport>& sent() const { return sent_; }
+    void ClearSent() { sent_.clear(); }
+    std::size_t OpenHandleCount() const { return open_.size(); }
+    int closeCount() const { return closeCount_; }
+    int doubleCloseCount() const { return doubleCloses_; }
+
+private:
+    struct OpenState {
+        std::size_t position;
+        ShareMode mode;
+    };
+    FakeInterface* Find(const std::string& path);
+    const OpenState* Lookup(NativeHandle handle) const;
+
+    std::vector<FakeInterface> interfaces_;
+    std::map<NativeHandle, OpenState> open_;
+    std::vector<SentReport> sent_;
+    NativeHandle nextHandle_ = 100;
+    int closeCount_ = 0;
+    int doubleCloses_ = 0;
+};
+
+}  // namespace tovrik::testing
