@@ -11,6 +11,7 @@ export QT_QPA_PLATFORM=offscreen
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 # umockdev's preload library goes ahead of the sanitizer runtime in the emulated programs.
 export ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=1
+export LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp:print_suppressions=0"
 
 run_suite() {
     local dir=$1
