@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cstdint>
+#include <string_view>
 
 namespace tovrik {
 namespace {
@@ -111,9 +112,13 @@ void FrequencyController::ShowFirmwareVersion() {
         window_.ShowMessage(text::kVersionUnavailable, MessageIcon::Exclamation);
         return;
     }
-    std::string message = text::kVersionFormat;
-    const std::size_t at = message.find("%s");
-    if (at != std::string::npos) message.replace(at, 2, *version);
+    const std::string_view format = text::kVersionFormat;
+    const std::size_t at = format.find("%s");
+    std::string message(format.substr(0, at));
+    if (at != std::string_view::npos) {
+        message += *version;
+        message += format.substr(at + 2);
+    }
     window_.ShowMessage(message, MessageIcon::Information);
 }
 
