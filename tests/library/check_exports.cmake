@@ -1,0 +1,20 @@
+# Fails unless the shared library's dynamic symbol table defines exactly the public API.
+# Usage: cmake -DLIBRARY=<path> -P check_exports.cmake
+execute_process(COMMAND nm -D --defined-only ${LIBRARY}
+                OUTPUT_VARIABLE table RESULT_VARIABLE failed)
+if(failed)
+    message(FATAL_ERROR "nm failed on ${LIBRARY}")
+endif()
+string(REGEX REPLACE "\n$" "" table "${table}")
+string(REPLACE "\n" ";" lines "${table}")
+set(names "")
+foreach(line IN LISTS lines)
+    string(REGEX REPLACE "^[0-9a-fA-F]* *[A-Za-z] " "" name "${line}")
+    list(APPEND names "${name}")
+endforeach()
+list(SORT names)
+set(expected DDSOut DDSSuspend FindUSB GetVers StrFree StrLen)
+if(NOT names STREQUAL expected)
+    message(FATAL_ERROR "exported: ${names}\nexpected: ${expected}")
+endif()
+message(STATUS "exports: ${names}")
