@@ -15,8 +15,8 @@ constexpr int kWheelNotch = 120;
 double EntryValue(const std::string& text) {
     if (text.empty() || text == ".") return 0.0;
     double value = 0.0;
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value,
-                                           std::chars_format::fixed);
+    const auto [end, ec] =
+        std::from_chars(text.data(), text.data() + text.size(), value, std::chars_format::fixed);
     return ec == std::errc{} ? value : 0.0;
 }
 
@@ -59,8 +59,7 @@ std::string FrequencyController::ReadoutText() const {
         text.append("_Hz", 0, kReadoutCapacity - text.size());
         return text;
     }
-    return FormatReadout(TuningWordToHz(ComputeTuningWord(state_.frequencyHz)),
-                         state_.displayMode);
+    return FormatReadout(TuningWordToHz(ComputeTuningWord(state_.frequencyHz)), state_.displayMode);
 }
 
 void FrequencyController::Refresh() {
@@ -126,7 +125,9 @@ void FrequencyController::ShowFirmwareVersion() {
 // Tuning inputs. A change that would pass 0 or the limit is dropped as a whole, silently; the
 // comparisons are written so that a NaN candidate is dropped too.
 
-void FrequencyController::SelectStep(double stepHz) { state_.stepHz = stepHz; }
+void FrequencyController::SelectStep(double stepHz) {
+    state_.stepHz = stepHz;
+}
 
 int FrequencyController::ApplySpinDelta(std::int32_t count) {
     // 64 bits so that reversing INT32_MIN cannot overflow.

@@ -12,12 +12,10 @@ namespace {
 
 // One always-present TOVRIK whose writes go nowhere.
 class NullPlatform : public DevicePlatform {
-public:
+  public:
     std::vector<std::string> EnumerateHidInterfaces() override { return {"/dev/null-tovrik"}; }
     NativeHandle Open(const std::string&, ShareMode) override { return 3; }
-    std::optional<HidIds> GetIds(NativeHandle) override {
-        return HidIds{0x1774, 0x9851};
-    }
+    std::optional<HidIds> GetIds(NativeHandle) override { return HidIds{0x1774, 0x9851}; }
     int WriteReport(NativeHandle, const OutputReport& report) override {
         benchmark::DoNotOptimize(report.data());
         return 0;
@@ -27,7 +25,7 @@ public:
 };
 
 class NullWindow : public ControllerWindow {
-public:
+  public:
     void SetControlText(int, const std::string& text) override {
         benchmark::DoNotOptimize(text.data());
     }
@@ -53,9 +51,9 @@ void BM_WheelNotchOutputOn(benchmark::State& state) {
         delta = static_cast<std::int16_t>(-delta);
     }
     // One event per iteration; printed with an SI prefix, "52n" meaning 52 ns.
-    state.counters["sec_per_event"] = benchmark::Counter(
-        static_cast<double>(state.iterations()),
-        benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    state.counters["sec_per_event"] =
+        benchmark::Counter(static_cast<double>(state.iterations()),
+                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 BENCHMARK(BM_WheelNotchOutputOn)->ArgName("mode")->DenseRange(0, 3);
 

@@ -19,7 +19,7 @@ inline TuningWord WordOf(const OutputReport& report) {
 }
 
 class ControllerTest : public ::testing::Test {
-protected:
+  protected:
     explicit ControllerTest(const std::string& layout = "o,t")
         : platform(FakePlatform::WithLayout(layout)), controller(platform, window) {}
 

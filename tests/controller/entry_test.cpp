@@ -27,8 +27,12 @@ TEST_F(DirectEntry, TextValues) {
         double value;
     };
     const Case cases[] = {
-        {".", 0.0},    {"12.", 12.0}, {".5", 0.5}, {"007", 7.0},
-        {"80000000.", 80'000'000.0},  {"1234.56789", 1234.56789},
+        {".", 0.0},
+        {"12.", 12.0},
+        {".5", 0.5},
+        {"007", 7.0},
+        {"80000000.", 80'000'000.0},
+        {"1234.56789", 1234.56789},
     };
     for (const Case& c : cases) {
         controller.ToggleEntry();
@@ -78,7 +82,7 @@ TEST_F(DirectEntry, UnitKeys) {
         {"1.5", vk::kK, "1500", 0},
         {"1.5", vk::kNumpadAdd, "1500", 0},
         {"2", vk::kNumpadSubtract, "2000000", 0},
-        {".0000005", vk::kK, "0", 0},  // rounded like %.0f, no point left
+        {".0000005", vk::kK, "0", 0},           // rounded like %.0f, no point left
         {"79999.9996", vk::kK, "80000000", 0},  // rounds up to the limit itself
         {"80000.0001", vk::kK, "80000.0001", 1},
     };

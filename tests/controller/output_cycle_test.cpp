@@ -8,7 +8,7 @@ namespace {
 using OutputCycle = ControllerTest;
 
 class OutputCycleNoDevice : public ControllerTest {
-protected:
+  protected:
     OutputCycleNoDevice() : ControllerTest("o,o") {}
 };
 

@@ -15,7 +15,7 @@ struct ShownMessage {
 };
 
 class RecordingWindow : public ControllerWindow {
-public:
+  public:
     void SetControlText(int controlId, const std::string& text) override {
         texts[controlId] = text;
         ++textWrites[controlId];
