@@ -79,13 +79,5 @@ TEST_F(Presets, RecallWithOutputOnSendsAndTakesStoredValuesAsTheyAre) {
     EXPECT_EQ(state().frequencyHz, -1.0);
 }
 
-TEST_F(Presets, SlotOutsideTheThreeDoesNothing) {
-    controller.ToggleWriteMode();
-    controller.PressPreset(3);
-    controller.PressPreset(-1);
-    EXPECT_EQ(state().writeMode, 1);
-    EXPECT_EQ(window.beeps, 0);
-}
-
 }  // namespace
 }  // namespace tovrik::testing

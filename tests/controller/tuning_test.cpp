@@ -10,17 +10,6 @@ namespace {
 
 using SpinWheel = ControllerTest;
 
-TEST_F(SpinWheel, SelectStepOnlyRecordsTheStep) {
-    controller.ConnectAtStartup();
-    controller.ToggleOutput();
-    const auto sent = platform.sent().size();
-    const int readoutWrites = window.Writes(control::kReadout);
-    controller.SelectStep(StepTable[4].hz);
-    EXPECT_EQ(state().stepHz, 1'000.0);
-    EXPECT_EQ(window.Writes(control::kReadout), readoutWrites);
-    EXPECT_EQ(platform.sent().size(), sent);
-}
-
 TEST_F(SpinWheel, SpinCountsAndBounds) {
     struct Case {
         double from;
