@@ -1,0 +1,131 @@
+// The control application's keys, number conversions and the profile's location.
+#include "app/settings/settings_store.h"
+
+#include <locale.h>
+#include <pwd.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <charconv>
+#include <climits>
+#include <cstdint>
+#include <cstdlib>
+
+namespace tovrik {
+namespace {
+
+constexpr const char* kProfile = "Profile";
+constexpr const char* kPreset = "Preset";
+constexpr const char* kPresetKeys[kPresetCount] = {"0", "1", "2"};
+
+// Created once; number conversion must not follow the user's locale (a German locale would
+// write "10000000,00" and read "10000000.00" as 10000000).
+locale_t CLocale() {
+    static const struct Holder {
+        locale_t loc = ::newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
+        ~Holder() {
+            if (loc != static_cast<locale_t>(nullptr)) ::freelocale(loc);
+        }
+    } holder;
+    return holder.loc;
+}
+
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+}  // namespace
+
+int ParseProfileInt(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size() && IsBlank(text[i])) ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    // Accumulate in 64 bits and stop growing once past the int range: clamping needs only
+    // to know that the value is out of range.
+    constexpr std::int64_t kCap = static_cast<std::int64_t>(INT_MAX) + 1;
+    std::int64_t magnitude = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        if (magnitude <= kCap) magnitude = magnitude * 10 + (text[i] - '0');
+    }
+    if (negative) return magnitude >= kCap ? INT_MIN : static_cast<int>(-magnitude);
+    return magnitude > INT_MAX ? INT_MAX : static_cast<int>(magnitude);
+}
+
+double ParseProfileDouble(const std::string& text) {
+    const locale_t c = CLocale();
+    if (c == static_cast<locale_t>(nullptr)) return std::strtod(text.c_str(), nullptr);
+    return ::strtod_l(text.c_str(), nullptr, c);
+}
+
+std::string FormatFixed(double value, int decimals) {
+    if (decimals < 0) decimals = 0;
+    // Sign, up to 309 integer digits, point, decimals.
+    std::string out(static_cast<std::size_t>(decimals) + 320, '\0');
+    const auto result = std::to_chars(out.data(), out.data() + out.size(), value,
+                                      std::chars_format::fixed, decimals);
+    if (result.ec != std::errc()) return "0";
+    out.resize(static_cast<std::size_t>(result.ptr - out.data()));
+    return out;
+}
+
+std::filesystem::path DefaultProfilePath(const std::string& executableBaseName) {
+    std::filesystem::path dir;
+    const char* xdg = std::getenv("XDG_CONFIG_HOME");
+    if (xdg != nullptr && xdg[0] == '/') {
+        dir = xdg;
+    } else {
+        const char* home = std::getenv("HOME");
+        if (home == nullptr || home[0] == '\0') {
+            const passwd* pw = ::getpwuid(::getuid());
+            home = pw != nullptr ? pw->pw_dir : nullptr;
+        }
+        if (home != nullptr && home[0] != '\0') dir = std::filesystem::path(home) / ".config";
+    }
+    return dir / (executableBaseName + ".INI");
+}
+
+int LoadSettings(const IniProfile& profile, ControllerState& state) {
+    state.saveFrequency = profile.ReadInt(kProfile, "SaveFreq", 0);
+    if (state.saveFrequency != 0) {
+        state.frequencyHz = ParseProfileDouble(profile.ReadText(kProfile, "Freq", "10000000.0"));
+    }
+    int step = profile.ReadInt(kProfile, "Step", kDefaultStepIndex);
+    if (step < 0 || step >= static_cast<int>(StepTable.size())) step = kDefaultStepIndex;
+    state.stepHz = StepTable[static_cast<std::size_t>(step)].hz;
+    state.displayMode = profile.ReadInt(kProfile, "Display", 0);
+    state.reverseSpin = profile.ReadInt(kProfile, "RevSpin", 0);
+    state.reverseWheel = profile.ReadInt(kProfile, "RevWheel", 0);
+    state.lockWhileOutput = profile.ReadInt(kProfile, "Lock", 0);
+    state.outputAtStart = profile.ReadInt(kProfile, "OutStart", 0);
+    if (state.outputAtStart != 0) state.outputOn = 1;
+    for (int i = 0; i < kPresetCount; ++i) {
+        state.presets[static_cast<std::size_t>(i)] =
+            ParseProfileDouble(profile.ReadText(kPreset, kPresetKeys[i], "0.0"));
+    }
+    return step;
+}
+
+void SaveSettings(IniProfile& profile, const ControllerState& state,
+                  std::optional<int> pressedStepIndex) {
+    profile.WriteText(kProfile, "Freq", FormatFixed(state.frequencyHz, 2));
+    if (pressedStepIndex && *pressedStepIndex >= 0 &&
+        *pressedStepIndex < static_cast<int>(StepTable.size())) {
+        profile.WriteInt(kProfile, "Step", *pressedStepIndex);
+    }
+    profile.WriteInt(kProfile, "Display", state.displayMode);
+    profile.WriteInt(kProfile, "SaveFreq", state.saveFrequency);
+    profile.WriteInt(kProfile, "RevSpin", state.reverseSpin);
+    profile.WriteInt(kProfile, "RevWheel", state.reverseWheel);
+    profile.WriteInt(kProfile, "Lock", state.lockWhileOutput);
+    profile.WriteInt(kProfile, "OutStart", state.outputAtStart);
+    for (int i = 0; i < kPresetCount; ++i) {
+        profile.WriteText(kPreset, kPresetKeys[i],
+                          FormatFixed(state.presets[static_cast<std::size_t>(i)], 6));
+    }
+}
+
+}  // namespace tovrik
