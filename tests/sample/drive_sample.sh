@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Drives the real tovrik-sample on an X display (Xvfb) inside tovrik-emu with xdotool:
+# dismisses the start-up message, presses Command1 and Command2 and checks the reports in
+# the emulator's log. With a third argument it also saves a screenshot of the window there.
+# Usage: drive_sample.sh SAMPLE EMU_LOG [SCREENSHOT.png]
+set -euo pipefail
+sample=$1 log=$2 shot=${3:-}
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+wait_log() {  # the line, within 10 s
+    for _ in $(seq 100); do grep -qxF "$1" "$log" && return 0; sleep 0.1; done
+    fail "no log line '$1'"
+}
+click_twips() {  # window, x, y in the window's twips (client area 4665 x 3165)
+    local w h
+    eval "$(xdotool getwindowgeometry --shell "$1")"
+    xdotool mousemove --window "$1" $((WIDTH * $2 / 4665)) $((HEIGHT * $3 / 3165)) click 1
+}
+
+"$sample" &
+pid=$!
+trap 'kill $pid 2>/dev/null || true' EXIT
+
+box=$(timeout 20 xdotool search --sync --onlyvisible --name '^tovrik-sample$' | head -1)
+[[ -n $box ]] || fail "no start-up message box"
+if xdotool search --onlyvisible --name '^Form1$' >/dev/null; then
+    fail "Form1 shown before the start-up message was closed"
+fi
+xdotool windowfocus --sync "$box" key Return
+form=$(timeout 20 xdotool search --sync --onlyvisible --name '^Form1$' | head -1)
+[[ -n $form ]] || fail "Form1 did not appear"
+sleep 0.5  # let it paint
+
+if [[ -n $shot ]]; then
+    import -window "$form" "$shot"
+fi
+
+click_twips "$form" $((3480 + 975 / 2)) $((2520 + 495 / 2))  # Command1
+wait_log "hidraw1 write 00 79 56 34 12 01 00 00"
+click_twips "$form" $((1680 + 1695 / 2)) $((2520 + 495 / 2))  # Command2
+wait_log "hidraw1 write 00 00 00 00 00 05 00 00"
+[[ $(grep -c ' write ' "$log") -eq 2 ]] || fail "unexpected writes: $(grep ' write ' "$log")"
+echo "sample sent the frequency and power-saving reports"
