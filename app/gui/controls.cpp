@@ -1,0 +1,55 @@
+#include "app/gui/controls.h"
+
+#include <QMouseEvent>
+#include <QToolButton>
+
+namespace tovrik::gui {
+
+void ClickableLabel::mousePressEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton) pressed_ = true;
+    QLabel::mousePressEvent(event);
+}
+
+void ClickableLabel::mouseDoubleClickEvent(QMouseEvent* event) {
+    // Qt delivers press, release, press, double-click, release; the release that ends the
+    // double-click is not another click.
+    if (event->button() == Qt::LeftButton) inDoubleClick_ = true;
+    QLabel::mouseDoubleClickEvent(event);
+}
+
+void ClickableLabel::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton) {
+        const bool click = pressed_ && !inDoubleClick_;
+        pressed_ = false;
+        inDoubleClick_ = false;
+        if (click) emit clicked();
+    }
+    QLabel::mouseReleaseEvent(event);
+}
+
+UpDownControl::UpDownControl(QWidget* parent)
+    : QWidget(parent), up_(new QToolButton(this)), down_(new QToolButton(this)) {
+    for (QToolButton* arrow : {up_, down_}) {
+        arrow->setAutoRepeat(true);
+        arrow->setFocusPolicy(Qt::NoFocus);
+    }
+    up_->setArrowType(Qt::UpArrow);
+    down_->setArrowType(Qt::DownArrow);
+    up_->setObjectName(QStringLiteral("up"));
+    down_->setObjectName(QStringLiteral("down"));
+    connect(up_, &QToolButton::clicked, this, [this] { emit deltaProposed(-1); });
+    connect(down_, &QToolButton::clicked, this, [this] { emit deltaProposed(+1); });
+}
+
+void UpDownControl::resizeEvent(QResizeEvent* event) {
+    const int half = height() / 2;
+    up_->setGeometry(0, 0, width(), half);
+    down_->setGeometry(0, half, width(), height() - half);
+    QWidget::resizeEvent(event);
+}
+
+void TwoStateCheckBox::nextCheckState() {
+    setCheckState(checkState() == Qt::Checked ? Qt::Unchecked : Qt::Checked);
+}
+
+}  // namespace tovrik::gui

@@ -1,0 +1,26 @@
+// Builds a dialog's controls from its template.
+#pragma once
+
+#include <map>
+
+#include <QWidget>
+
+#include "app/gui/dialog_units.h"
+#include "app/gui/templates.h"
+
+namespace tovrik::gui {
+
+struct BuiltControls {
+    std::map<int, QWidget*> byId;  // controls with an id; object name = the id in decimal
+    QList<QWidget*> inOrder;       // every control, template order
+};
+
+// Creates the controls as children of `client` (which gets the template's client size) at
+// their template rectangles. Only tab-stop controls take keyboard focus by Tab, in template
+// order; the rest take it by click at most.
+BuiltControls BuildControls(const DialogTemplate& dialog, QWidget* client, const BaseUnits& base);
+
+// Dialog-style caption and window: no minimize/maximize box, fixed size.
+void ApplyDialogFrame(QWidget* window, const DialogTemplate& dialog);
+
+}  // namespace tovrik::gui

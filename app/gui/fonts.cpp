@@ -1,0 +1,70 @@
+#include "app/gui/fonts.h"
+
+#include <QFontDatabase>
+#include <QFontMetrics>
+
+#include "app/gui/templates.h"
+
+namespace tovrik::gui {
+
+QString ResolveFamily(const QStringList& preferred, FaceKind kind) {
+    const QStringList installed = QFontDatabase::families();
+    for (const QString& family : preferred) {
+        if (installed.contains(family, Qt::CaseInsensitive)) return family;
+    }
+    const bool wantFixed = kind == FaceKind::Fixed;
+    for (const QString& family : QFontDatabase::families(QFontDatabase::Japanese)) {
+        if (QFontDatabase::isFixedPitch(family) == wantFixed) return family;
+    }
+    return {};
+}
+
+namespace {
+
+QFont FamilyFont(const QString& family) {
+    QFont font;
+    if (!family.isEmpty()) font.setFamily(family);
+    return font;
+}
+
+QFont FixedFont(int cellHeight, bool bold) {
+    QFont font = FamilyFont(ResolveFamily(
+        {QString::fromUtf8(kFixedFontFace), QStringLiteral("IPAGothic")}, FaceKind::Fixed));
+    font.setFixedPitch(true);
+    font.setStyleHint(QFont::Monospace);
+    font.setBold(bold);
+    font.setPixelSize(cellHeight);
+    return FitFont(font, cellHeight, {}, 0, 0);
+}
+
+}  // namespace
+
+QFont DialogFont() {
+    QFont font = FamilyFont(ResolveFamily(
+        {QString::fromUtf8(kDialogFontFace), QStringLiteral("IPAPGothic")}, FaceKind::Proportional));
+    font.setPointSize(9);
+    return font;
+}
+
+QFont CaptionFont() { return FixedFont(kCaptionFontHeight, false); }
+QFont ReadoutFont() { return FixedFont(kReadoutFontHeight, true); }
+
+QFont FitFont(QFont font, int cellHeight, const QStringList& texts, int width, int height) {
+    const auto fits = [&](const QFont& candidate) {
+        const QFontMetrics metrics(candidate);
+        if (metrics.height() > cellHeight) return false;
+        if (height > 0 && metrics.height() > height) return false;
+        for (const QString& text : texts) {
+            if (width > 0 && metrics.horizontalAdvance(text) > width) return false;
+        }
+        return true;
+    };
+    int size = font.pixelSize() > 0 ? font.pixelSize() : cellHeight;
+    font.setPixelSize(size);
+    while (size > 6 && !fits(font)) {
+        font.setPixelSize(--size);
+    }
+    return font;
+}
+
+}  // namespace tovrik::gui

@@ -1,0 +1,118 @@
+// The main window: built from template 102, holds the frequency controller and routes every
+// command, spin click, wheel turn and key press to it.
+#pragma once
+
+#include <QDialog>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <span>
+
+#include "app/gui/dialog_builder.h"
+#include "controller/frequency_controller.h"
+#include "controller/window.h"
+
+class QButtonGroup;
+class QKeyEvent;
+class QMenu;
+class QMenuBar;
+
+namespace tovrik::gui {
+
+// Message boxes and beeps go through these when set, so tests can record them.
+struct GuiHooks {
+    std::function<void(const QString& text, MessageIcon icon)> showMessage;
+    std::function<void()> beep;
+};
+
+class MainDialog : public QDialog, private ControllerWindow {
+    Q_OBJECT
+public:
+    MainDialog(DevicePlatform& platform, std::filesystem::path profilePath, GuiHooks hooks = {},
+               QWidget* parent = nullptr);
+    ~MainDialog() override;
+
+    // Icons, fonts, device, status line, settings and the first refresh; before the window
+    // first shows, so start-up messages come before it.
+    void InitMainWindow();
+    // Centres the window in the screen's work area and shows it.
+    void ShowCentred();
+
+    FrequencyController& controller() { return controller_; }
+    QWidget* Control(int id) const;
+    QMenuBar* menuBar() const { return menuBar_; }
+    QMenu* CreateContextMenu();
+    bool destroyed() const { return destroyed_; }
+
+    // Runs the handler bound to a command id (controls, menu items, the About entry).
+    void OnCommand(int id);
+
+signals:
+    // The window went away (exit button or close box) and the settings were saved.
+    void windowDestroyed();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    // The window has no OK or Cancel: nothing closes it but the exit button and the close box.
+    void accept() override {}
+    void reject() override {}
+
+private:
+    struct Command;
+    struct Mnemonic {
+        Qt::Key key;
+        int commandId;
+        bool needsAlt;
+    };
+    static std::span<const Command> CommandTable();
+
+    // ControllerWindow
+    void SetControlText(int controlId, const std::string& text) override;
+    void SetButtonChecked(int controlId, bool checked) override;
+    void ShowMessage(const std::string& text, MessageIcon icon) override;
+    void Beep() override;
+    void DestroyWindow() override;
+
+    // Handlers of the command table.
+    void OnStep(int id);
+    void OnReadoutClick(int id);
+    void OnPreset(int id);
+    void OnWriteMode(int id);
+    void OnOutput(int id);
+    void OnExit(int id);
+    void OnSettings(int id);
+    void OnFirmwareVersion(int id);
+    void OnAbout(int id);
+
+    void OpenSettingsDialog();
+    void ShowAboutBox(unsigned commandId);
+
+    bool BoundForThisWindow(QObject* watched) const;
+    bool FirstSighting(QObject* watched, QKeyEvent* event);
+    bool PreTranslateKey(QKeyEvent* event);
+    bool DialogKey(QKeyEvent* event);
+    void ApplyFonts();
+    std::optional<int> PressedStepIndex() const;
+    void SaveSettingsOnce();
+
+    FrequencyController controller_;
+    std::filesystem::path profilePath_;
+    GuiHooks hooks_;
+    BuiltControls controls_;
+    QMenuBar* menuBar_ = nullptr;
+    QButtonGroup* stepGroup_ = nullptr;
+    std::vector<Mnemonic> mnemonics_;
+    bool settingsSaved_ = false;
+    bool destroyed_ = false;
+    // The key event last seen, to tell its propagation to parent widgets from a new event.
+    const QEvent* lastKey_ = nullptr;
+    QObject* lastKeyReceiver_ = nullptr;
+    quint64 lastKeyTimestamp_ = 0;
+};
+
+// Places `dialog` centred over `owner`, kept inside the owner's screen.
+void CentreOver(QWidget* dialog, const QWidget* owner);
+
+}  // namespace tovrik::gui
