@@ -349,7 +349,8 @@ bool MainDialog::BoundForThisWindow(QObject* watched) const {
 bool MainDialog::FirstSighting(QObject* watched, QKeyEvent* event) {
     // An ignored key event travels on to the parent widgets as the same object.
     const bool propagated = event == lastKey_ && event->timestamp() == lastKeyTimestamp_ &&
-                            lastKeyReceiver_ != nullptr && watched->isWidgetType() &&
+                            lastKeyReceiver_ != nullptr && watched != lastKeyReceiver_ &&
+                            watched->isWidgetType() &&
                             lastKeyReceiver_->isWidgetType() &&
                             static_cast<QWidget*>(watched)->isAncestorOf(
                                 static_cast<QWidget*>(lastKeyReceiver_));
