@@ -1,0 +1,156 @@
+// The Qt shell's pieces on their own: key mapping, dialog units, templates, the settings
+// dialog's value exchange.
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFontDatabase>
+#include <QPushButton>
+#include <QtTest>
+#include <set>
+
+#include "app/gui/dialog_units.h"
+#include "app/gui/fonts.h"
+#include "app/gui/key_mapping.h"
+#include "app/gui/settings_dialog.h"
+#include "app/gui/templates.h"
+
+using namespace tovrik::gui;
+
+class GuiPartsTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void keyMapping_data() {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("modifiers");
+        QTest::addColumn<uint>("scanCode");
+        QTest::addColumn<int>("virtualKey");
+        const int none = Qt::NoModifier, pad = Qt::KeypadModifier, shift = Qt::ShiftModifier;
+        QTest::newRow("0") << int(Qt::Key_0) << none << 0u << 48;
+        QTest::newRow("9") << int(Qt::Key_9) << none << 0u << 57;
+        QTest::newRow("ctrl 5") << int(Qt::Key_5) << int(Qt::ControlModifier) << 0u << 53;
+        QTest::newRow("keypad 5") << int(Qt::Key_5) << pad << 0u << 0;
+        QTest::newRow("period") << int(Qt::Key_Period) << none << 0u << 190;
+        QTest::newRow("keypad decimal") << int(Qt::Key_Period) << pad << 0u << 0;
+        QTest::newRow("keypad +") << int(Qt::Key_Plus) << pad << 0u << 107;
+        QTest::newRow("main +") << int(Qt::Key_Plus) << shift << 0u << 0;
+        QTest::newRow("keypad -") << int(Qt::Key_Minus) << pad << 0u << 109;
+        QTest::newRow("main -") << int(Qt::Key_Minus) << none << 0u << 0;
+        QTest::newRow("delete") << int(Qt::Key_Delete) << none << 0u << 46;
+        QTest::newRow("keypad delete") << int(Qt::Key_Delete) << pad << 0u << 46;
+        QTest::newRow("backspace") << int(Qt::Key_Backspace) << none << 0u << 8;
+        QTest::newRow("return") << int(Qt::Key_Return) << none << 0u << 13;
+        QTest::newRow("keypad enter") << int(Qt::Key_Enter) << pad << 0u << 13;
+        QTest::newRow("escape") << int(Qt::Key_Escape) << none << 0u << 27;
+        QTest::newRow("F2") << int(Qt::Key_F2) << none << 0u << 113;
+        QTest::newRow("K") << int(Qt::Key_K) << none << 0u << 75;
+        QTest::newRow("shift K") << int(Qt::Key_K) << shift << 0u << 75;
+        QTest::newRow("M") << int(Qt::Key_M) << none << 0u << 77;
+        QTest::newRow("O") << int(Qt::Key_O) << none << 0u << 0;
+        QTest::newRow("shift 1 on X11") << int(Qt::Key_Exclam) << shift << 10u << 49;
+        QTest::newRow("shift 0 on X11") << int(Qt::Key_ParenRight) << shift << 19u << 48;
+        QTest::newRow("shift period on X11") << int(Qt::Key_Greater) << shift << 60u << 190;
+        QTest::newRow("shift 1 elsewhere") << int(Qt::Key_Exclam) << shift << 0u << 0;
+    }
+    void keyMapping() {
+        QFETCH(int, key);
+        QFETCH(int, modifiers);
+        QFETCH(uint, scanCode);
+        QFETCH(int, virtualKey);
+        QCOMPARE(VirtualKeyFor(key, Qt::KeyboardModifiers(modifiers), scanCode), virtualKey);
+    }
+
+    void dialogUnits() {
+        const BaseUnits base{6, 12};
+        QCOMPARE(ToPixels({1006, ControlKind::StaticRight, "", 0, 13, 43, 223, 38}, base),
+                 QRect(20, 65, 335, 57));
+        QCOMPARE(ClientSize(MainDialogTemplate(), base), QSize(387, 242));
+        QCOMPARE(HorizontalPixels(1, {7, 13}), 2);  // 1.75 rounds up
+        QCOMPARE(VerticalPixels(3, {7, 13}), 5);    // 4.875
+        // Base units come from the font: wider letters give wider units.
+        QFont narrow = DialogFont();
+        QFont wide = narrow;
+        wide.setPointSize(18);
+        QVERIFY(BaseUnitsOf(wide).x > BaseUnitsOf(narrow).x);
+        QCOMPARE(BaseUnitsOf(narrow).y, QFontMetrics(narrow).height());
+    }
+
+    void templatesHaveUniqueIdsInsideTheirDialogs() {
+        for (const DialogTemplate* dialog :
+             {&MainDialogTemplate(), &SettingsDialogTemplate(), &AboutDialogTemplate()}) {
+            std::set<int> ids;
+            for (const ControlTemplate& control : dialog->controls) {
+                QVERIFY(control.x + control.w <= dialog->w);
+                QVERIFY(control.kind == ControlKind::DropDownList ||
+                        control.y + control.h <= dialog->h);
+                if (control.id != kNoId) QVERIFY(ids.insert(control.id).second);
+            }
+        }
+    }
+
+    void fontsPreferTheIpaFaces() {
+        if (!QFontDatabase::families().contains(QStringLiteral("IPAGothic"))) {
+            QSKIP("fonts-ipafont-gothic is not installed");
+        }
+        QCOMPARE(DialogFont().family(), QStringLiteral("IPAPGothic"));
+        QCOMPARE(ReadoutFont().family(), QStringLiteral("IPAGothic"));
+        QVERIFY(ReadoutFont().bold());
+        QVERIFY(QFontMetrics(ReadoutFont()).height() <= 48);
+        QVERIFY(QFontMetrics(CaptionFont()).height() <= 24);
+        const QFont fitted = FitFont(ReadoutFont(), 48, {QStringLiteral("179,999,999.95Hz")}, 300, 0);
+        QVERIFY(QFontMetrics(fitted).horizontalAdvance(QStringLiteral("179,999,999.95Hz")) <= 300);
+    }
+
+    void settingsExchange_data() {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<int>("flag");
+        QTest::addColumn<int>("shownIndex");
+        QTest::addColumn<int>("shownState");
+        QTest::addColumn<int>("storedMode");
+        QTest::addColumn<int>("storedFlag");
+        QTest::newRow("plain") << 2 << 1 << 2 << int(Qt::Checked) << 2 << 1;
+        QTest::newRow("off") << 0 << 0 << 0 << int(Qt::Unchecked) << 0 << 0;
+        QTest::newRow("third state") << 3 << 2 << 3 << int(Qt::PartiallyChecked) << 3 << 2;
+        QTest::newRow("above range") << 4 << 3 << -1 << int(Qt::Unchecked) << -1 << 0;
+        QTest::newRow("below range") << -1 << -1 << -1 << int(Qt::Unchecked) << -1 << 0;
+    }
+    void settingsExchange() {
+        QFETCH(int, mode);
+        QFETCH(int, flag);
+        QFETCH(int, shownIndex);
+        QFETCH(int, shownState);
+        QFETCH(int, storedMode);
+        QFETCH(int, storedFlag);
+        SettingsDialog dialog;
+        dialog.ExchangeIn({mode, flag, flag, flag, flag, flag});
+        QCOMPARE(static_cast<QComboBox*>(dialog.Control(1037))->currentIndex(), shownIndex);
+        for (int id : {1031, 1032, 1033, 1034, 1036}) {
+            QCOMPARE(int(static_cast<QCheckBox*>(dialog.Control(id))->checkState()), shownState);
+        }
+        QCOMPARE(static_cast<QCheckBox*>(dialog.Control(1035))->checkState(), Qt::Unchecked);
+        const SettingsValues out = dialog.ExchangeOut();
+        QCOMPARE(out.displayMode, storedMode);
+        for (int value : {out.saveFrequency, out.reverseSpin, out.reverseWheel,
+                          out.lockWhileOutput, out.outputAtStart}) {
+            QCOMPARE(value, storedFlag);
+        }
+    }
+
+    void checkBoxesToggleOnlyBetweenTwoStates() {
+        SettingsDialog dialog;
+        dialog.ExchangeIn({0, 2, 0, 1, 0, 0});
+        auto* third = static_cast<QCheckBox*>(dialog.Control(1031));
+        third->click();
+        QCOMPARE(third->checkState(), Qt::Checked);
+        third->click();
+        QCOMPARE(third->checkState(), Qt::Unchecked);
+        third->click();
+        QCOMPARE(third->checkState(), Qt::Checked);
+        QCOMPARE(dialog.ExchangeOut().saveFrequency, 1);
+        QVERIFY(static_cast<QPushButton*>(dialog.Control(1))->isDefault());
+        QCOMPARE(dialog.windowTitle(), QStringLiteral("初期設定"));
+    }
+};
+
+QTEST_MAIN(GuiPartsTest)
+#include "gui_parts_test.moc"
