@@ -1,4 +1,5 @@
-/* Sets the first TOVRIK's frequency through libtovrik, bound at run time. Usage: set_frequency HZ */
+/* Sets the first TOVRIK's frequency through libtovrik, bound at run time.
+ * Usage: set_frequency HZ */
 #include <dlfcn.h>
 #include <math.h>
 #include <stdio.h>
@@ -17,12 +18,15 @@ int main(int argc, char** argv) {
     *(void**)&strFree = dlsym(lib, "StrFree");
     /* Hz / (180 MHz / 2^32), rounded to nearest with ties to even; must fit a signed 32 bits. */
     double word = nearbyint(strtod(argv[1], NULL) / (180000000.0 / 4294967296.0));
-    if (!findUsb || !ddsOut || !strFree || !(word >= -2147483648.0 && word < 2147483648.0)) return 2;
+    if (!findUsb || !ddsOut || !strFree || !(word >= -2147483648.0 && word < 2147483648.0))
+        return 2;
     int32_t index = 0;
     TovrikString path = findUsb(&index);
     int failed = path[0] == '\0' || ddsOut(path, (uint32_t)(int32_t)word, 1) != 0;
-    if (failed) fprintf(stderr, "no TOVRIK reached\n");
-    else printf("%s: word %ld\n", path, (long)word);
+    if (failed)
+        fprintf(stderr, "no TOVRIK reached\n");
+    else
+        printf("%s: word %ld\n", path, (long)word);
     strFree(path);
     dlclose(lib);
     return failed;

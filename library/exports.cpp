@@ -22,8 +22,12 @@ TOVRIK_API TovrikString GetVers(const char* path) {
     return tovrik::library::GetVersion(tovrik::SystemPlatform(), path);
 }
 
-TOVRIK_API uint32_t StrLen(TovrikString text) { return tovrik::library::StringLength(text); }
+TOVRIK_API uint32_t StrLen(TovrikString text) {
+    return tovrik::library::StringLength(text);
+}
 
-TOVRIK_API void StrFree(TovrikString text) { tovrik::library::FreeString(text); }
+TOVRIK_API void StrFree(TovrikString text) {
+    tovrik::library::FreeString(text);
+}
 
 }  // extern "C"

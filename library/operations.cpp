@@ -17,7 +17,9 @@ struct EmptyBlock {
 };
 constinit const EmptyBlock kEmpty{0, {0, 0, 0, 0}};
 
-TovrikString SharedEmpty() noexcept { return const_cast<char*>(kEmpty.text); }
+TovrikString SharedEmpty() noexcept {
+    return const_cast<char*>(kEmpty.text);
+}
 
 std::int32_t StatusOf(const SendOutcome& outcome) {
     switch (outcome.kind) {

@@ -32,8 +32,8 @@ QRect ToPixels(const TwipRect& r, double dpi) {
 }  // namespace
 
 void QtMessageBoxes::Show(QWidget* parent, const QString& text) {
-    QMessageBox box(QMessageBox::NoIcon, QString::fromUtf8(kProgramTitle), text,
-                    QMessageBox::Ok, parent);
+    QMessageBox box(QMessageBox::NoIcon, QString::fromUtf8(kProgramTitle), text, QMessageBox::Ok,
+                    parent);
     box.exec();
 }
 
@@ -61,7 +61,8 @@ QString BindFailureText(const BindError& error) {
     if (error.kind == BindError::Kind::Library) {
         return QStringLiteral("%1が読み込めません").arg(library);
     }
-    return QStringLiteral("%1に%2が見つかりません").arg(library, QString::fromStdString(error.name));
+    return QStringLiteral("%1に%2が見つかりません")
+        .arg(library, QString::fromStdString(error.name));
 }
 
 Form1::Form1(LibraryBinding& library, MessageBoxes& messages, QWidget* parent)
@@ -97,7 +98,9 @@ Form1::Form1(LibraryBinding& library, MessageBoxes& messages, QWidget* parent)
     connect(command2_, &QPushButton::clicked, this, &Form1::Command2Click);
 }
 
-void Form1::ShowMessage(const QString& text) { messages_.Show(this, text); }
+void Form1::ShowMessage(const QString& text) {
+    messages_.Show(this, text);
+}
 
 void Form1::Load() {
     if (!devicePath_.empty()) return;
@@ -118,8 +121,7 @@ void Form1::Load() {
 void Form1::Command1Click() {
     bool isNumber = false;
     const double hz = QLocale::system().toDouble(text1_->text(), &isNumber);
-    const std::optional<std::int32_t> word =
-        isNumber ? SampleClientTuningWord(hz) : std::nullopt;
+    const std::optional<std::int32_t> word = isNumber ? SampleClientTuningWord(hz) : std::nullopt;
     if (!word) {
         ShowMessage(QStringLiteral("この周波数は使用できません"));
         return;

@@ -16,14 +16,14 @@ inline constexpr const char* kProgramTitle = "tovrik-sample";
 
 // Where the window's messages go: modal boxes in the program, a record in tests.
 class MessageBoxes {
-public:
+  public:
     virtual ~MessageBoxes() = default;
     virtual void Show(QWidget* parent, const QString& text) = 0;
 };
 
 // OK button, no icon, the program's title as caption.
 class QtMessageBoxes final : public MessageBoxes {
-public:
+  public:
     void Show(QWidget* parent, const QString& text) override;
 };
 
@@ -39,7 +39,7 @@ QString BindFailureText(const BindError& error);
 
 class Form1 : public QWidget {
     Q_OBJECT
-public:
+  public:
     Form1(LibraryBinding& library, MessageBoxes& messages, QWidget* parent = nullptr);
 
     // The window's load: looks for the first TOVRIK and tells the user whether it found one.
@@ -48,7 +48,7 @@ public:
 
     const std::string& devicePath() const { return devicePath_; }
 
-private:
+  private:
     void Command1Click();
     void Command2Click();
     void ShowMessage(const QString& text);

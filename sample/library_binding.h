@@ -28,7 +28,7 @@ struct Bound {
 };
 
 class LibraryBinding {
-public:
+  public:
     virtual ~LibraryBinding() = default;
     virtual Bound<std::string> FindUSB(std::int32_t& index) = 0;
     virtual Bound<std::int32_t> DDSOut(const std::string& path, std::int32_t word,
@@ -43,7 +43,7 @@ inline constexpr const char* kTovrikLibraryFile = "libtovrik.so";
 // the ordinary search: rpath, LD_LIBRARY_PATH, system directories) and looks its entry point
 // up; later calls go to the kept address. A failed attempt is retried at the next call.
 class DlopenBinding final : public LibraryBinding {
-public:
+  public:
     explicit DlopenBinding(std::string libraryFile = kTovrikLibraryFile);
 
     Bound<std::string> FindUSB(std::int32_t& index) override;
@@ -52,7 +52,7 @@ public:
     Bound<std::int32_t> DDSSuspend(const std::string& path) override;
     Bound<std::string> GetVers(const std::string& path) override;
 
-private:
+  private:
     struct Unload {
         void operator()(void* library) const { ::dlclose(library); }
     };

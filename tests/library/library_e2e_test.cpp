@@ -13,7 +13,7 @@ using tovrik::testing::EmuOptions;
 using tovrik::testing::EmuSession;
 
 class Client {
-public:
+  public:
     explicit Client(EmuOptions options) : session_(options, {TOVRIK_CLIENT_PATH}) {}
 
     std::string Call(const std::string& line) {
@@ -22,7 +22,7 @@ public:
     }
     EmuSession& session() { return session_; }
 
-private:
+  private:
     EmuSession session_;
 };
 

@@ -100,9 +100,11 @@ TEST(LibrarySend, ReportsAndStatuses) {
     };
     const auto suspend = [](DevicePlatform& p, const char* path) { return DdsSuspend(p, path); };
     const Case cases[] = {
-        {"frequency", "/dev/hidraw0", 0, true, frequency, 0, true, Bytes({0, 0x79, 0x56, 0x34, 0x12, 1})},
+        {"frequency", "/dev/hidraw0", 0, true, frequency, 0, true,
+         Bytes({0, 0x79, 0x56, 0x34, 0x12, 1})},
         {"stop", "/dev/hidraw0", 0, true, stop, 0, true, Bytes({0, 0, 0, 0, 0, 1})},
-        {"negative word", "/dev/hidraw0", 0, true, negative, 0, true, Bytes({0, 0xE8, 0xFF, 0xFF, 0xFF, 1})},
+        {"negative word", "/dev/hidraw0", 0, true, negative, 0, true,
+         Bytes({0, 0xE8, 0xFF, 0xFF, 0xFF, 1})},
         {"suspend", "/dev/hidraw0", 0, true, suspend, 0, true, Bytes({0, 0, 0, 0, 0, 5})},
         {"out refused", "/dev/hidraw0", EIO, true, frequency, 1, false, {}},
         {"suspend refused", "/dev/hidraw0", EIO, true, suspend, -EIO, false, {}},
@@ -151,14 +153,14 @@ TEST(LibraryGetVers, FormatsTheFeatureOrGivesTheEmptyString) {
 
 // A platform that fails in the way C++ does: by throwing.
 class ThrowingPlatform : public FakePlatform {
-public:
+  public:
     explicit ThrowingPlatform(bool badAlloc) : badAlloc_(badAlloc) {
         Add({.path = "/dev/hidraw0"});
     }
     std::vector<std::string> EnumerateHidInterfaces() override { Throw(); }
     NativeHandle Open(const std::string&, ShareMode) override { Throw(); }
 
-private:
+  private:
     [[noreturn]] void Throw() {
         if (badAlloc_) throw std::bad_alloc();
         throw std::runtime_error("backend failure");

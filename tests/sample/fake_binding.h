@@ -20,11 +20,11 @@ struct RecordedCall {
 };
 
 class FakeBinding : public LibraryBinding {
-public:
-    std::string foundPath;                   // what FindUSB answers
-    std::vector<std::string> missing;        // operations whose entry point is "missing"
+  public:
+    std::string foundPath;             // what FindUSB answers
+    std::vector<std::string> missing;  // operations whose entry point is "missing"
     bool libraryMissing = false;
-    std::vector<RecordedCall> calls;         // calls that reached the "library"
+    std::vector<RecordedCall> calls;  // calls that reached the "library"
     std::int32_t findIndexSeen = -1;
 
     Bound<std::string> FindUSB(std::int32_t& index) override {
@@ -59,7 +59,7 @@ public:
         return result;
     }
 
-private:
+  private:
     bool Available(const std::string& name, BindError& error) const {
         error.library = kTovrikLibraryFile;
         if (libraryMissing) {
@@ -78,7 +78,7 @@ private:
 };
 
 class RecordingMessages : public MessageBoxes {
-public:
+  public:
     void Show(QWidget*, const QString& text) override { shown << text; }
     QStringList shown;
 };

@@ -13,7 +13,7 @@
 namespace {
 
 class PrintedMessages : public tovrik::sample::MessageBoxes {
-public:
+  public:
     void Show(QWidget*, const QString& text) override { pending_ = text.toStdString(); }
     std::string Take() {
         std::string line = pending_.empty() ? "ok" : "message " + pending_;
@@ -21,7 +21,7 @@ public:
         return line;
     }
 
-private:
+  private:
     std::string pending_;
 };
 

@@ -13,7 +13,7 @@ using tovrik::testing::EmuOptions;
 using tovrik::testing::EmuSession;
 
 class Sample {
-public:
+  public:
     explicit Sample(const std::string& devices)
         : session_(Options(devices), {TOVRIK_SAMPLE_DRIVER_PATH}) {}
 
@@ -23,7 +23,7 @@ public:
     }
     EmuSession& session() { return session_; }
 
-private:
+  private:
     static EmuOptions Options(const std::string& devices) {
         EmuOptions options;
         options.devices = devices;

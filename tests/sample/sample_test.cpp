@@ -21,7 +21,7 @@ using tovrik::sample::testing::RecordingMessages;
 class SampleTest : public QObject {
     Q_OBJECT
 
-private slots:
+  private slots:
     void layoutTextsAndFonts();
     void startupMessage_data();
     void startupMessage();
@@ -35,7 +35,7 @@ private slots:
     void dlopenBindingReportsAMissingLibrary();
     void decimalCommaLocale();
 
-private:
+  private:
     struct Window {
         FakeBinding library;
         RecordingMessages messages;
@@ -142,8 +142,8 @@ void SampleTest::command1SendsTheWord() {
 
 void SampleTest::command1RefusesUnusableText_data() {
     QTest::addColumn<QString>("text");
-    for (const char* text : {"", "abc", "12800000Hz", "90000000", "-90000001", "1e300", "nan",
-                             "inf"}) {
+    for (const char* text :
+         {"", "abc", "12800000Hz", "90000000", "-90000001", "1e300", "nan", "inf"}) {
         QTest::newRow(text) << QString(text);
     }
 }
@@ -182,8 +182,9 @@ void SampleTest::missingEntryPointIsNamedAndNothingSent() {
     w.messages.shown.clear();
     QTest::mouseClick(w.button("Command1"), Qt::LeftButton);
     QTest::mouseClick(w.button("Command2"), Qt::LeftButton);
-    QCOMPARE(w.messages.shown, (QStringList{QStringLiteral("libtovrik.soにDDSOutが見つかりません"),
-                                            QStringLiteral("libtovrik.soにDDSSuspendが見つかりません")}));
+    QCOMPARE(w.messages.shown,
+             (QStringList{QStringLiteral("libtovrik.soにDDSOutが見つかりません"),
+                          QStringLiteral("libtovrik.soにDDSSuspendが見つかりません")}));
     QCOMPARE(w.library.calls.size(), 1u);
 }
 
@@ -228,7 +229,8 @@ void SampleTest::dlopenBindingReportsAMissingLibrary() {
     RecordingMessages messages;
     Form1 form(binding, messages);
     form.Load();
-    QCOMPARE(messages.shown, QStringList{QStringLiteral("libtovrik-not-installed.soが読み込めません")});
+    QCOMPARE(messages.shown,
+             QStringList{QStringLiteral("libtovrik-not-installed.soが読み込めません")});
     std::int32_t index = 0;
     QCOMPARE(binding.FindUSB(index).error.kind, BindError::Kind::Library);
 }
