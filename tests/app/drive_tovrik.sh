@@ -1,0 +1,79 @@
+#!/usr/bin/env bash
+# Drives the real TOVRIK on an X display (Xvfb) inside tovrik-emu --devices t with xdotool,
+# then checks the reports in the emulator's log and the settings file it leaves behind.
+# Usage: drive_tovrik.sh TOVRIK EMU_LOG exit|close
+set -euo pipefail
+tovrik=$1 log=$2 mode=$3
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+wait_log() {  # a line starting with $1, within 10 s
+    for _ in $(seq 100); do grep -q "^$1" "$log" && return 0; sleep 0.1; done
+    fail "no log line '$1'; log: $(cat "$log")"
+}
+windows() { xdotool search --onlyvisible --name '^TOVRIK$' 2>/dev/null | sort || true; }
+
+config=$(mktemp -d)
+export XDG_CONFIG_HOME=$config
+trap 'kill $pid 2>/dev/null || true; rm -rf "$config"' EXIT
+ini=$config/TOVRIK.INI
+if [[ $mode == close ]]; then
+    printf '[Profile]\nOutStart=1\nStep=5\n' >"$ini"
+fi
+
+"$tovrik" &
+pid=$!
+win=$(timeout 20 xdotool search --sync --onlyvisible --name '^TOVRIK$' | head -1)
+[[ -n $win ]] || fail "no TOVRIK window"
+sleep 0.5
+xdotool windowfocus --sync "$win"
+
+if [[ $mode == exit ]]; then
+    # The version command reads through the handle kept open since start-up: its get-feature
+    # shows the window found and opened the device ("TOVRIK 検出しました").
+    xdotool key alt+v
+    wait_log "hidraw0 get-feature"
+    box=""
+    for _ in $(seq 100); do
+        box=$(comm -13 <(echo "$win") <(windows) | head -1)
+        [[ -n $box ]] && break
+        sleep 0.1
+    done
+    [[ -n $box ]] || fail "no version message box"
+    xdotool windowfocus --sync "$box" key Return
+    for _ in $(seq 100); do [[ $(windows) == "$win" ]] && break; sleep 0.1; done
+    xdotool windowfocus --sync "$win"
+
+    xdotool key o
+    wait_log "hidraw0 write 00 8E E3 38 0E 01 00 00"
+    xdotool key F2 1 2 period 5 Return
+    wait_log "hidraw0 write 00 2A 01 00 00 01 00 00"
+    xdotool key Escape Return  # neither closes the window
+    sleep 0.3
+    kill -0 $pid 2>/dev/null || fail "Enter or Escape ended the program"
+    xdotool key x
+    wait_log "hidraw0 write 00 00 00 00 00 01 00 00"
+    expected_writes=3
+else
+    wait_log "hidraw0 write 00 8E E3 38 0E 01 00 00"  # OutStart switched the output on
+    xdotool key alt+F4
+    expected_writes=1
+fi
+
+for _ in $(seq 100); do kill -0 $pid 2>/dev/null || break; sleep 0.1; done
+kill -0 $pid 2>/dev/null && fail "TOVRIK still running"
+wait $pid || fail "TOVRIK exit status $?"
+writes=$(grep -c ' write ' "$log" || true)
+[[ $writes -eq $expected_writes ]] || fail "unexpected writes: $(grep ' write ' "$log")"
+
+[[ -f $ini ]] || fail "no settings file"
+keys=$(sed -n 's/^\(\[[^]]*\]\).*/\1/p; s/^\([^=[]*\)=.*/\1/p' "$ini" | tr '\n' ' ')
+[[ $keys == "[Profile] Freq Step Display SaveFreq RevSpin RevWheel Lock OutStart [Preset] 0 1 2 " ||
+   ($mode == close && $keys == "[Profile] OutStart Step Freq Display SaveFreq RevSpin RevWheel Lock [Preset] 0 1 2 ") ]] ||
+    fail "settings keys: $keys"
+if [[ $mode == exit ]]; then
+    grep -qx 'Freq=12.50' "$ini" || fail "Freq: $(cat "$ini")"
+    grep -qx 'Step=2' "$ini" || fail "Step: $(cat "$ini")"
+else
+    grep -qx 'Step=5' "$ini" || fail "Step: $(cat "$ini")"
+fi
+echo "TOVRIK sent the expected reports ($mode) and saved its settings"
