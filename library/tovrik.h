@@ -41,7 +41,8 @@ typedef char* TovrikString;
 /* Status of DDSSuspend. DDSOut folds it into 0 (sent) or 1 (failed). */
 #define TOVRIK_SENT 0        /* the report was written */
 #define TOVRIK_NOT_OPENED -1 /* no device could be opened by the path: nothing was sent */
-/* Any other negative value -e: the device refused the write with errno e (e.g. -EIO). */
+/* Any other negative value -e: the device refused the write with errno e (e.g. -EIO = -5).
+ * A write refused with EPERM (errno 1) therefore also reads as -1. */
 
 #define TOVRIK_DDSOUT_SENT 0
 #define TOVRIK_DDSOUT_FAILED 1
