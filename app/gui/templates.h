@@ -87,6 +87,6 @@ const MenuItem& AboutMenuItem();
 std::span<const char* const> DisplayModeEntries();
 
 // The About box's second line.
-inline constexpr const char* kAboutSecondLine = "DDS信号発生器 コントロールアプリケーション";
+inline constexpr const char* kAboutSecondLine = "DDS信号発生器 制御ソフト";
 
 }  // namespace tovrik::gui

@@ -4,17 +4,50 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFontDatabase>
+#include <QLabel>
 #include <QPushButton>
+#include <QStyle>
+#include <QTemporaryDir>
 #include <QtTest>
 #include <set>
 
+#include "app/gui/about_dialog.h"
 #include "app/gui/dialog_units.h"
+#include "app/gui/main_dialog.h"
 #include "app/gui/fonts.h"
 #include "app/gui/key_mapping.h"
 #include "app/gui/settings_dialog.h"
 #include "app/gui/templates.h"
+#include "tests/support/fake_platform.h"
 
 using namespace tovrik::gui;
+
+namespace {
+
+// A main window with no device and no settings file, fonts applied.
+class MainDialogHost {
+public:
+    MainDialogHost()
+        : platform_(tovrik::testing::FakePlatform::WithLayout("")),
+          window_(platform_, (dir_.path() + QStringLiteral("/TOVRIK.INI")).toStdString(), Quiet()) {
+        window_.InitMainWindow();
+    }
+    ~MainDialogHost() = default;
+    QWidget* window() { return &window_; }
+
+private:
+    static GuiHooks Quiet() {
+        GuiHooks hooks;
+        hooks.showMessage = [](const QString&, tovrik::MessageIcon) {};
+        hooks.beep = [] {};
+        return hooks;
+    }
+    QTemporaryDir dir_;
+    tovrik::testing::FakePlatform platform_;
+    MainDialog window_;
+};
+
+}  // namespace
 
 class GuiPartsTest : public QObject {
     Q_OBJECT
@@ -99,6 +132,34 @@ private slots:
         QVERIFY(QFontMetrics(CaptionFont()).height() <= 24);
         const QFont fitted = FitFont(ReadoutFont(), 48, {QStringLiteral("179,999,999.95Hz")}, 300, 0);
         QVERIFY(QFontMetrics(fitted).horizontalAdvance(QStringLiteral("179,999,999.95Hz")) <= 300);
+    }
+
+    // Every caption fits its control as built, in the fonts this machine resolves.
+    void captionsAreNotClipped() {
+        SettingsDialog settings;
+        AboutDialog about;
+        MainDialogHost host;
+        for (QWidget* dialog : {static_cast<QWidget*>(&settings), static_cast<QWidget*>(&about),
+                                host.window()}) {
+            for (auto* label : dialog->findChildren<QLabel*>()) {
+                if (label->text().isEmpty() || label->objectName() == QStringLiteral("1006")) continue;
+                const QFontMetrics metrics(label->font());
+                QVERIFY2(metrics.horizontalAdvance(label->text()) <= label->contentsRect().width(),
+                         qPrintable(label->text()));
+            }
+            for (auto* button : dialog->findChildren<QAbstractButton*>()) {
+                if (button->text().isEmpty()) continue;
+                QString text = button->text();
+                text.remove(QLatin1Char('&'));
+                int room = button->width() - 4;  // the frame
+                if (qobject_cast<QCheckBox*>(button) != nullptr) {
+                    room = button->width() - button->style()->pixelMetric(QStyle::PM_IndicatorWidth) -
+                           button->style()->pixelMetric(QStyle::PM_CheckBoxLabelSpacing);
+                }
+                QVERIFY2(QFontMetrics(button->font()).horizontalAdvance(text) <= room,
+                         qPrintable(text));
+            }
+        }
     }
 
     void settingsExchange_data() {
