@@ -9,8 +9,8 @@
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     // The application name is the executable's base name: message box caption and INI name.
-    QString name = argc > 0 ? QFileInfo(QString::fromLocal8Bit(argv[0])).completeBaseName()
-                            : QString();
+    QString name =
+        argc > 0 ? QFileInfo(QString::fromLocal8Bit(argv[0])).completeBaseName() : QString();
     if (name.isEmpty()) name = QStringLiteral("TOVRIK");
     QApplication::setApplicationName(name);
     QApplication::setQuitOnLastWindowClosed(false);

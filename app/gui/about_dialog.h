@@ -10,10 +10,10 @@ namespace tovrik::gui {
 
 class AboutDialog : public QDialog {
     Q_OBJECT
-public:
+  public:
     explicit AboutDialog(QWidget* parent = nullptr);
 
-private:
+  private:
     BuiltControls controls_;
 };
 

@@ -13,18 +13,18 @@ namespace tovrik::gui {
 // click of its own.
 class ClickableLabel : public QLabel {
     Q_OBJECT
-public:
+  public:
     using QLabel::QLabel;
 
-signals:
+  signals:
     void clicked();
 
-protected:
+  protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
 
-private:
+  private:
     bool pressed_ = false;
     bool inDoubleClick_ = false;
 };
@@ -34,18 +34,18 @@ private:
 // sense of a control left at its default range).
 class UpDownControl : public QWidget {
     Q_OBJECT
-public:
+  public:
     explicit UpDownControl(QWidget* parent = nullptr);
     QToolButton* upArrow() const { return up_; }
     QToolButton* downArrow() const { return down_; }
 
-signals:
+  signals:
     void deltaProposed(int delta);
 
-protected:
+  protected:
     void resizeEvent(QResizeEvent* event) override;
 
-private:
+  private:
     QToolButton* up_;
     QToolButton* down_;
 };
@@ -54,10 +54,10 @@ private:
 // the user toggles only between checked and unchecked (from the third state to checked).
 class TwoStateCheckBox : public QCheckBox {
     Q_OBJECT
-public:
+  public:
     using QCheckBox::QCheckBox;
 
-protected:
+  protected:
     void nextCheckState() override;
 };
 

@@ -12,47 +12,52 @@ namespace {
 Qt::Alignment LabelAlignment(const ControlTemplate& control) {
     Qt::Alignment vertical = (control.style & kVCenter) != 0 ? Qt::AlignVCenter : Qt::AlignTop;
     switch (control.kind) {
-    case ControlKind::StaticCenter: return Qt::AlignHCenter | vertical;
-    case ControlKind::StaticRight: return Qt::AlignRight | vertical;
-    default: return Qt::AlignLeft | vertical;
+        case ControlKind::StaticCenter:
+            return Qt::AlignHCenter | vertical;
+        case ControlKind::StaticRight:
+            return Qt::AlignRight | vertical;
+        default:
+            return Qt::AlignLeft | vertical;
     }
 }
 
 QWidget* Create(const ControlTemplate& control, QWidget* parent) {
     const QString text = QString::fromUtf8(control.text);
     switch (control.kind) {
-    case ControlKind::PushButton:
-    case ControlKind::DefaultPushButton:
-    case ControlKind::PushLikeRadio: {
-        auto* button = new QPushButton(text, parent);
-        button->setAutoDefault(false);
-        button->setDefault(control.kind == ControlKind::DefaultPushButton);
-        button->setCheckable(control.kind == ControlKind::PushLikeRadio);
-        return button;
-    }
-    case ControlKind::AutoCheckBox: return new TwoStateCheckBox(text, parent);
-    case ControlKind::StaticLeft:
-    case ControlKind::StaticCenter:
-    case ControlKind::StaticRight:
-    case ControlKind::StaticIcon: {
-        QLabel* label = (control.style & kNotify) != 0 ? new ClickableLabel(parent)
-                                                       : new QLabel(parent);
-        label->setTextFormat(Qt::PlainText);
-        label->setText(text);
-        label->setAlignment(control.kind == ControlKind::StaticIcon ? Qt::AlignCenter
-                                                                    : LabelAlignment(control));
-        if ((control.style & (kSunken | kBorder)) != 0) {
-            label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-            label->setLineWidth(2);
+        case ControlKind::PushButton:
+        case ControlKind::DefaultPushButton:
+        case ControlKind::PushLikeRadio: {
+            auto* button = new QPushButton(text, parent);
+            button->setAutoDefault(false);
+            button->setDefault(control.kind == ControlKind::DefaultPushButton);
+            button->setCheckable(control.kind == ControlKind::PushLikeRadio);
+            return button;
         }
-        return label;
-    }
-    case ControlKind::UpDown: return new UpDownControl(parent);
-    case ControlKind::DropDownList: {
-        auto* combo = new QComboBox(parent);
-        combo->setEditable(false);
-        return combo;
-    }
+        case ControlKind::AutoCheckBox:
+            return new TwoStateCheckBox(text, parent);
+        case ControlKind::StaticLeft:
+        case ControlKind::StaticCenter:
+        case ControlKind::StaticRight:
+        case ControlKind::StaticIcon: {
+            QLabel* label =
+                (control.style & kNotify) != 0 ? new ClickableLabel(parent) : new QLabel(parent);
+            label->setTextFormat(Qt::PlainText);
+            label->setText(text);
+            label->setAlignment(control.kind == ControlKind::StaticIcon ? Qt::AlignCenter
+                                                                        : LabelAlignment(control));
+            if ((control.style & (kSunken | kBorder)) != 0) {
+                label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+                label->setLineWidth(2);
+            }
+            return label;
+        }
+        case ControlKind::UpDown:
+            return new UpDownControl(parent);
+        case ControlKind::DropDownList: {
+            auto* combo = new QComboBox(parent);
+            combo->setEditable(false);
+            return combo;
+        }
     }
     return new QWidget(parent);
 }

@@ -1,9 +1,8 @@
 // Builds a dialog's controls from its template.
 #pragma once
 
-#include <map>
-
 #include <QWidget>
+#include <map>
 
 #include "app/gui/dialog_units.h"
 #include "app/gui/templates.h"

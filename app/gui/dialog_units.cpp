@@ -16,8 +16,8 @@ int MulDiv(int a, int b, int c) {
 
 BaseUnits BaseUnitsOf(const QFont& font) {
     const QFontMetrics metrics(font);
-    const int total =
-        metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+    const int total = metrics.horizontalAdvance(
+        QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
     return BaseUnits{(total + 26) / 52, metrics.height()};
 }
 

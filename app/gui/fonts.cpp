@@ -40,14 +40,19 @@ QFont FixedFont(int cellHeight, bool bold) {
 }  // namespace
 
 QFont DialogFont() {
-    QFont font = FamilyFont(ResolveFamily(
-        {QString::fromUtf8(kDialogFontFace), QStringLiteral("IPAPGothic")}, FaceKind::Proportional));
+    QFont font =
+        FamilyFont(ResolveFamily({QString::fromUtf8(kDialogFontFace), QStringLiteral("IPAPGothic")},
+                                 FaceKind::Proportional));
     font.setPointSize(9);
     return font;
 }
 
-QFont CaptionFont() { return FixedFont(kCaptionFontHeight, false); }
-QFont ReadoutFont() { return FixedFont(kReadoutFontHeight, true); }
+QFont CaptionFont() {
+    return FixedFont(kCaptionFontHeight, false);
+}
+QFont ReadoutFont() {
+    return FixedFont(kReadoutFontHeight, true);
+}
 
 QFont FitFont(QFont font, int cellHeight, const QStringList& texts, int width, int height) {
     const auto fits = [&](const QFont& candidate) {

@@ -26,18 +26,29 @@ int FromScanCode(quint32 scanCode) {
 int VirtualKeyFor(int qtKey, Qt::KeyboardModifiers modifiers, quint32 nativeScanCode) {
     const bool keypad = modifiers.testFlag(Qt::KeypadModifier);
     switch (qtKey) {
-    case Qt::Key_Backspace: return vk::kBack;
-    case Qt::Key_Return:
-    case Qt::Key_Enter: return vk::kReturn;
-    case Qt::Key_Escape: return vk::kEscape;
-    case Qt::Key_Delete: return vk::kDelete;
-    case Qt::Key_F2: return vk::kF2;
-    case Qt::Key_K: return vk::kK;
-    case Qt::Key_M: return vk::kM;
-    case Qt::Key_Plus: return keypad ? vk::kNumpadAdd : 0;
-    case Qt::Key_Minus: return keypad ? vk::kNumpadSubtract : 0;
-    case Qt::Key_Period: return keypad ? 0 : vk::kPeriod;
-    default: break;
+        case Qt::Key_Backspace:
+            return vk::kBack;
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+            return vk::kReturn;
+        case Qt::Key_Escape:
+            return vk::kEscape;
+        case Qt::Key_Delete:
+            return vk::kDelete;
+        case Qt::Key_F2:
+            return vk::kF2;
+        case Qt::Key_K:
+            return vk::kK;
+        case Qt::Key_M:
+            return vk::kM;
+        case Qt::Key_Plus:
+            return keypad ? vk::kNumpadAdd : 0;
+        case Qt::Key_Minus:
+            return keypad ? vk::kNumpadSubtract : 0;
+        case Qt::Key_Period:
+            return keypad ? 0 : vk::kPeriod;
+        default:
+            break;
     }
     if (qtKey >= Qt::Key_0 && qtKey <= Qt::Key_9) {
         return keypad ? 0 : vk::k0 + (qtKey - Qt::Key_0);

@@ -68,24 +68,24 @@ const QStringList& LongestReadouts() {
 
 void CentreOver(QWidget* dialog, const QWidget* owner) {
     dialog->adjustSize();
-    const QRect ownerRect = owner != nullptr && owner->isVisible() ? owner->frameGeometry()
-                                                                    : QRect();
+    const QRect ownerRect =
+        owner != nullptr && owner->isVisible() ? owner->frameGeometry() : QRect();
     QScreen* screen = owner != nullptr ? owner->screen() : QGuiApplication::primaryScreen();
     const QRect area = screen != nullptr ? screen->availableGeometry() : QRect();
     const QPoint centre = ownerRect.isValid() ? ownerRect.center() : area.center();
     QRect rect(QPoint(0, 0), dialog->size());
     rect.moveCenter(centre);
     if (area.isValid()) {
-        rect.moveLeft(std::clamp(rect.left(), area.left(), std::max(area.left(),
-                                                                    area.right() - rect.width())));
+        rect.moveLeft(std::clamp(rect.left(), area.left(),
+                                 std::max(area.left(), area.right() - rect.width())));
         rect.moveTop(std::clamp(rect.top(), area.top(),
                                 std::max(area.top(), area.bottom() - rect.height())));
     }
     dialog->move(rect.topLeft());
 }
 
-MainDialog::MainDialog(DevicePlatform& platform, std::filesystem::path profilePath,
-                       GuiHooks hooks, QWidget* parent)
+MainDialog::MainDialog(DevicePlatform& platform, std::filesystem::path profilePath, GuiHooks hooks,
+                       QWidget* parent)
     : QDialog(parent),
       controller_(platform, *this),
       profilePath_(std::move(profilePath)),
@@ -218,9 +218,13 @@ void MainDialog::OnStep(int id) {
     }
 }
 
-void MainDialog::OnReadoutClick(int) { controller_.ToggleEntry(); }
+void MainDialog::OnReadoutClick(int) {
+    controller_.ToggleEntry();
+}
 
-void MainDialog::OnPreset(int id) { controller_.PressPreset(id - control::kPresetM1); }
+void MainDialog::OnPreset(int id) {
+    controller_.PressPreset(id - control::kPresetM1);
+}
 
 void MainDialog::OnWriteMode(int) {
     controller_.ToggleWriteMode();
@@ -233,13 +237,21 @@ void MainDialog::OnOutput(int) {
     SetButtonChecked(control::kOutputButton, controller_.state().outputOn != 0);
 }
 
-void MainDialog::OnExit(int) { controller_.ExitProgram(); }
+void MainDialog::OnExit(int) {
+    controller_.ExitProgram();
+}
 
-void MainDialog::OnSettings(int) { OpenSettingsDialog(); }
+void MainDialog::OnSettings(int) {
+    OpenSettingsDialog();
+}
 
-void MainDialog::OnFirmwareVersion(int) { controller_.ShowFirmwareVersion(); }
+void MainDialog::OnFirmwareVersion(int) {
+    controller_.ShowFirmwareVersion();
+}
 
-void MainDialog::OnAbout(int id) { ShowAboutBox(static_cast<unsigned>(id)); }
+void MainDialog::OnAbout(int id) {
+    ShowAboutBox(static_cast<unsigned>(id));
+}
 
 void MainDialog::OpenSettingsDialog() {
     SettingsDialog dialog(this);
@@ -291,10 +303,9 @@ void MainDialog::ShowMessage(const std::string& text, MessageIcon icon) {
         return;
     }
     // Owned by the window once it shows; during start-up the box stands alone.
-    QMessageBox box(icon == MessageIcon::Information ? QMessageBox::Information
-                                                     : QMessageBox::Warning,
-                    QCoreApplication::applicationName(), qtext, QMessageBox::Ok,
-                    isVisible() ? this : nullptr);
+    QMessageBox box(
+        icon == MessageIcon::Information ? QMessageBox::Information : QMessageBox::Warning,
+        QCoreApplication::applicationName(), qtext, QMessageBox::Ok, isVisible() ? this : nullptr);
     box.exec();
 }
 
@@ -348,12 +359,11 @@ bool MainDialog::BoundForThisWindow(QObject* watched) const {
 
 bool MainDialog::FirstSighting(QObject* watched, QKeyEvent* event) {
     // An ignored key event travels on to the parent widgets as the same object.
-    const bool propagated = event == lastKey_ && event->timestamp() == lastKeyTimestamp_ &&
-                            lastKeyReceiver_ != nullptr && watched != lastKeyReceiver_ &&
-                            watched->isWidgetType() &&
-                            lastKeyReceiver_->isWidgetType() &&
-                            static_cast<QWidget*>(watched)->isAncestorOf(
-                                static_cast<QWidget*>(lastKeyReceiver_));
+    const bool propagated =
+        event == lastKey_ && event->timestamp() == lastKeyTimestamp_ &&
+        lastKeyReceiver_ != nullptr && watched != lastKeyReceiver_ && watched->isWidgetType() &&
+        lastKeyReceiver_->isWidgetType() &&
+        static_cast<QWidget*>(watched)->isAncestorOf(static_cast<QWidget*>(lastKeyReceiver_));
     lastKey_ = event;
     lastKeyTimestamp_ = event->timestamp();
     if (!propagated) lastKeyReceiver_ = watched;
@@ -362,27 +372,28 @@ bool MainDialog::FirstSighting(QObject* watched, QKeyEvent* event) {
 
 bool MainDialog::eventFilter(QObject* watched, QEvent* event) {
     switch (event->type()) {
-    case QEvent::ShortcutOverride:
-        if (!BoundForThisWindow(watched)) break;
-        // Every key of this window goes through the key filter below, none to a shortcut.
-        event->accept();
-        return true;
-    case QEvent::KeyPress: {
-        if (!BoundForThisWindow(watched)) break;
-        auto* key = static_cast<QKeyEvent*>(event);
-        if (!FirstSighting(watched, key)) break;
-        return PreTranslateKey(key);
-    }
-    case QEvent::Wheel: {
-        if (!BoundForThisWindow(watched)) break;
-        const int delta = static_cast<QWheelEvent*>(event)->angleDelta().y();
-        if (delta == 0) return true;  // a sideways scroll is another message
-        controller_.ApplyWheelDelta(static_cast<std::int16_t>(
-            std::clamp<int>(delta, std::numeric_limits<std::int16_t>::min(),
-                            std::numeric_limits<std::int16_t>::max())));
-        return true;
-    }
-    default: break;
+        case QEvent::ShortcutOverride:
+            if (!BoundForThisWindow(watched)) break;
+            // Every key of this window goes through the key filter below, none to a shortcut.
+            event->accept();
+            return true;
+        case QEvent::KeyPress: {
+            if (!BoundForThisWindow(watched)) break;
+            auto* key = static_cast<QKeyEvent*>(event);
+            if (!FirstSighting(watched, key)) break;
+            return PreTranslateKey(key);
+        }
+        case QEvent::Wheel: {
+            if (!BoundForThisWindow(watched)) break;
+            const int delta = static_cast<QWheelEvent*>(event)->angleDelta().y();
+            if (delta == 0) return true;  // a sideways scroll is another message
+            controller_.ApplyWheelDelta(static_cast<std::int16_t>(
+                std::clamp<int>(delta, std::numeric_limits<std::int16_t>::min(),
+                                std::numeric_limits<std::int16_t>::max())));
+            return true;
+        }
+        default:
+            break;
     }
     return QDialog::eventFilter(watched, event);
 }

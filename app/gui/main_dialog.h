@@ -27,7 +27,7 @@ struct GuiHooks {
 
 class MainDialog : public QDialog, private ControllerWindow {
     Q_OBJECT
-public:
+  public:
     MainDialog(DevicePlatform& platform, std::filesystem::path profilePath, GuiHooks hooks = {},
                QWidget* parent = nullptr);
     ~MainDialog() override;
@@ -47,11 +47,11 @@ public:
     // Runs the handler bound to a command id (controls, menu items, the About entry).
     void OnCommand(int id);
 
-signals:
+  signals:
     // The window went away (exit button or close box) and the settings were saved.
     void windowDestroyed();
 
-protected:
+  protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
@@ -59,7 +59,7 @@ protected:
     void accept() override {}
     void reject() override {}
 
-private:
+  private:
     struct Command;
     struct Mnemonic {
         Qt::Key key;

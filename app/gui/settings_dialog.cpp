@@ -15,12 +15,18 @@ constexpr int kFormatList = 1037;
 
 int* FlagSlot(SettingsValues& values, int id) {
     switch (id) {
-    case 1031: return &values.saveFrequency;
-    case 1032: return &values.reverseSpin;
-    case 1033: return &values.reverseWheel;
-    case 1036: return &values.lockWhileOutput;
-    case 1034: return &values.outputAtStart;
-    default: return nullptr;
+        case 1031:
+            return &values.saveFrequency;
+        case 1032:
+            return &values.reverseSpin;
+        case 1033:
+            return &values.reverseWheel;
+        case 1036:
+            return &values.lockWhileOutput;
+        case 1034:
+            return &values.outputAtStart;
+        default:
+            return nullptr;
     }
 }
 
@@ -52,9 +58,8 @@ QWidget* SettingsDialog::Control(int id) const {
 void SettingsDialog::ExchangeIn(const SettingsValues& values) {
     SettingsValues copy = values;
     auto* list = static_cast<QComboBox*>(Control(kFormatList));
-    list->setCurrentIndex(copy.displayMode >= 0 && copy.displayMode < list->count()
-                              ? copy.displayMode
-                              : -1);
+    list->setCurrentIndex(
+        copy.displayMode >= 0 && copy.displayMode < list->count() ? copy.displayMode : -1);
     for (int id : kFlagBoxes) {
         int& value = *FlagSlot(copy, id);
         if (value < 0 || value > 2) value = 0;

@@ -19,7 +19,7 @@ struct SettingsValues {
 
 class SettingsDialog : public QDialog {
     Q_OBJECT
-public:
+  public:
     explicit SettingsDialog(QWidget* parent = nullptr);
 
     // Into the controls: a format outside 0..3 selects nothing; a flag outside 0..2 becomes 0
@@ -30,7 +30,7 @@ public:
 
     QWidget* Control(int id) const;
 
-private:
+  private:
     BuiltControls controls_;
 };
 

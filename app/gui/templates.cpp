@@ -35,15 +35,13 @@ constexpr std::array kMainControls = {
 constexpr std::array kSettingsControls = {
     ControlTemplate{command::kOk, K::DefaultPushButton, "OK", kTabStop, 166, 7, 50, 14},
     ControlTemplate{command::kCancel, K::PushButton, "ｷｬﾝｾﾙ", kTabStop, 166, 24, 50, 14},
-    ControlTemplate{1031, K::AutoCheckBox, "最後に設定した周波数で起動する", kTabStop, 16, 38,
-                    125, 12},
+    ControlTemplate{1031, K::AutoCheckBox, "最後に設定した周波数で起動する", kTabStop, 16, 38, 125,
+                    12},
     ControlTemplate{1032, K::AutoCheckBox, "スピンボタンの動作を逆にする", kTabStop, 16, 55, 125,
                     12},
     ControlTemplate{1033, K::AutoCheckBox, "ホイールの動作を逆にする", kTabStop, 16, 72, 125, 12},
-    ControlTemplate{1034, K::AutoCheckBox, "起動と同時に出力を開始する", kTabStop, 16, 89, 125,
-                    12},
-    ControlTemplate{1035, K::AutoCheckBox, "終了時に出力をOFFにしない", kTabStop, 16, 106, 125,
-                    12},
+    ControlTemplate{1034, K::AutoCheckBox, "起動と同時に出力を開始する", kTabStop, 16, 89, 125, 12},
+    ControlTemplate{1035, K::AutoCheckBox, "終了時に出力をOFFにしない", kTabStop, 16, 106, 125, 12},
     ControlTemplate{1036, K::AutoCheckBox, "出力をOFFにしないと周波数を変更できないようにする",
                     kTabStop, 16, 123, 169, 12},
     ControlTemplate{1037, K::DropDownList, "", kVScroll | kTabStop, 53, 16, 76, 86},
@@ -52,8 +50,7 @@ constexpr std::array kSettingsControls = {
 
 constexpr std::array kAboutControls = {
     ControlTemplate{kNoId, K::StaticIcon, "", kNoStyle, 11, 17, 20, 20},
-    ControlTemplate{kNoId, K::StaticLeft, "TOVRIK Version 1.0", kNoPrefix | kGroup, 40, 10, 119,
-                    8},
+    ControlTemplate{kNoId, K::StaticLeft, "TOVRIK Version 1.0", kNoPrefix | kGroup, 40, 10, 119, 8},
     ControlTemplate{kNoId, K::StaticLeft, kAboutSecondLine, kGroup, 40, 25, 119, 8},
     ControlTemplate{command::kOk, K::DefaultPushButton, "OK", kTabStop | kGroup, 178, 7, 50, 14},
 };
@@ -72,18 +69,31 @@ constexpr std::array<const char*, 4> kDisplayModes = {
     "バイナリ値",
 };
 
-constexpr DialogTemplate kMain{kMainDialogId, "TOVRIK", 258, 161, kDialogFontFace, 9, kMainControls};
+constexpr DialogTemplate kMain{kMainDialogId,   "TOVRIK", 258,          161,
+                               kDialogFontFace, 9,        kMainControls};
 constexpr DialogTemplate kSettings{0, "初期設定", 223, 187, kDialogFontFace, 9, kSettingsControls};
 constexpr DialogTemplate kAbout{kAboutDialogId, "TOVRIKのﾊﾞｰｼﾞｮﾝ情報", 235, 55, kDialogFontFace, 9,
                                 kAboutControls};
 
 }  // namespace
 
-const DialogTemplate& MainDialogTemplate() { return kMain; }
-const DialogTemplate& SettingsDialogTemplate() { return kSettings; }
-const DialogTemplate& AboutDialogTemplate() { return kAbout; }
-std::span<const MenuItem> MainMenu() { return kMenu; }
-const MenuItem& AboutMenuItem() { return kAboutItem; }
-std::span<const char* const> DisplayModeEntries() { return kDisplayModes; }
+const DialogTemplate& MainDialogTemplate() {
+    return kMain;
+}
+const DialogTemplate& SettingsDialogTemplate() {
+    return kSettings;
+}
+const DialogTemplate& AboutDialogTemplate() {
+    return kAbout;
+}
+std::span<const MenuItem> MainMenu() {
+    return kMenu;
+}
+const MenuItem& AboutMenuItem() {
+    return kAboutItem;
+}
+std::span<const char* const> DisplayModeEntries() {
+    return kDisplayModes;
+}
 
 }  // namespace tovrik::gui

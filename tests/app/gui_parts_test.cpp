@@ -13,9 +13,9 @@
 
 #include "app/gui/about_dialog.h"
 #include "app/gui/dialog_units.h"
-#include "app/gui/main_dialog.h"
 #include "app/gui/fonts.h"
 #include "app/gui/key_mapping.h"
+#include "app/gui/main_dialog.h"
 #include "app/gui/settings_dialog.h"
 #include "app/gui/templates.h"
 #include "tests/support/fake_platform.h"
@@ -26,7 +26,7 @@ namespace {
 
 // A main window with no device and no settings file, fonts applied.
 class MainDialogHost {
-public:
+  public:
     MainDialogHost()
         : platform_(tovrik::testing::FakePlatform::WithLayout("")),
           window_(platform_, (dir_.path() + QStringLiteral("/TOVRIK.INI")).toStdString(), Quiet()) {
@@ -35,7 +35,7 @@ public:
     ~MainDialogHost() = default;
     QWidget* window() { return &window_; }
 
-private:
+  private:
     static GuiHooks Quiet() {
         GuiHooks hooks;
         hooks.showMessage = [](const QString&, tovrik::MessageIcon) {};
@@ -52,7 +52,7 @@ private:
 class GuiPartsTest : public QObject {
     Q_OBJECT
 
-private slots:
+  private slots:
     void keyMapping_data() {
         QTest::addColumn<int>("key");
         QTest::addColumn<int>("modifiers");
@@ -130,7 +130,8 @@ private slots:
         QVERIFY(ReadoutFont().bold());
         QVERIFY(QFontMetrics(ReadoutFont()).height() <= 48);
         QVERIFY(QFontMetrics(CaptionFont()).height() <= 24);
-        const QFont fitted = FitFont(ReadoutFont(), 48, {QStringLiteral("179,999,999.95Hz")}, 300, 0);
+        const QFont fitted =
+            FitFont(ReadoutFont(), 48, {QStringLiteral("179,999,999.95Hz")}, 300, 0);
         QVERIFY(QFontMetrics(fitted).horizontalAdvance(QStringLiteral("179,999,999.95Hz")) <= 300);
     }
 
@@ -139,10 +140,11 @@ private slots:
         SettingsDialog settings;
         AboutDialog about;
         MainDialogHost host;
-        for (QWidget* dialog : {static_cast<QWidget*>(&settings), static_cast<QWidget*>(&about),
-                                host.window()}) {
+        for (QWidget* dialog :
+             {static_cast<QWidget*>(&settings), static_cast<QWidget*>(&about), host.window()}) {
             for (auto* label : dialog->findChildren<QLabel*>()) {
-                if (label->text().isEmpty() || label->objectName() == QStringLiteral("1006")) continue;
+                if (label->text().isEmpty() || label->objectName() == QStringLiteral("1006"))
+                    continue;
                 const QFontMetrics metrics(label->font());
                 QVERIFY2(metrics.horizontalAdvance(label->text()) <= label->contentsRect().width(),
                          qPrintable(label->text()));
@@ -153,7 +155,8 @@ private slots:
                 text.remove(QLatin1Char('&'));
                 int room = button->width() - 4;  // the frame
                 if (qobject_cast<QCheckBox*>(button) != nullptr) {
-                    room = button->width() - button->style()->pixelMetric(QStyle::PM_IndicatorWidth) -
+                    room = button->width() -
+                           button->style()->pixelMetric(QStyle::PM_IndicatorWidth) -
                            button->style()->pixelMetric(QStyle::PM_CheckBoxLabelSpacing);
                 }
                 QVERIFY2(QFontMetrics(button->font()).horizontalAdvance(text) <= room,
@@ -191,8 +194,8 @@ private slots:
         QCOMPARE(static_cast<QCheckBox*>(dialog.Control(1035))->checkState(), Qt::Unchecked);
         const SettingsValues out = dialog.ExchangeOut();
         QCOMPARE(out.displayMode, storedMode);
-        for (int value : {out.saveFrequency, out.reverseSpin, out.reverseWheel,
-                          out.lockWhileOutput, out.outputAtStart}) {
+        for (int value : {out.saveFrequency, out.reverseSpin, out.reverseWheel, out.lockWhileOutput,
+                          out.outputAtStart}) {
             QCOMPARE(value, storedFlag);
         }
     }

@@ -34,7 +34,8 @@ struct Message {
 
 QString Hex(const OutputReport& report) {
     QStringList bytes;
-    for (std::uint8_t b : report) bytes << QStringLiteral("%1").arg(b, 2, 16, QLatin1Char('0')).toUpper();
+    for (std::uint8_t b : report)
+        bytes << QStringLiteral("%1").arg(b, 2, 16, QLatin1Char('0')).toUpper();
     return bytes.join(QLatin1Char(' '));
 }
 
@@ -56,7 +57,7 @@ void OnNextModal(std::function<void(QWidget*)> action) {
 class MainWindowTest : public QObject {
     Q_OBJECT
 
-private:
+  private:
     std::unique_ptr<QTemporaryDir> dir_;
     std::unique_ptr<FakePlatform> platform_;
     std::unique_ptr<MainDialog> window_;
@@ -116,17 +117,19 @@ private:
     }
     void Type(const QString& keys) {
         for (QChar c : keys) {
-            if (c == QLatin1Char('.')) Key(Qt::Key_Period);
-            else Key(static_cast<Qt::Key>(Qt::Key_0 + c.digitValue()));
+            if (c == QLatin1Char('.'))
+                Key(Qt::Key_Period);
+            else
+                Key(static_cast<Qt::Key>(Qt::Key_0 + c.digitValue()));
         }
     }
     void Wheel(QWidget* over, int delta) {
-        QWheelEvent event(QPointF(2, 2), over->mapToGlobal(QPointF(2, 2)), QPoint(), QPoint(0, delta),
-                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QWheelEvent event(QPointF(2, 2), over->mapToGlobal(QPointF(2, 2)), QPoint(),
+                          QPoint(0, delta), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
         QApplication::sendEvent(over, &event);
     }
 
-private slots:
+  private slots:
     void init() {
         dir_ = std::make_unique<QTemporaryDir>();
         QVERIFY(dir_->isValid());
@@ -236,7 +239,7 @@ private slots:
         Type(QStringLiteral("3"));
         Key(Qt::Key_K, Qt::ShiftModifier);
         QCOMPARE(Text(1006), QStringLiteral("3000_Hz"));
-        Key(Qt::Key_1, Qt::KeypadModifier);      // keypad digits are not entry keys
+        Key(Qt::Key_1, Qt::KeypadModifier);  // keypad digits are not entry keys
         Key(Qt::Key_Period, Qt::KeypadModifier);
         QCOMPARE(Text(1006), QStringLiteral("3000_Hz"));
         Key(Qt::Key_Plus, Qt::KeypadModifier);  // keypad + is K
@@ -276,9 +279,9 @@ private slots:
         Key(Qt::Key_V, Qt::AltModifier);
         QCOMPARE(messages_.size(), 1);
         QCOMPARE(messages_[0].icon, MessageIcon::Information);
-        QCOMPARE(messages_[0].text, QStringLiteral("TOVRIKﾌｧｰﾑｳｪｱのﾊﾞｰｼﾞｮﾝは%1です。")
-                                        .arg(QString::fromStdString(FormatVersionText(
-                                            platform_->At(0).feature))));
+        QCOMPARE(messages_[0].text,
+                 QStringLiteral("TOVRIKﾌｧｰﾑｳｪｱのﾊﾞｰｼﾞｮﾝは%1です。")
+                     .arg(QString::fromStdString(FormatVersionText(platform_->At(0).feature))));
     }
 
     void enterAndEscapeNeverClose() {
@@ -361,7 +364,9 @@ private slots:
             QCOMPARE(list->count(), 4);
             QCOMPARE(list->itemText(0), QStringLiteral("小数点以下(２桁)"));
             QCOMPARE(list->currentIndex(), 0);
-            auto box = [dialog](int id) { return dialog->findChild<QCheckBox*>(QString::number(id)); };
+            auto box = [dialog](int id) {
+                return dialog->findChild<QCheckBox*>(QString::number(id));
+            };
             QCOMPARE(box(1033)->checkState(), Qt::PartiallyChecked);
             QCOMPARE(box(1036)->checkState(), Qt::Unchecked);
             QCOMPARE(box(1034)->text(), QStringLiteral("起動と同時に出力を開始する"));
@@ -391,8 +396,10 @@ private slots:
                 QCOMPARE(list->currentIndex(), -1);
                 list->setCurrentIndex(1);
                 dialog->findChild<QCheckBox*>(QStringLiteral("1031"))->click();
-                if (useEscape) QTest::keyClick(dialog, Qt::Key_Escape);
-                else dialog->findChild<QPushButton*>(QStringLiteral("2"))->click();
+                if (useEscape)
+                    QTest::keyClick(dialog, Qt::Key_Escape);
+                else
+                    dialog->findChild<QPushButton*>(QStringLiteral("2"))->click();
             });
             window_->OnCommand(65535);
             QCOMPARE(window_->controller().state().displayMode, 7);
@@ -402,6 +409,33 @@ private slots:
         OnNextModal([](QWidget* dialog) { QTest::keyClick(dialog, Qt::Key_Return); });
         window_->OnCommand(65535);
         QCOMPARE(window_->controller().state().displayMode, -1);
+    }
+
+    void menuBarItemsRunTheirCommands() {
+        Start("t");
+        bool opened = false;
+        OnNextModal([&opened](QWidget* dialog) {
+            opened = dialog->windowTitle() == QStringLiteral("初期設定");
+            QTest::keyClick(dialog, Qt::Key_Escape);
+        });
+        QMenuBar* bar = window_->menuBar();
+        QTest::mouseClick(bar, Qt::LeftButton, Qt::NoModifier,
+                          bar->actionGeometry(bar->actions().at(0)).center());
+        QVERIFY(opened);
+        QTest::mouseClick(bar, Qt::LeftButton, Qt::NoModifier,
+                          bar->actionGeometry(bar->actions().at(1)).center());
+        QCOMPARE(messages_.size(), 1);
+        QCOMPARE(messages_[0].icon, MessageIcon::Information);
+        bool sawModal = false;
+        QTimer::singleShot(0, qApp, [&sawModal] {
+            if (QWidget* modal = QApplication::activeModalWidget()) {
+                sawModal = true;
+                modal->close();
+            }
+        });
+        Key(Qt::Key_S);  // without Alt a menu letter does nothing
+        QTest::qWait(20);
+        QVERIFY(!sawModal);
     }
 
     void aboutBoxFromTheContextMenuCommand() {
@@ -460,12 +494,14 @@ private slots:
         const QList<QByteArray> lines = ReadProfile().split('\n');
         QList<QByteArray> keys;
         for (const QByteArray& line : lines) {
-            if (line.startsWith('[')) keys << line;
-            else if (line.contains('=')) keys << line.left(line.indexOf('='));
+            if (line.startsWith('['))
+                keys << line;
+            else if (line.contains('='))
+                keys << line.left(line.indexOf('='));
         }
-        QCOMPARE(keys, (QList<QByteArray>{"[Profile]", "Freq", "Step", "Display", "SaveFreq",
-                                          "RevSpin", "RevWheel", "Lock", "OutStart", "[Preset]",
-                                          "0", "1", "2"}));
+        QCOMPARE(keys,
+                 (QList<QByteArray>{"[Profile]", "Freq", "Step", "Display", "SaveFreq", "RevSpin",
+                                    "RevWheel", "Lock", "OutStart", "[Preset]", "0", "1", "2"}));
         QVERIFY(lines.contains("Step=1"));
         QVERIFY(lines.contains("0=0.000000"));
     }
