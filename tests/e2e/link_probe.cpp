@@ -11,11 +11,17 @@
 //   close <id>                -> closed
 //   send-once <path> <hex>    -> sent | not-opened | refused <errno>
 //   version-once <path>       -> version <text> | failed
+//   raw <path> <hex bytes>    -> wrote <n> | error <errno>   (plain open and write, any length)
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <iostream>
 #include <map>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "device/linux/hidraw_platform.h"
 #include "device/transport.h"
@@ -133,6 +139,17 @@ int main() {
             in >> path;
             const auto text = tovrik::ReadVersionOnce(platform, path);
             reply(text ? "version " + *text : "failed");
+        } else if (verb == "raw") {
+            std::string path, hex;
+            in >> path;
+            std::vector<std::uint8_t> bytes;
+            while (in >> hex)
+                bytes.push_back(static_cast<std::uint8_t>(std::stoul(hex, nullptr, 16)));
+            const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+            const ssize_t n = fd < 0 ? -1 : ::write(fd, bytes.data(), bytes.size());
+            const int error = errno;
+            if (fd >= 0) ::close(fd);
+            reply(n < 0 ? "error " + std::to_string(error) : "wrote " + std::to_string(n));
         } else if (verb == "quit") {
             break;
         } else {

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <stdexcept>
 #include <thread>
 
@@ -147,8 +148,12 @@ EmuSession::~EmuSession() {
 }
 
 bool EmuSession::Control(const std::string& command, std::chrono::milliseconds timeout) {
-    const std::string ack = "control " + command + " ok";
-    const std::string failure = "control " + command + " failed";
+    // The emulator acknowledges the command with its words separated by single blanks.
+    std::string words;
+    std::istringstream in(command);
+    for (std::string word; in >> word;) words += (words.empty() ? "" : " ") + word;
+    const std::string ack = "control " + words + " ok";
+    const std::string failure = "control " + words + " failed";
     const auto failures = [&failure](const std::vector<std::string>& lines) {
         std::size_t count = 0;
         for (const auto& l : lines) count += l.starts_with(failure) ? 1 : 0;
