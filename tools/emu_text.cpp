@@ -20,8 +20,12 @@ std::string HexBytes(const std::vector<std::uint8_t>& bytes) {
 std::string FormatHz(TuningWord word) {
     // Hundredths of a Hz, truncated, exact: word * 703,125 / 2^24 Hz; below 2^59 for any word.
     const std::uint64_t cents = static_cast<std::uint64_t>(word) * 70'312'500ull >> 24;
-    std::string whole = std::to_string(cents / 100);
-    for (std::size_t i = whole.size(); i > 3; i -= 3) whole.insert(i - 3, ",");
+    const std::string digits = std::to_string(cents / 100);
+    std::string whole;
+    for (std::size_t i = 0; i < digits.size(); ++i) {
+        if (i > 0 && (digits.size() - i) % 3 == 0) whole += ',';
+        whole += digits[i];
+    }
     char fraction[8];
     std::snprintf(fraction, sizeof fraction, ".%02u", static_cast<unsigned>(cents % 100));
     return whole + fraction;

@@ -501,7 +501,7 @@ std::string RunControl(Emulator& emu, const std::vector<std::string>& words) {
     if (verb == "hold") {
         if (!device.present) return "unplugged";
         if (device.holdFd >= 0) return "already held";
-        // The node is a real file inside the test bed; a lock on it is what other programs see.
+        // The test bed's node leads to the same file the programs open, so they see this lock.
         const std::string node = emu.rootDir + device.DevNode();
         const int fd = ::open(node.c_str(), O_RDWR | O_CLOEXEC | O_NOCTTY);
         if (fd < 0) return std::string("cannot open: ") + std::strerror(errno);
