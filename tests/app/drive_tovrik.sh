@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# Drives the real TOVRIK on an X display (Xvfb) inside tovrik-emu --devices t with xdotool,
-# then checks the reports in the emulator's log and the settings file it leaves behind.
-# Usage: drive_tovrik.sh TOVRIK EMU_LOG exit|close
+# Drives the real TOVRIK inside tovrik-emu --devices t on a private X display (Xvfb) with
+# xdotool, then checks the reports in the emulator's log and the settings file it leaves.
+# Usage: drive_tovrik.sh TOVRIK TOVRIK_EMU exit|close
 set -euo pipefail
-tovrik=$1 log=$2 mode=$3
+tovrik=$1 emu=$2 mode=$3
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
 wait_log() {  # a line starting with $1, within 10 s
@@ -12,15 +12,27 @@ wait_log() {  # a line starting with $1, within 10 s
 }
 windows() { xdotool search --onlyvisible --name '^TOVRIK$' 2>/dev/null | sort || true; }
 
-config=$(mktemp -d)
-export XDG_CONFIG_HOME=$config
-trap 'kill $pid 2>/dev/null || true; rm -rf "$config"' EXIT
+work=$(mktemp -d)
+pid="" xvfb=""
+trap 'kill $pid $xvfb 2>/dev/null || true; rm -rf "$work"' EXIT
+log=$work/emu.log
+config=$work/config
+export XDG_CONFIG_HOME=$config QT_QPA_PLATFORM=xcb
+mkdir -p "$config"
 ini=$config/TOVRIK.INI
+
+# Xvfb picks a free display itself and tells us which: no race with parallel tests.
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
+xvfb=$!
+for _ in $(seq 100); do [[ -s $work/display ]] && break; sleep 0.1; done
+[[ -s $work/display ]] || fail "Xvfb did not start"
+export DISPLAY=:$(head -1 "$work/display")
 if [[ $mode == close ]]; then
     printf '[Profile]\nOutStart=1\nStep=5\n' >"$ini"
 fi
 
-"$tovrik" &
+touch "$log"
+"$emu" --devices t --log "$log" -- "$tovrik" &
 pid=$!
 win=$(timeout 20 xdotool search --sync --onlyvisible --name '^TOVRIK$' | head -1)
 [[ -n $win ]] || fail "no TOVRIK window"
