@@ -1,25 +1,39 @@
 #!/usr/bin/env bash
-# Drives the real tovrik-sample on an X display (Xvfb) inside tovrik-emu with xdotool:
-# dismisses the start-up message, presses Command1 and Command2 and checks the reports in
-# the emulator's log. With a third argument it also saves a screenshot of the window there.
-# Usage: drive_sample.sh SAMPLE EMU_LOG [SCREENSHOT.png]
+# Drives the real tovrik-sample inside tovrik-emu --devices o,t on a private X display (Xvfb)
+# with xdotool: dismisses the start-up message, presses Command1 and Command2 and checks the
+# reports in the emulator's log. With a third argument it also saves a screenshot of the
+# window there.
+# Usage: drive_sample.sh TOVRIK_SAMPLE TOVRIK_EMU [SCREENSHOT.png]
 set -euo pipefail
-sample=$1 log=$2 shot=${3:-}
+sample=$1 emu=$2 shot=${3:-}
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
+work=$(mktemp -d)
+pid="" xvfb=""
+trap 'kill $pid $xvfb 2>/dev/null || true; rm -rf "$work"' EXIT
+log=$work/emu.log
+export QT_QPA_PLATFORM=xcb
+
 wait_log() {  # the line, within 10 s
     for _ in $(seq 100); do grep -qxF "$1" "$log" && return 0; sleep 0.1; done
     fail "no log line '$1'"
 }
 click_twips() {  # window, x, y in the window's twips (client area 4665 x 3165)
-    local w h
+    local WIDTH HEIGHT
     eval "$(xdotool getwindowgeometry --shell "$1")"
     xdotool mousemove --window "$1" $((WIDTH * $2 / 4665)) $((HEIGHT * $3 / 3165)) click 1
 }
 
-"$sample" &
+# Xvfb picks a free display itself and tells us which: no race with parallel tests.
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
+xvfb=$!
+for _ in $(seq 100); do [[ -s $work/display ]] && break; sleep 0.1; done
+[[ -s $work/display ]] || fail "Xvfb did not start"
+export DISPLAY=:$(head -1 "$work/display")
+
+touch "$log"
+"$emu" --devices o,t --log "$log" -- "$sample" &
 pid=$!
-trap 'kill $pid 2>/dev/null || true' EXIT
 
 box=$(timeout 20 xdotool search --sync --onlyvisible --name '^tovrik-sample$' | head -1)
 [[ -n $box ]] || fail "no start-up message box"
@@ -40,4 +54,4 @@ wait_log "hidraw1 write 00 79 56 34 12 01 00 00"
 click_twips "$form" $((1680 + 1695 / 2)) $((2520 + 495 / 2))  # Command2
 wait_log "hidraw1 write 00 00 00 00 00 05 00 00"
 [[ $(grep -c ' write ' "$log") -eq 2 ]] || fail "unexpected writes: $(grep ' write ' "$log")"
-echo "sample sent the frequency and power-saving reports"
+echo "tovrik-sample sent the frequency and power-saving reports"
