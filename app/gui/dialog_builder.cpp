@@ -92,10 +92,11 @@ BuiltControls BuildControls(const DialogTemplate& dialog, QWidget* client, const
     return built;
 }
 
-void ApplyDialogFrame(QWidget* window, const DialogTemplate& dialog) {
+void ApplyDialogFrame(QWidget* window, const DialogTemplate& dialog, bool applicationWindow) {
     window->setWindowTitle(QString::fromUtf8(dialog.caption));
-    window->setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    window->setWindowFlags((applicationWindow ? Qt::Window : Qt::Dialog) | Qt::CustomizeWindowHint |
+                           Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                           Qt::WindowCloseButtonHint);
 }
 
 }  // namespace tovrik::gui

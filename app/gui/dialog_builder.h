@@ -19,7 +19,9 @@ struct BuiltControls {
 // order; the rest take it by click at most.
 BuiltControls BuildControls(const DialogTemplate& dialog, QWidget* client, const BaseUnits& base);
 
-// Dialog-style caption and window: no minimize/maximize box, fixed size.
-void ApplyDialogFrame(QWidget* window, const DialogTemplate& dialog);
+// Dialog-style caption and frame: no minimize/maximize box. An application window is a normal
+// top-level window (it gets a taskbar entry), the others are dialogs over their owner.
+void ApplyDialogFrame(QWidget* window, const DialogTemplate& dialog,
+                      bool applicationWindow = false);
 
 }  // namespace tovrik::gui

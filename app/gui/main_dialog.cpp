@@ -91,7 +91,7 @@ MainDialog::MainDialog(DevicePlatform& platform, std::filesystem::path profilePa
       profilePath_(std::move(profilePath)),
       hooks_(std::move(hooks)) {
     const DialogTemplate& dialog = MainDialogTemplate();
-    ApplyDialogFrame(this, dialog);
+    ApplyDialogFrame(this, dialog, true);
     setAttribute(Qt::WA_DeleteOnClose, false);
     setFont(DialogFont());
 
