@@ -12,12 +12,17 @@ int main(int argc, char** argv) {
     TovrikFindUSBFn findUsb;
     TovrikDDSOutFn ddsOut;
     TovrikStrFreeFn strFree;
-    if (argc != 2 || lib == NULL) return fprintf(stderr, "usage: set_frequency HZ\n"), 2;
+    char* end = NULL;
+    double hz = argc == 2 ? strtod(argv[1], &end) : 0.0;
+    /* The whole argument must be the number: "abc" would otherwise send 0 Hz. */
+    if (argc != 2 || end == argv[1] || *end != '\0')
+        return fprintf(stderr, "usage: set_frequency HZ\n"), 2;
+    if (lib == NULL) return fprintf(stderr, "%s\n", dlerror()), 2;
     *(void**)&findUsb = dlsym(lib, "FindUSB"); /* the POSIX way to get a function pointer */
     *(void**)&ddsOut = dlsym(lib, "DDSOut");
     *(void**)&strFree = dlsym(lib, "StrFree");
     /* Hz / (180 MHz / 2^32), rounded to nearest with ties to even; must fit a signed 32 bits. */
-    double word = nearbyint(strtod(argv[1], NULL) / (180000000.0 / 4294967296.0));
+    double word = nearbyint(hz / (180000000.0 / 4294967296.0));
     if (!findUsb || !ddsOut || !strFree || !(word >= -2147483648.0 && word < 2147483648.0))
         return 2;
     int32_t index = 0;

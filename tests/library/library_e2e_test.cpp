@@ -117,4 +117,15 @@ TEST(LibraryE2E, ExampleProgramSetsTheFrequency) {
     EXPECT_EQ(session.WriteLines().size(), 1u);
 }
 
+// A frequency the example cannot read exactly must not reach the device: "abc" would otherwise
+// read as 0 Hz and "12.8M" as 12.8 Hz.
+TEST(LibraryE2E, ExampleProgramRefusesWhatIsNotAFrequency) {
+    for (const char* arg : {"abc", "12.8M", "", "100000000", "nan"}) {
+        SCOPED_TRACE(arg);
+        EmuSession session(Devices("t"), {TOVRIK_EXAMPLE_PATH, arg});
+        EXPECT_EQ(session.Wait(), 2);
+        EXPECT_TRUE(session.WriteLines().empty());
+    }
+}
+
 }  // namespace
