@@ -240,8 +240,12 @@ Options ParseOptions(int argc, char** argv) {
             case kHelpOpt:
                 std::fputs(kHelp, stdout);
                 std::exit(0);
-            default:
-                Usage(std::string("unknown or incomplete option '") + argv[optind - 1] + "'");
+            default: {
+                // A short option inside a group ("-xy") has no argv entry of its own.
+                const std::string name = optopt > kHelpOpt ? std::string("-") + static_cast<char>(optopt)
+                                                           : std::string(argv[optind - 1]);
+                Usage("unknown or incomplete option '" + name + "'");
+            }
         }
     }
     for (int i = optind; i < argc; ++i) options.command.emplace_back(argv[i]);

@@ -2,10 +2,13 @@
 // exit status it gives its command, and its cleaning up.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "tests/support/emu_session.h"
@@ -23,10 +26,12 @@ struct ToolRun {
 
 // Runs tovrik-emu directly with a shell command line of arguments; stdout and stderr together.
 // `input` is a printf format for its standard input.
-ToolRun RunTool(const std::string& arguments, const std::string& input = "") {
+// `environment` is a list of NAME=VALUE words for it.
+ToolRun RunTool(const std::string& arguments, const std::string& input = "",
+                const std::string& environment = "") {
     ToolRun run;
-    const std::string command =
-        "printf '" + input + "' | '" + EmuToolPath() + "' " + arguments + " 2>&1";
+    const std::string command = "printf '" + input + "' | env " + environment + " '" +
+                                EmuToolPath() + "' " + arguments + " 2>&1";
     FILE* pipe = ::popen(command.c_str(), "r");
     if (pipe == nullptr) return run;
     char buffer[4096];
@@ -145,6 +150,29 @@ TEST(EmuTool, ExitsWithTheCommandsStatus) {
     EXPECT_EQ(missing.Wait(), 127);
 }
 
+// Whether COMMAND ends, crashes, cannot start or never starts, and when the emulator itself is
+// told to stop, the test bed goes. TMPDIR leads the test bed into a folder of the test's own.
+TEST(EmuTool, LeavesNoTestBedBehind) {
+    std::string folder = (std::filesystem::temp_directory_path() / "emu-tmp-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(folder.data()), nullptr);
+    const std::vector<std::tuple<std::string, int, std::string>> cases = {
+        {"-- sh -c 'echo $UMOCKDEV_DIR'", 0, folder + "/umockdev."},  // it is there meanwhile
+        {"-- sh -c 'kill -SEGV $$'", 128 + 11, ""},
+        {"-- /nonexistent/program", 127, "cannot run /nonexistent/program"},
+        {"--control /nonexistent-dir/fifo -- true", 125, "cannot create FIFO"},
+        {"--log /nonexistent-dir/log -- true", 125, "cannot open log"},
+        // SIGTERM to the emulator goes on to COMMAND, whose status it then returns.
+        {"-- sh -c 'kill -TERM $PPID; exec sleep 20'", 128 + 15, ""},
+    };
+    for (const auto& [arguments, status, message] : cases) {
+        const ToolRun run = RunTool(arguments, "", "TMPDIR=" + folder);
+        EXPECT_EQ(run.status, status) << arguments << ": " << run.output;
+        EXPECT_NE(run.output.find(message), std::string::npos) << arguments << ": " << run.output;
+        EXPECT_TRUE(std::filesystem::is_empty(folder)) << arguments;
+    }
+    std::filesystem::remove_all(folder);
+}
+
 TEST(EmuTool, HelpDocumentsTheInterface) {
     const ToolRun help = RunTool("--help");
     EXPECT_EQ(help.status, 0);
@@ -157,13 +185,27 @@ TEST(EmuTool, HelpDocumentsTheInterface) {
     }
 }
 
-TEST(EmuTool, RejectsBadArguments) {
-    for (const char* arguments :
-         {"--devices t,x -- true", "--devices '' -- true", "--version 1.2 -- true",
-          "--version 1.2.256 -- true", "--frob -- true", "--devices t"}) {
+TEST(EmuTool, RejectsBadArgumentsAndSaysWhich) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"--devices t,x -- true", "--devices"},
+        {"--devices '' -- true", "--devices"},
+        {"--version 1.2 -- true", "--version"},
+        {"--version 1.2.256 -- true", "--version"},
+        {"--frob -- true", "'--frob'"},
+        {"-xy -- true", "'-x'"},
+        {"-- true --log", ""},  // after "--" everything is the command's
+        {"--log", "'--log'"},
+        {"--devices t", "no COMMAND"},
+    };
+    for (const auto& [arguments, named] : cases) {
         const ToolRun run = RunTool(arguments);
+        if (named.empty()) {
+            EXPECT_EQ(run.status, 0) << arguments << ": " << run.output;
+            continue;
+        }
         EXPECT_EQ(run.status, 2) << arguments;
-        EXPECT_NE(run.output.find("tovrik-emu:"), std::string::npos) << arguments;
+        EXPECT_NE(run.output.find("tovrik-emu: "), std::string::npos) << arguments;
+        EXPECT_NE(run.output.find(named), std::string::npos) << arguments << ": " << run.output;
     }
 }
 
