@@ -242,8 +242,9 @@ Options ParseOptions(int argc, char** argv) {
                 std::exit(0);
             default: {
                 // A short option inside a group ("-xy") has no argv entry of its own.
-                const std::string name = optopt > kHelpOpt ? std::string("-") + static_cast<char>(optopt)
-                                                           : std::string(argv[optind - 1]);
+                const std::string name = optopt > kHelpOpt
+                                             ? std::string("-") + static_cast<char>(optopt)
+                                             : std::string(argv[optind - 1]);
                 Usage("unknown or incomplete option '" + name + "'");
             }
         }
