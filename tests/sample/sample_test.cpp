@@ -123,8 +123,22 @@ void SampleTest::command1SendsTheWord_data() {
     QTest::newRow("0") << "0" << 0;
     QTest::newRow("85000000") << "85000000" << 2028179001;
     QTest::newRow("-1") << "-1" << -24;
-    QTest::newRow("largest") << "89999999.97" << 2147483647;
+    // The texts follow the system locale, which the user's parser reads them in.
+    const QLocale locale = QLocale::system();
+    const QString point = locale.decimalPoint();
+    const QString group = locale.groupSeparator();
+    QTest::newRow("largest") << "89999999" + point + "97" << 2147483647;
     QTest::newRow("lowest") << "-90000000" << std::numeric_limits<qint32>::min();
+
+    // What the locale-aware parser takes besides plain digits.
+    QTest::newRow("blanks around") << " 12800000\t" << 305419897;
+    QTest::newRow("grouped") << "12" + group + "800" + group + "000" << 305419897;
+    QTest::newRow("exponent") << "1e3" << 23861;
+    QTest::newRow("minus zero") << "-0" << 0;
+    // Exact halves of a word unit settle on the even word (rounding halves up would not).
+    QTest::newRow("2.5 units") << "0" + point + "1047737896442413330078125" << 2;
+    QTest::newRow("3.5 units") << "0" + point + "1466833055019378662109375" << 4;
+    QTest::newRow("-2.5 units") << "-0" + point + "1047737896442413330078125" << -2;
 }
 
 void SampleTest::command1SendsTheWord() {
@@ -142,10 +156,12 @@ void SampleTest::command1SendsTheWord() {
 
 void SampleTest::command1RefusesUnusableText_data() {
     QTest::addColumn<QString>("text");
-    for (const char* text :
-         {"", "abc", "12800000Hz", "90000000", "-90000001", "1e300", "nan", "inf"}) {
+    for (const char* text : {"", "   ", "abc", "12800000Hz", "90000000", "-90000001", "1e300",
+                             "1e400", "-1e400", "nan", "inf", "-inf", "0x10", "1 2", "--1"}) {
         QTest::newRow(*text != 0 ? text : "empty") << QString(text);
     }
+    QTest::newRow("full-width digits") << QStringLiteral("１２８０００００");
+    QTest::newRow("very long") << QString(100000, QLatin1Char('9'));
 }
 
 void SampleTest::command1RefusesUnusableText() {
@@ -240,12 +256,31 @@ void SampleTest::decimalCommaLocale() {
     if (QLocale::system().decimalPoint() != QStringLiteral(",")) {
         QSKIP("the system locale does not use a decimal comma");
     }
-    Window w;
-    w.library.foundPath = "/dev/hidraw0";
-    w.form.Load();
-    w.text1()->setText("0,5");
-    QTest::mouseClick(w.button("Command1"), Qt::LeftButton);
-    QCOMPARE(w.library.calls.back().word, 12);  // 11.93 words
+    const QString group = QLocale::system().groupSeparator();
+    const struct {
+        QString text;
+        std::optional<qint32> word;
+    } cases[] = {
+        {"0,5", 12},  // 11.93 words
+        {"12" + group + "800" + group + "000", 305419897},
+        {"12" + group + "800" + group + "000,01", 305419897},
+        {"0.5", std::nullopt},  // a point is no decimal separator here
+    };
+    for (const auto& c : cases) {
+        Window w;
+        w.library.foundPath = "/dev/hidraw0";
+        w.form.Load();
+        w.messages.shown.clear();
+        w.text1()->setText(c.text);
+        QTest::mouseClick(w.button("Command1"), Qt::LeftButton);
+        if (c.word) {
+            QVERIFY2(w.messages.shown.isEmpty(), qPrintable(c.text));
+            QCOMPARE(w.library.calls.back().word, *c.word);
+        } else {
+            QCOMPARE(w.messages.shown, QStringList{QStringLiteral("この周波数は使用できません")});
+            QCOMPARE(w.library.calls.size(), 1u);
+        }
+    }
 }
 
 QTEST_MAIN(SampleTest)
