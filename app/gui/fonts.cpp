@@ -7,6 +7,20 @@
 
 namespace tovrik::gui {
 
+bool HasFixedPitchLatin(const QString& family) {
+    if (QFontDatabase::isFixedPitch(family)) return true;
+    // Japanese gothic faces with half-width Latin are "dual" width to fontconfig, which Qt
+    // does not call fixed; what the readout needs is one advance for every digit and letter.
+    QFont font(family);
+    font.setPixelSize(48);
+    const QFontMetrics metrics(font);
+    const int advance = metrics.horizontalAdvance(QLatin1Char('0'));
+    for (const QChar c : QStringLiteral("1iWm.,H")) {
+        if (metrics.horizontalAdvance(c) != advance) return false;
+    }
+    return true;
+}
+
 QString ResolveFamily(const QStringList& preferred, FaceKind kind) {
     const QStringList installed = QFontDatabase::families();
     for (const QString& family : preferred) {
@@ -14,8 +28,11 @@ QString ResolveFamily(const QStringList& preferred, FaceKind kind) {
     }
     const bool wantFixed = kind == FaceKind::Fixed;
     for (const QString& family : QFontDatabase::families(QFontDatabase::Japanese)) {
-        if (QFontDatabase::isFixedPitch(family) == wantFixed) return family;
+        if (HasFixedPitchLatin(family) == wantFixed) return family;
     }
+    // No Japanese face of that kind: the readout still wants a fixed pitch, and Japanese
+    // text then comes from the toolkit's glyph fallback.
+    if (wantFixed) return QFontDatabase::systemFont(QFontDatabase::FixedFont).family();
     return {};
 }
 

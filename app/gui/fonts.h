@@ -10,9 +10,13 @@ namespace tovrik::gui {
 
 enum class FaceKind { Proportional, Fixed };
 
-// The first installed of `preferred`, then any Japanese-capable family of `kind`; empty when
-// nothing fits (the toolkit's default then applies).
+// The first installed of `preferred`, then any Japanese-capable family of `kind`, then for
+// `Fixed` the system's fixed-pitch family; empty when nothing fits (the toolkit's default
+// then applies).
 QString ResolveFamily(const QStringList& preferred, FaceKind kind);
+// Whether the family's digits and Latin letters share one advance (CJK gothic faces with
+// half-width Latin count, though fontconfig calls them dual width).
+bool HasFixedPitchLatin(const QString& family);
 
 QFont DialogFont();   // 9 pt proportional
 QFont CaptionFont();  // 24 px cell height, fixed pitch

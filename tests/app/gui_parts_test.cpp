@@ -135,6 +135,23 @@ class GuiPartsTest : public QObject {
         QVERIFY(QFontMetrics(fitted).horizontalAdvance(QStringLiteral("179,999,999.95Hz")) <= 300);
     }
 
+    // A missing face is replaced by one of the same kind, whatever fonts are installed: the
+    // readout must stay fixed pitch even where the Japanese faces are "dual" width.
+    void substitutesKeepTheirKind() {
+        if (QFontDatabase::families().isEmpty()) QSKIP("no fonts installed");
+        const QString missing = QStringLiteral("No Such Face 9f3c");
+        const QString fixed = ResolveFamily({missing}, FaceKind::Fixed);
+        QVERIFY(!fixed.isEmpty());
+        QVERIFY2(HasFixedPitchLatin(fixed), qPrintable(fixed));
+        const QString proportional = ResolveFamily({missing}, FaceKind::Proportional);
+        if (!proportional.isEmpty())
+            QVERIFY2(!HasFixedPitchLatin(proportional), qPrintable(proportional));
+        if (QFontDatabase::families().contains(QStringLiteral("IPAGothic"))) {
+            QVERIFY(HasFixedPitchLatin(QStringLiteral("IPAGothic")));
+            QVERIFY(!HasFixedPitchLatin(QStringLiteral("IPAPGothic")));
+        }
+    }
+
     // Every caption fits its control as built, in the fonts this machine resolves.
     void captionsAreNotClipped() {
         SettingsDialog settings;
