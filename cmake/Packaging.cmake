@@ -26,7 +26,7 @@ endif()
 
 # Man pages go out compressed, as Debian expects; -n keeps the archives reproducible.
 set(man_pages TOVRIK.1 tovrik-sample.1)
-if(TOVRIK_INSTALL_EMULATOR)
+if(TOVRIK_INSTALL_EMULATOR AND TARGET tovrik-emu)  # its page only with the program
     list(APPEND man_pages tovrik-emu.1)
 endif()
 set(compressed_man_pages)

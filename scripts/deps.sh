@@ -9,7 +9,7 @@ packages=(
     umockdev libumockdev-dev libglib2.0-dev
     fonts-ipafont-gothic
     xvfb xauth xdotool x11-utils imagemagick
-    dpkg-dev file
+    dpkg-dev file desktop-file-utils
 )
 
 missing=()

@@ -110,6 +110,10 @@ for entry in TOVRIK tovrik-sample; do
     done
     exec_name=$(sed -n 's/^Exec=\([^ ]*\).*/\1/p' "$file")
     [[ -x $root/usr/bin/$exec_name ]] || fail "$entry.desktop runs '$exec_name', not in the package"
+    if command -v desktop-file-validate >/dev/null; then
+        problems=$(desktop-file-validate "$file" 2>&1) || fail "$entry.desktop: $problems"
+        [[ -z $problems ]] || fail "$entry.desktop: $problems"
+    fi
 done
 if command -v convert >/dev/null && command -v compare >/dev/null; then
     for size in 16 32 48 64 128 256; do
@@ -122,9 +126,16 @@ if command -v convert >/dev/null && command -v compare >/dev/null; then
         [[ $diff == 0 ]] || fail "icon $size differs from tovrik.xpm in $diff pixels"
     done
 fi
-for page in TOVRIK tovrik-sample; do
-    zcat "$root/usr/share/man/man1/$page.1.gz" | head -n 1 | grep -q '^\.TH' ||
-        fail "man page $page is not a man page"
+man_pages=(TOVRIK tovrik-sample)
+[[ $install_emulator == ON ]] && man_pages+=(tovrik-emu)
+for page in "${man_pages[@]}"; do
+    gz=$root/usr/share/man/man1/$page.1.gz
+    zcat "$gz" | head -n 1 | grep -q '^\.TH' || fail "man page $page is not a man page"
+    # Renders without a single troff warning (preconv for the Japanese text).
+    if command -v groff >/dev/null; then
+        warnings=$(zcat "$gz" | groff -k -man -ww -z -Tutf8 2>&1)
+        [[ -z $warnings ]] || fail "man page $page: $warnings"
+    fi
 done
 pass "desktop entries, icons, man pages"
 
