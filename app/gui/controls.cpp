@@ -37,8 +37,10 @@ UpDownControl::UpDownControl(QWidget* parent)
     down_->setArrowType(Qt::DownArrow);
     up_->setObjectName(QStringLiteral("up"));
     down_->setObjectName(QStringLiteral("down"));
-    connect(up_, &QToolButton::clicked, this, [this] { emit deltaProposed(-1); });
-    connect(down_, &QToolButton::clicked, this, [this] { emit deltaProposed(+1); });
+    // An up-down control steps as the arrow goes down, then on every repeat while held; an
+    // auto-repeating button signals pressed for both, and only clicked on the release.
+    connect(up_, &QToolButton::pressed, this, [this] { emit deltaProposed(-1); });
+    connect(down_, &QToolButton::pressed, this, [this] { emit deltaProposed(+1); });
 }
 
 void UpDownControl::resizeEvent(QResizeEvent* event) {

@@ -29,9 +29,9 @@ class ClickableLabel : public QLabel {
     bool inDoubleClick_ = false;
 };
 
-// An up-down control with no buddy: two stacked arrows, repeating while held. Each click
-// proposes a change of the position, -1 for the upper arrow and +1 for the lower one (the
-// sense of a control left at its default range).
+// An up-down control with no buddy: two stacked arrows, repeating while held. Each press
+// and each repeat proposes a change of the position, -1 for the upper arrow and +1 for the
+// lower one (the sense of a control left at its default range).
 class UpDownControl : public QWidget {
     Q_OBJECT
   public:

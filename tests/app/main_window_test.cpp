@@ -321,6 +321,15 @@ class MainWindowTest : public QObject {
         QTest::mouseClick(spin->downArrow(), Qt::LeftButton);
         QCOMPARE(window_->controller().state().frequencyHz, 10'100'000.0);
         QCOMPARE(Text(1006), ReadoutOf(10'100'000.0));
+        // An arrow steps as it goes down and keeps stepping while held; the release adds none.
+        QTest::mousePress(spin->downArrow(), Qt::LeftButton);
+        QCOMPARE(window_->controller().state().frequencyHz, 10'200'000.0);
+        QTRY_VERIFY_WITH_TIMEOUT(window_->controller().state().frequencyHz >= 10'400'000.0, 10000);
+        QTest::mouseRelease(spin->downArrow(), Qt::LeftButton);
+        const double held = window_->controller().state().frequencyHz;
+        QTest::qWait(400);
+        QCOMPARE(window_->controller().state().frequencyHz, held);
+        window_->controller().state().frequencyHz = 10'100'000.0;
 
         QTest::mouseClick(Ctl(1020), Qt::LeftButton);
         QVERIFY(Checked(1020));
