@@ -385,7 +385,12 @@ bool MainDialog::eventFilter(QObject* watched, QEvent* event) {
         }
         case QEvent::Wheel: {
             if (!BoundForThisWindow(watched)) break;
-            const int delta = static_cast<QWheelEvent*>(event)->angleDelta().y();
+            const auto* wheel = static_cast<QWheelEvent*>(event);
+            int delta = wheel->angleDelta().y();
+            // X11 turns the wheel sideways while Alt is held; the wheel still tunes then.
+            if (delta == 0 && wheel->modifiers().testFlag(Qt::AltModifier)) {
+                delta = wheel->angleDelta().x();
+            }
             if (delta == 0) return true;  // a sideways scroll is another message
             controller_.ApplyWheelDelta(static_cast<std::int16_t>(
                 std::clamp<int>(delta, std::numeric_limits<std::int16_t>::min(),

@@ -123,9 +123,12 @@ class MainWindowTest : public QObject {
                 Key(static_cast<Qt::Key>(Qt::Key_0 + c.digitValue()));
         }
     }
-    void Wheel(QWidget* over, int delta) {
-        QWheelEvent event(QPointF(2, 2), over->mapToGlobal(QPointF(2, 2)), QPoint(),
-                          QPoint(0, delta), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    void Wheel(QWidget* over, int delta, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+        // X11 delivers the wheel sideways while Alt is held.
+        const QPoint angle =
+            modifiers.testFlag(Qt::AltModifier) ? QPoint(delta, 0) : QPoint(0, delta);
+        QWheelEvent event(QPointF(2, 2), over->mapToGlobal(QPointF(2, 2)), QPoint(), angle,
+                          Qt::NoButton, modifiers, Qt::NoScrollPhase, false);
         QApplication::sendEvent(over, &event);
     }
 
@@ -342,6 +345,9 @@ class MainWindowTest : public QObject {
         QCOMPARE(window_->controller().state().frequencyHz, 10'099'000.0);
         Wheel(Ctl(1006), 120 * 300);  // more than 16 bits can hold: narrowed, not wrapped
         QCOMPARE(window_->controller().state().frequencyHz, 10'099'000.0 - 273 * 1000.0);
+        Wheel(Ctl(1006), -120, Qt::AltModifier);  // modifiers do not matter
+        Wheel(Ctl(1006), -120, Qt::ShiftModifier);
+        QCOMPARE(window_->controller().state().frequencyHz, 10'099'000.0 - 271 * 1000.0);
 
         QTest::mouseClick(Ctl(1025), Qt::LeftButton);
         QCOMPARE(window_->controller().state().stepHz, FineStepHz);
