@@ -302,6 +302,17 @@ class MainWindowTest : public QObject {
         QCOMPARE(beeps_, 0);
     }
 
+    // A key passed on travels up to the focused button's parents; the filter must count it once.
+    void aKeyPassedOnIsFilteredOnce() {
+        Start("t");
+        Key(Qt::Key_Period);  // outside an entry: passed on, marks the point
+        QCOMPARE(beeps_, 0);
+        Key(Qt::Key_Period);
+        QCOMPARE(beeps_, 1);
+        Key(Qt::Key_F2);  // toggles once: the entry is open
+        QCOMPARE(Text(1006), QStringLiteral("_Hz"));
+    }
+
     void tabMovesAmongTheTabStops() {
         Start("t");
         QCOMPARE(QApplication::focusWidget(), Ctl(1002));
