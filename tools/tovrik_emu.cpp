@@ -40,6 +40,8 @@ Runs COMMAND against emulated HID devices: a umockdev test bed with its own
 /sys/class/hidraw and /dev/hidraw<i> nodes, served by this program. No root and no
 hardware are needed. tovrik-emu exits with COMMAND's exit status (128 + N when COMMAND
 was killed by signal N, 127 when it could not be started) and removes the test bed.
+It exits with 2 on a usage error and with 125 when it cannot set up the log, the FIFO
+or the test bed; COMMAND does not run then. SIGTERM, SIGINT and SIGHUP go on to COMMAND.
 
 Options:
   --devices LIST   The emulated HID interfaces in enumeration order, comma-separated:

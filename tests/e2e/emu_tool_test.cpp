@@ -180,7 +180,8 @@ TEST(EmuTool, HelpDocumentsTheInterface) {
          {"--devices", "--version", "--log", "--control", "--decode", "unplug <i>", "replug <i>",
           "refuse-write <i> on|off", "refuse-feature <i> on|off", "hold <i>", "release <i>",
           "control <command> ok", "hidraw<i> write", "hidraw<i> get-feature",
-          "hidraw<i> refused write", "hidraw<i> refused get-feature", "exit status"}) {
+          "hidraw<i> refused write", "hidraw<i> refused get-feature", "exit status", "127",
+          "125"}) {
         EXPECT_NE(help.output.find(word), std::string::npos) << word;
     }
 }
