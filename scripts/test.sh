@@ -18,7 +18,7 @@ run_suite() {
     shift
     cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
     cmake --build "$dir" -j "$jobs"
-    ctest --test-dir "$dir" --output-on-failure -j "$jobs" --timeout 300
+    ctest --test-dir "$dir" --output-on-failure -j "$jobs" --timeout 300 --no-tests=error
 }
 
 run_suite build
