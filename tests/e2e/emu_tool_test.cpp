@@ -1,6 +1,7 @@
 // tovrik-emu itself: its control commands and log lines, the decoding, the environment and
 // exit status it gives its command, and its cleaning up.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -171,6 +172,17 @@ TEST(EmuTool, LeavesNoTestBedBehind) {
         EXPECT_TRUE(std::filesystem::is_empty(folder)) << arguments;
     }
     std::filesystem::remove_all(folder);
+}
+
+TEST(EmuTool, SessionOutlivesItsCommand) {
+    EmuSession emu(EmuOptions{}, {"sh", "-c", "grep SigIgn /proc/self/status"});
+    // Ignored signals would be inherited: the command must see SIGPIPE (13) at its default.
+    const auto ignored = emu.ReadLine().value_or("");
+    ASSERT_TRUE(ignored.starts_with("SigIgn:")) << ignored;
+    EXPECT_EQ(std::stoull(ignored.substr(7), nullptr, 16) & (1ull << (SIGPIPE - 1)), 0u);
+    EXPECT_EQ(emu.Wait(), 0);
+    for (int i = 0; i < 100; ++i) emu.SendLine("nobody reads this");  // no SIGPIPE for us
+    EXPECT_EQ(emu.ReadLine(std::chrono::milliseconds(100)), std::nullopt);
 }
 
 TEST(EmuTool, HelpDocumentsTheInterface) {

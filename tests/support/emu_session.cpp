@@ -95,8 +95,11 @@ EmuSession::EmuSession(const EmuOptions& options, std::vector<std::string> comma
         ::close(in[1]);
         throw std::runtime_error("pipe");
     }
+    // A command that has ended must fail the test that writes to it, not kill the test program.
+    ::signal(SIGPIPE, SIG_IGN);
     const pid_t pid = ::fork();
     if (pid == 0) {
+        ::signal(SIGPIPE, SIG_DFL);  // the emulator and its command get the usual disposition
         ::dup2(in[0], STDIN_FILENO);
         ::dup2(out[1], STDOUT_FILENO);
         ::execve(argv[0], argv.data(), envp.data());
