@@ -6,12 +6,15 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <climits>
 #include <memory>
+#include <string_view>
 
 namespace tovrik {
 namespace {
@@ -28,6 +31,17 @@ std::optional<unsigned> HidrawNumber(const char* name) {
     const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), number);
     if (ec != std::errc() || end != digits.data() + digits.size()) return std::nullopt;
     return number;
+}
+
+// The kernel names the class of every character device under /sys/dev/char/<major>:<minor>.
+bool IsHidrawDevice(dev_t device) {
+    const std::string link = "/sys/dev/char/" + std::to_string(major(device)) + ":" +
+                             std::to_string(minor(device)) + "/subsystem";
+    char target[PATH_MAX];
+    const ssize_t length = ::readlink(link.c_str(), target, sizeof target);
+    if (length <= 0 || static_cast<std::size_t>(length) >= sizeof target) return false;
+    const std::string_view subsystem(target, static_cast<std::size_t>(length));
+    return subsystem == "hidraw" || subsystem.ends_with("/hidraw");
 }
 
 bool ReadRawInfo(int fd, hidraw_devinfo& info) {
@@ -55,9 +69,13 @@ std::vector<std::string> HidrawPlatform::EnumerateHidInterfaces() {
 NativeHandle HidrawPlatform::Open(const std::string& path, ShareMode mode) {
     if (path.empty()) return kNoNativeHandle;
     // Only hidraw character devices are devices: a path to anything else (a regular file
-    // above all) is refused before a byte could be written to it.
+    // above all) is refused before a byte could be written to it, and any other character
+    // device before it is even opened, since opening some of them has effects of its own.
     struct stat before {};
-    if (::stat(path.c_str(), &before) != 0 || !S_ISCHR(before.st_mode)) return kNoNativeHandle;
+    if (::stat(path.c_str(), &before) != 0 || !S_ISCHR(before.st_mode) ||
+        !IsHidrawDevice(before.st_rdev)) {
+        return kNoNativeHandle;
+    }
     const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOCTTY);
     if (fd < 0) return kNoNativeHandle;
     struct stat opened {};

@@ -3,6 +3,7 @@
 #include "device/linux/hidraw_platform.h"
 
 #include <gtest/gtest.h>
+#include <sys/inotify.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -37,6 +38,23 @@ TEST(HidrawPlatform, RefusesPathsThatAreNotHidrawNodes) {
     }
     EXPECT_EQ(ReadAll(file), "precious data");
     ::unlink(name);
+}
+
+// Opening is not harmless for every character device (a watchdog starts counting, a serial
+// port drops its modem lines), so a path of another kind must be refused before the open.
+TEST(HidrawPlatform, NeverOpensCharacterDevicesOfOtherKinds) {
+    const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (watch < 0 || ::inotify_add_watch(watch, "/dev/null", IN_OPEN) < 0) {
+        if (watch >= 0) ::close(watch);
+        GTEST_SKIP() << "inotify is not available on /dev/null";
+    }
+    HidrawPlatform platform;
+    EXPECT_EQ(platform.Open("/dev/null", ShareMode::Shared), kNoNativeHandle);
+    EXPECT_EQ(platform.Open("/dev/null", ShareMode::Exclusive), kNoNativeHandle);
+    EXPECT_EQ(ReadVersionOnce(platform, "/dev/null"), std::nullopt);
+    char events[256];
+    EXPECT_LT(::read(watch, events, sizeof events), 0) << "/dev/null was opened";
+    ::close(watch);
 }
 
 TEST(HidrawPlatform, InvalidHandlesFailWithoutTouchingAnything) {
