@@ -20,6 +20,18 @@ double EntryValue(const std::string& text) {
     return ec == std::errc{} ? value : 0.0;
 }
 
+// Whether the decimal value of the text is above the limit. Its double can round onto the
+// limit from either side, so in that case the digits decide: only a non-zero digit after a
+// whole part of exactly the limit lies above it.
+bool EntryExceedsLimit(const std::string& text) {
+    const double value = EntryValue(text);
+    if (value != FrequencyLimitHz) return value > FrequencyLimitHz;
+    const std::size_t point = text.find('.');
+    if (point == std::string::npos) return false;
+    return EntryValue(text.substr(0, point)) == FrequencyLimitHz &&
+           text.find_first_not_of('0', point + 1) != std::string::npos;
+}
+
 // "%.0f": rounded to a whole number, no point, no grouping.
 std::string WholeNumberText(double value) {
     char buffer[352];
@@ -193,7 +205,7 @@ void FrequencyController::AppendToEntry(char c) {
         return;
     }
     entry.push_back(c);
-    if (EntryValue(entry) > FrequencyLimitHz) {
+    if (EntryExceedsLimit(entry)) {
         entry.pop_back();
         window_.Beep();
         return;

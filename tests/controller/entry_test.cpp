@@ -66,6 +66,19 @@ TEST_F(DirectEntry, LimitIsTestedOnTheWholeTextPerCharacter) {
     EXPECT_EQ(window.beeps, 2);
     EXPECT_EQ(state().entryText, "80000000.0");
     EXPECT_EQ(Readout(), "80000000.0_Hz");
+
+    // Digits too small for a double still count: the text, not its rounded value, is tested.
+    Type("00000000000000");
+    Type("1");
+    EXPECT_EQ(window.beeps, 3);
+    EXPECT_EQ(state().entryText, "80000000.0" + std::string(14, '0'));
+
+    // Just below the limit the rounded value equals it, and the text is still accepted.
+    controller.ToggleEntry();
+    controller.ToggleEntry();
+    Type("79999999.9999999999");
+    EXPECT_EQ(window.beeps, 3);
+    EXPECT_EQ(state().entryText, "79999999.9999999999");
 }
 
 TEST_F(DirectEntry, UnitKeys) {
