@@ -23,9 +23,13 @@ class RecordingWindow : public ControllerWindow {
     void SetButtonChecked(int controlId, bool checked) override { checks[controlId] = checked; }
     void ShowMessage(const std::string& text, MessageIcon icon) override {
         messages.push_back({text, icon});
+        events.push_back("message");
     }
     void Beep() override { ++beeps; }
-    void DestroyWindow() override { ++destroyed; }
+    void DestroyWindow() override {
+        ++destroyed;
+        events.push_back("destroy");
+    }
 
     std::string Text(int controlId) const {
         const auto it = texts.find(controlId);
@@ -46,6 +50,7 @@ class RecordingWindow : public ControllerWindow {
     std::vector<ShownMessage> messages;
     int beeps = 0;
     int destroyed = 0;
+    std::vector<std::string> events;  // messages and the window's end, in order
 };
 
 }  // namespace tovrik::testing

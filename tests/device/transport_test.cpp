@@ -39,12 +39,20 @@ TEST(FindDevice, ResumesAfterEachMatchAndWrapsAround) {
     EXPECT_EQ(platform.OpenHandleCount(), 0u) << "probe handles must be closed";
 }
 
-TEST(FindDevice, StartIndexBeyondLastInterfaceFails) {
-    auto platform = FakePlatform::WithLayout("t,t");
-    int start = 9;
-    std::string path;
-    EXPECT_FALSE(FindDevice(platform, start, path));
-    EXPECT_EQ(start, 0);
+TEST(FindDevice, StartIndexIsTheFirstPositionExamined) {
+    auto platform = FakePlatform::WithLayout("o,o,o,t,o,o,o,t");
+    struct Case {
+        int start;
+        bool found;
+        int nextStart;
+    };
+    const Case cases[] = {{3, true, 4}, {4, true, 8}, {7, true, 8}, {8, false, 0}, {9, false, 0}};
+    for (const Case& c : cases) {
+        int start = c.start;
+        std::string path;
+        EXPECT_EQ(FindDevice(platform, start, path), c.found) << c.start;
+        EXPECT_EQ(start, c.nextStart) << c.start;
+    }
 }
 
 TEST(FindDevice, UnusableInterfacesAreSkippedButStillCount) {
