@@ -399,7 +399,6 @@ class MainWindowTest : public QObject {
             list->setCurrentIndex(3);
             box(1032)->click();
             box(1035)->click();
-            QApplication::focusWidget();
             dialog->findChild<QPushButton*>(QStringLiteral("1"))->click();
         });
         Key(Qt::Key_S, Qt::AltModifier);
@@ -416,14 +415,17 @@ class MainWindowTest : public QObject {
     void settingsDialogCancelAndEscapeChangeNothing() {
         WriteProfile("[Profile]\nDisplay=7\n");
         Start("t");
-        for (bool useEscape : {false, true}) {
-            OnNextModal([useEscape](QWidget* dialog) {
+        enum class Way { Cancel, Escape, CloseBox };
+        for (Way way : {Way::Cancel, Way::Escape, Way::CloseBox}) {
+            OnNextModal([way](QWidget* dialog) {
                 auto* list = dialog->findChild<QComboBox*>(QStringLiteral("1037"));
                 QCOMPARE(list->currentIndex(), -1);
                 list->setCurrentIndex(1);
                 dialog->findChild<QCheckBox*>(QStringLiteral("1031"))->click();
-                if (useEscape)
+                if (way == Way::Escape)
                     QTest::keyClick(dialog, Qt::Key_Escape);
+                else if (way == Way::CloseBox)
+                    dialog->close();
                 else
                     dialog->findChild<QPushButton*>(QStringLiteral("2"))->click();
             });
