@@ -9,7 +9,8 @@ packages=(
     umockdev libumockdev-dev libglib2.0-dev
     fonts-ipafont-gothic
     xvfb xauth xdotool x11-utils imagemagick
-    dpkg-dev file desktop-file-utils
+    dpkg-dev file desktop-file-utils groff-base
+    locales  # locale sources for localedef (settings tests under a decimal-comma locale)
 )
 
 missing=()
