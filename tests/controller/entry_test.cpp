@@ -228,9 +228,15 @@ TEST_F(DirectEntry, LockRefusesClickAndF2ButNotEnter) {
     EXPECT_EQ(window.beeps, 2);
     EXPECT_EQ(state().entryActive, 1);
 
+    // The lock guards opening and closing only: editing goes on.
+    Type("4.K");
+    controller.PreviewKey(vk::kBack);
+    EXPECT_EQ(state().entryText, "123400");
+    EXPECT_EQ(window.beeps, 2);
+
     EXPECT_EQ(controller.PreviewKey(vk::kReturn), KeyResult::Consumed);
     EXPECT_EQ(state().entryActive, 0);
-    EXPECT_EQ(SentWords(), std::vector<TuningWord>{ComputeTuningWord(123.0)});
+    EXPECT_EQ(SentWords(), std::vector<TuningWord>{ComputeTuningWord(123'400.0)});
 
     controller.ToggleEntry();
     EXPECT_EQ(state().entryActive, 0) << "no entry can open under the lock";
