@@ -100,7 +100,11 @@ grep -qx 'control --reload-rules' "$work/udevadm.calls" 2>/dev/null ||
 grep -q '^trigger' "$work/udevadm.calls" 2>/dev/null || fail "postinst did not trigger udev"
 PATH="$work/stub-fail:$PATH" sh "$postinst" configure || fail "postinst failed with udev down"
 PATH="$work/no-udev" /bin/sh "$postinst" configure || fail "postinst failed without udevadm"
-pass "postinst"
+: >"$work/udevadm.calls"
+PATH="$work/stub-ok:$PATH" sh "$work/control/postrm" remove || fail "postrm failed with udev"
+grep -qx 'control --reload-rules' "$work/udevadm.calls" || fail "postrm did not reload the rules"
+PATH="$work/no-udev" /bin/sh "$work/control/postrm" purge || fail "postrm failed without udevadm"
+pass "postinst, postrm"
 
 # --- Desktop entries and icons ----------------------------------------------------------
 for entry in TOVRIK tovrik-sample; do
