@@ -54,4 +54,19 @@ void TwoStateCheckBox::nextCheckState() {
     setCheckState(checkState() == Qt::Checked ? Qt::Unchecked : Qt::Checked);
 }
 
+std::optional<int> WheelNotches::Feed(int delta) {
+    constexpr int kNotch = 120;
+    if (delta <= -kNotch || delta >= kNotch) {
+        pending_ = 0;
+        return delta;
+    }
+    // Turning back discards what was gathered the other way.
+    if ((delta < 0 && pending_ > 0) || (delta > 0 && pending_ < 0)) pending_ = 0;
+    pending_ += delta;  // |pending_| stays below 2 * kNotch
+    const int whole = pending_ / kNotch * kNotch;
+    if (whole == 0) return std::nullopt;
+    pending_ -= whole;
+    return whole;
+}
+
 }  // namespace tovrik::gui

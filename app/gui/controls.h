@@ -4,6 +4,7 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QWidget>
+#include <optional>
 
 class QToolButton;
 
@@ -59,6 +60,17 @@ class TwoStateCheckBox : public QCheckBox {
 
   protected:
     void nextCheckState() override;
+};
+
+// Turns Qt's wheel events into the deltas of wheel messages. A whole notch (120 or more)
+// passes as it comes; the fragments of a high-resolution wheel or a touchpad are added up
+// until they make whole notches, which pass together, so such devices tune too.
+class WheelNotches {
+  public:
+    std::optional<int> Feed(int delta);
+
+  private:
+    int pending_ = 0;
 };
 
 }  // namespace tovrik::gui

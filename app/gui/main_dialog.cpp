@@ -392,9 +392,11 @@ bool MainDialog::eventFilter(QObject* watched, QEvent* event) {
                 delta = wheel->angleDelta().x();
             }
             if (delta == 0) return true;  // a sideways scroll is another message
-            controller_.ApplyWheelDelta(static_cast<std::int16_t>(
-                std::clamp<int>(delta, std::numeric_limits<std::int16_t>::min(),
-                                std::numeric_limits<std::int16_t>::max())));
+            if (const auto notches = wheelNotches_.Feed(delta)) {
+                controller_.ApplyWheelDelta(static_cast<std::int16_t>(
+                    std::clamp<int>(*notches, std::numeric_limits<std::int16_t>::min(),
+                                    std::numeric_limits<std::int16_t>::max())));
+            }
             return true;
         }
         default:

@@ -8,6 +8,7 @@
 #include <optional>
 #include <span>
 
+#include "app/gui/controls.h"
 #include "app/gui/dialog_builder.h"
 #include "controller/frequency_controller.h"
 #include "controller/window.h"
@@ -98,6 +99,7 @@ class MainDialog : public QDialog, private ControllerWindow {
     void SaveSettingsOnce();
 
     FrequencyController controller_;
+    WheelNotches wheelNotches_;
     std::filesystem::path profilePath_;
     GuiHooks hooks_;
     BuiltControls controls_;

@@ -217,6 +217,29 @@ class GuiPartsTest : public QObject {
         }
     }
 
+    void wheelFragmentsAddUpToNotches_data() {
+        QTest::addColumn<QList<int>>("deltas");
+        QTest::addColumn<QList<int>>("delivered");  // 0: nothing delivered for that event
+        QTest::newRow("whole notches pass as they come") << QList<int>{120, -240, 180}
+                                                         << QList<int>{120, -240, 180};
+        QTest::newRow("fragments add up") << QList<int>{40, 40, 40, 40} << QList<int>{0, 0, 120, 0};
+        QTest::newRow("a remainder is kept") << QList<int>{100, 100, 40}
+                                             << QList<int>{0, 120, 120};
+        QTest::newRow("turning back starts over") << QList<int>{100, -60, -60}
+                                                  << QList<int>{0, 0, -120};
+        QTest::newRow("a whole notch drops the fragments") << QList<int>{100, 120, 20}
+                                                           << QList<int>{0, 120, 0};
+    }
+
+    void wheelFragmentsAddUpToNotches() {
+        QFETCH(QList<int>, deltas);
+        QFETCH(QList<int>, delivered);
+        WheelNotches notches;
+        for (qsizetype i = 0; i < deltas.size(); ++i) {
+            QCOMPARE(notches.Feed(deltas[i]).value_or(0), delivered[i]);
+        }
+    }
+
     void checkBoxesToggleOnlyBetweenTwoStates() {
         SettingsDialog dialog;
         dialog.ExchangeIn({0, 2, 0, 1, 0, 0});

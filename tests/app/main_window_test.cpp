@@ -352,8 +352,11 @@ class MainWindowTest : public QObject {
         QCOMPARE(window_->controller().state().frequencyHz, 10'101'000.0);
         Wheel(Ctl(1006), 240);
         QCOMPARE(window_->controller().state().frequencyHz, 10'099'000.0);
-        Wheel(window_.get(), 60);  // below a notch: nothing
+        Wheel(window_.get(), 60);  // half a notch of a touchpad: nothing yet ...
         QCOMPARE(window_->controller().state().frequencyHz, 10'099'000.0);
+        Wheel(window_.get(), 60);  // ... the other half makes one notch forward
+        QCOMPARE(window_->controller().state().frequencyHz, 10'098'000.0);
+        window_->controller().state().frequencyHz = 10'099'000.0;
         Wheel(Ctl(1006), 120 * 300);  // more than 16 bits can hold: narrowed, not wrapped
         QCOMPARE(window_->controller().state().frequencyHz, 10'099'000.0 - 273 * 1000.0);
         Wheel(Ctl(1006), -120, Qt::AltModifier);  // modifiers do not matter
