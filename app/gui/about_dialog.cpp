@@ -22,12 +22,7 @@ QIcon ApplicationIcon() {
 
 AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {
     const DialogTemplate& dialog = AboutDialogTemplate();
-    ApplyDialogFrame(this, dialog);
-    setFont(DialogFont());
-    setModal(true);
-    auto* client = new QWidget(this);
-    controls_ = BuildControls(dialog, client, BaseUnitsOf(font()));
-    setFixedSize(client->size());
+    controls_ = BuildModalDialog(this, dialog);
     for (qsizetype i = 0; i < controls_.inOrder.size(); ++i) {
         if (dialog.controls[static_cast<std::size_t>(i)].kind == ControlKind::StaticIcon) {
             // Drawn at the system's large-icon size, as a static icon control does.

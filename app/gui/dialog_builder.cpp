@@ -5,6 +5,7 @@
 #include <QPushButton>
 
 #include "app/gui/controls.h"
+#include "app/gui/fonts.h"
 
 namespace tovrik::gui {
 namespace {
@@ -97,6 +98,16 @@ void ApplyDialogFrame(QWidget* window, const DialogTemplate& dialog, bool applic
     window->setWindowFlags((applicationWindow ? Qt::Window : Qt::Dialog) | Qt::CustomizeWindowHint |
                            Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                            Qt::WindowCloseButtonHint);
+}
+
+BuiltControls BuildModalDialog(QWidget* dialog, const DialogTemplate& dialogTemplate) {
+    ApplyDialogFrame(dialog, dialogTemplate);
+    dialog->setFont(DialogFont());
+    dialog->setWindowModality(Qt::ApplicationModal);
+    auto* client = new QWidget(dialog);
+    BuiltControls controls = BuildControls(dialogTemplate, client, BaseUnitsOf(dialog->font()));
+    dialog->setFixedSize(client->size());
+    return controls;
 }
 
 }  // namespace tovrik::gui

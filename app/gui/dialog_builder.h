@@ -24,4 +24,8 @@ BuiltControls BuildControls(const DialogTemplate& dialog, QWidget* client, const
 void ApplyDialogFrame(QWidget* window, const DialogTemplate& dialog,
                       bool applicationWindow = false);
 
+// A modal dialog over its owner, in the dialog font, with a fixed client built from its
+// template.
+BuiltControls BuildModalDialog(QWidget* dialog, const DialogTemplate& dialogTemplate);
+
 }  // namespace tovrik::gui

@@ -34,12 +34,7 @@ int* FlagSlot(SettingsValues& values, int id) {
 
 SettingsDialog::SettingsDialog(QWidget* parent) : QDialog(parent) {
     const DialogTemplate& dialog = SettingsDialogTemplate();
-    ApplyDialogFrame(this, dialog);
-    setFont(DialogFont());
-    setModal(true);
-    auto* client = new QWidget(this);
-    controls_ = BuildControls(dialog, client, BaseUnitsOf(font()));
-    setFixedSize(client->size());
+    controls_ = BuildModalDialog(this, dialog);
 
     auto* list = static_cast<QComboBox*>(Control(kFormatList));
     for (const char* entry : DisplayModeEntries()) list->addItem(QString::fromUtf8(entry));
