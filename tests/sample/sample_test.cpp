@@ -42,6 +42,14 @@ class SampleTest : public QObject {
         Form1 form{library, messages};
         QLineEdit* text1() { return form.findChild<QLineEdit*>("Text1"); }
         QPushButton* button(const char* name) { return form.findChild<QPushButton*>(name); }
+        // Found a device at start, then "出力" pressed with `text` in the box.
+        void PressCommand1(const QString& text) {
+            library.foundPath = "/dev/hidraw3";
+            form.Load();
+            messages.shown.clear();
+            text1()->setText(text);
+            QTest::mouseClick(button("Command1"), Qt::LeftButton);
+        }
     };
 };
 
@@ -145,11 +153,7 @@ void SampleTest::command1SendsTheWord() {
     QFETCH(QString, text);
     QFETCH(qint32, word);
     Window w;
-    w.library.foundPath = "/dev/hidraw3";
-    w.form.Load();
-    w.messages.shown.clear();
-    w.text1()->setText(text);
-    QTest::mouseClick(w.button("Command1"), Qt::LeftButton);
+    w.PressCommand1(text);
     QVERIFY(w.messages.shown.isEmpty());
     QCOMPARE(w.library.calls.back(), (RecordedCall{"DDSOut", "/dev/hidraw3", word, 1}));
 }
@@ -167,11 +171,7 @@ void SampleTest::command1RefusesUnusableText_data() {
 void SampleTest::command1RefusesUnusableText() {
     QFETCH(QString, text);
     Window w;
-    w.library.foundPath = "/dev/hidraw3";
-    w.form.Load();
-    w.messages.shown.clear();
-    w.text1()->setText(text);
-    QTest::mouseClick(w.button("Command1"), Qt::LeftButton);
+    w.PressCommand1(text);
     QCOMPARE(w.messages.shown, QStringList{QStringLiteral("この周波数は使用できません")});
     QCOMPARE(w.library.calls.size(), 1u);  // FindUSB only
 }
