@@ -12,6 +12,11 @@ namespace tovrik::gui {
 struct BuiltControls {
     std::map<int, QWidget*> byId;  // controls with an id; object name = the id in decimal
     QList<QWidget*> inOrder;       // every control, template order
+
+    QWidget* Find(int id) const {
+        const auto it = byId.find(id);
+        return it == byId.end() ? nullptr : it->second;
+    }
 };
 
 // Creates the controls as children of `client` (which gets the template's client size) at

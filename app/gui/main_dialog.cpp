@@ -147,8 +147,7 @@ MainDialog::~MainDialog() {
 }
 
 QWidget* MainDialog::Control(int id) const {
-    const auto it = controls_.byId.find(id);
-    return it == controls_.byId.end() ? nullptr : it->second;
+    return controls_.Find(id);
 }
 
 void MainDialog::InitMainWindow() {

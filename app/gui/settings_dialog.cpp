@@ -46,8 +46,7 @@ SettingsDialog::SettingsDialog(QWidget* parent) : QDialog(parent) {
 }
 
 QWidget* SettingsDialog::Control(int id) const {
-    const auto it = controls_.byId.find(id);
-    return it == controls_.byId.end() ? nullptr : it->second;
+    return controls_.Find(id);
 }
 
 void SettingsDialog::ExchangeIn(const SettingsValues& values) {
