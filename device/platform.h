@@ -24,20 +24,47 @@ struct HidIds {
     std::uint16_t productId = 0;
 };
 
+// 0, or the system's own error code (errno on Linux, GetLastError() on Windows).
+using SystemError = int;
+
+struct OpenResult {
+    NativeHandle handle = kNoNativeHandle;
+    SystemError error = 0;  // why the open failed; 0 when it succeeded
+};
+
+// What a failure means to a user, whatever the system called it.
+enum class FailureKind {
+    NotPermitted,  // the user may not open the device
+    Busy,          // another program holds it
+    Gone,          // it is no longer there
+    Other,
+};
+
+struct FailureReason {
+    FailureKind kind = FailureKind::Other;
+    std::string text;  // short, lower case, for "<path>: <text>"
+};
+
 class DevicePlatform {
 public:
     virtual ~DevicePlatform() = default;
 
     // Paths of the HID interfaces present now, in a stable enumeration order.
     virtual std::vector<std::string> EnumerateHidInterfaces() = 0;
-    // Read and write access. kNoNativeHandle when the path cannot be opened in that mode.
-    virtual NativeHandle Open(const std::string& path, ShareMode mode) = 0;
+    // Read and write access. kNoNativeHandle and the system's reason when the path cannot be
+    // opened in that mode.
+    virtual OpenResult Open(const std::string& path, ShareMode mode) = 0;
     virtual std::optional<HidIds> GetIds(NativeHandle handle) = 0;
+    // The ids of an interface that is not open, where the system tells them without an open
+    // (so that a device nobody may open can still be named as ours).
+    virtual std::optional<HidIds> PeekIds(const std::string& path) = 0;
     // Synchronous write of one output report: 0 on success, else the system error code.
-    virtual int WriteReport(NativeHandle handle, const OutputReport& report) = 0;
-    // Get-feature for report id 0; `feature` arrives with byte 0 = 0.
-    virtual bool GetFeature(NativeHandle handle, VersionFeature& feature) = 0;
+    virtual SystemError WriteReport(NativeHandle handle, const OutputReport& report) = 0;
+    // Get-feature for report id 0; `feature` arrives with byte 0 = 0. 0 on success, else the
+    // system error code.
+    virtual SystemError GetFeature(NativeHandle handle, VersionFeature& feature) = 0;
     virtual void Close(NativeHandle handle) = 0;
+    virtual FailureReason Describe(SystemError error) const = 0;
 };
 
 // The platform this build talks to real devices with.

@@ -5,28 +5,47 @@
 namespace tovrik {
 namespace {
 
-bool IsTovrik(DevicePlatform& platform, const std::string& path) {
-    if (path.empty() || path.size() > kMaxDevicePathLength) return false;
-    DeviceHandle probe(platform, platform.Open(path, ShareMode::Shared));
-    if (!probe) return false;
-    const auto ids = platform.GetIds(probe.native());
+bool IsTovrikIds(const std::optional<HidIds>& ids) {
     return ids && ids->vendorId == kTovrikVendorId && ids->productId == kTovrikProductId;
 }
 
-std::optional<std::string> ReadVersion(DeviceHandle& handle) {
-    if (!handle) return std::nullopt;
-    VersionFeature feature{};  // byte 0 is the report id 0
-    if (!handle.platform()->GetFeature(handle.native(), feature)) return std::nullopt;
-    return FormatVersionText(feature);
+DeviceHandle Open(DevicePlatform& platform, const std::string& path, ShareMode mode,
+                  SystemError* error) {
+    const OpenResult opened = platform.Open(path, mode);
+    if (error != nullptr) *error = opened.error;
+    return DeviceHandle(platform, opened.handle);
+}
+
+bool IsTovrik(DevicePlatform& platform, const std::string& path,
+              std::vector<DeviceRefusal>* refused) {
+    if (path.empty() || path.size() > kMaxDevicePathLength) return false;
+    SystemError error = 0;
+    DeviceHandle probe = Open(platform, path, ShareMode::Shared, &error);
+    if (!probe) {
+        if (refused != nullptr && IsTovrikIds(platform.PeekIds(path))) {
+            refused->push_back({path, error});
+        }
+        return false;
+    }
+    return IsTovrikIds(platform.GetIds(probe.native()));
+}
+
+// Shared open of a path that must be a TOVRIK; anything else is closed again at once.
+DeviceHandle OpenTovrikShared(DevicePlatform& platform, const std::string& path,
+                              SystemError* error) {
+    DeviceHandle handle = Open(platform, path, ShareMode::Shared, error);
+    if (handle && !IsTovrikIds(platform.GetIds(handle.native()))) handle.Reset();
+    return handle;
 }
 
 }  // namespace
 
-bool FindDevice(DevicePlatform& platform, int& startIndex, std::string& path) {
+bool FindDevice(DevicePlatform& platform, int& startIndex, std::string& path,
+                std::vector<DeviceRefusal>* refused) {
     const std::vector<std::string> interfaces = platform.EnumerateHidInterfaces();
     for (std::size_t i = 0; i < interfaces.size(); ++i) {
         if (static_cast<long long>(i) < startIndex) continue;
-        if (!IsTovrik(platform, interfaces[i])) continue;
+        if (!IsTovrik(platform, interfaces[i], refused)) continue;
         startIndex = static_cast<int>(i + 1);
         path = interfaces[i];
         return true;
@@ -35,8 +54,8 @@ bool FindDevice(DevicePlatform& platform, int& startIndex, std::string& path) {
     return false;
 }
 
-DeviceHandle OpenDevice(DevicePlatform& platform, const std::string& path) {
-    return DeviceHandle(platform, platform.Open(path, ShareMode::Exclusive));
+DeviceHandle OpenDevice(DevicePlatform& platform, const std::string& path, SystemError* error) {
+    return Open(platform, path, ShareMode::Exclusive, error);
 }
 
 bool WriteOutputReport(DeviceHandle& handle, TuningWord word, int selector, int outputFlag) {
@@ -49,24 +68,34 @@ bool WriteOutputReport(DeviceHandle& handle, TuningWord word, int selector, int 
     return false;
 }
 
-std::optional<std::string> ReadFirmwareVersion(DeviceHandle& handle) { return ReadVersion(handle); }
+std::optional<std::string> ReadFirmwareVersion(DeviceHandle& handle, SystemError* error) {
+    if (!handle) return std::nullopt;
+    VersionFeature feature{};  // byte 0 is the report id 0
+    const SystemError failed = handle.platform()->GetFeature(handle.native(), feature);
+    if (error != nullptr) *error = failed;
+    if (failed != 0) return std::nullopt;
+    return FormatVersionText(feature);
+}
 
-DeviceHandle OpenDeviceShared(DevicePlatform& platform, const std::string& path) {
-    return DeviceHandle(platform, platform.Open(path, ShareMode::Shared));
+DeviceHandle OpenDeviceShared(DevicePlatform& platform, const std::string& path,
+                              SystemError* error) {
+    return Open(platform, path, ShareMode::Shared, error);
 }
 
 SendOutcome SendReportOnce(DevicePlatform& platform, const std::string& path,
                            const OutputReport& report) {
-    DeviceHandle handle = OpenDeviceShared(platform, path);
-    if (!handle) return {SendOutcome::Kind::NotOpened, 0};
+    SystemError openError = 0;
+    DeviceHandle handle = OpenTovrikShared(platform, path, &openError);
+    if (!handle) return {SendOutcome::Kind::NotOpened, 0, openError};
     const int error = platform.WriteReport(handle.native(), report);
     if (error != 0) return {SendOutcome::Kind::WriteRefused, error};
     return {SendOutcome::Kind::Sent, 0};
 }
 
-std::optional<std::string> ReadVersionOnce(DevicePlatform& platform, const std::string& path) {
-    DeviceHandle handle = OpenDeviceShared(platform, path);
-    return ReadVersion(handle);
+std::optional<std::string> ReadVersionOnce(DevicePlatform& platform, const std::string& path,
+                                           SystemError* error) {
+    DeviceHandle handle = OpenTovrikShared(platform, path, error);
+    return ReadFirmwareVersion(handle, error);
 }
 
 }  // namespace tovrik

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "device/platform.h"
 #include "device/reports.h"
@@ -52,33 +53,48 @@ private:
     NativeHandle native_ = kNoNativeHandle;
 };
 
+// A TOVRIK that discovery saw but could not open, and the system's reason.
+struct DeviceRefusal {
+    std::string path;
+    SystemError error = 0;
+};
+
 // Finds the first TOVRIK at enumeration position >= startIndex. On success `path` receives
 // its path and startIndex the position after it; otherwise startIndex becomes 0 and `path`
-// is left alone. Interfaces that cannot be opened or identified still count as positions.
-bool FindDevice(DevicePlatform& platform, int& startIndex, std::string& path);
+// is left alone. Interfaces that cannot be opened or identified still count as positions;
+// those among them that the system names as TOVRIKs are added to `refused`.
+bool FindDevice(DevicePlatform& platform, int& startIndex, std::string& path,
+                std::vector<DeviceRefusal>* refused = nullptr);
 
-// Exclusive read/write open, kept by the control application.
-DeviceHandle OpenDevice(DevicePlatform& platform, const std::string& path);
+// Exclusive read/write open, kept by the control application. A failed open puts the
+// system's reason into `error`.
+DeviceHandle OpenDevice(DevicePlatform& platform, const std::string& path,
+                        SystemError* error = nullptr);
 
 // Sends the frequency report (output on) or the stop report (output off). A failed write
 // closes `handle`; a handle of none fails without sending.
 bool WriteOutputReport(DeviceHandle& handle, TuningWord word, int selector, int outputFlag);
 
 // The version text, or empty on failure. A failed read leaves the handle open.
-std::optional<std::string> ReadFirmwareVersion(DeviceHandle& handle);
+std::optional<std::string> ReadFirmwareVersion(DeviceHandle& handle, SystemError* error = nullptr);
 
 // Shared read/write open for the duration of one library call.
-DeviceHandle OpenDeviceShared(DevicePlatform& platform, const std::string& path);
+DeviceHandle OpenDeviceShared(DevicePlatform& platform, const std::string& path,
+                              SystemError* error = nullptr);
 
 struct SendOutcome {
     enum class Kind { NotOpened, WriteRefused, Sent };
     Kind kind = Kind::NotOpened;
-    int errorCode = 0;  // the system error code of a refused write
+    SystemError errorCode = 0;  // the system error code of a refused write
+    // Why the open failed; 0 when the path opened but is not a TOVRIK.
+    SystemError openError = 0;
 };
 
-// Opens shared, writes one report, closes again on every path.
+// Opens shared, checks that the path is a TOVRIK, writes one report, closes again on every
+// path. Another HID device is "not opened": a stale or wrong path never reaches other hardware.
 SendOutcome SendReportOnce(DevicePlatform& platform, const std::string& path,
                            const OutputReport& report);
-std::optional<std::string> ReadVersionOnce(DevicePlatform& platform, const std::string& path);
+std::optional<std::string> ReadVersionOnce(DevicePlatform& platform, const std::string& path,
+                                           SystemError* error = nullptr);
 
 }  // namespace tovrik

@@ -14,14 +14,16 @@ namespace {
 class NullPlatform : public DevicePlatform {
   public:
     std::vector<std::string> EnumerateHidInterfaces() override { return {"/dev/null-tovrik"}; }
-    NativeHandle Open(const std::string&, ShareMode) override { return 3; }
+    OpenResult Open(const std::string&, ShareMode) override { return {3, 0}; }
     std::optional<HidIds> GetIds(NativeHandle) override { return HidIds{0x1774, 0x9851}; }
-    int WriteReport(NativeHandle, const OutputReport& report) override {
+    std::optional<HidIds> PeekIds(const std::string&) override { return HidIds{0x1774, 0x9851}; }
+    SystemError WriteReport(NativeHandle, const OutputReport& report) override {
         benchmark::DoNotOptimize(report.data());
         return 0;
     }
-    bool GetFeature(NativeHandle, VersionFeature&) override { return false; }
+    SystemError GetFeature(NativeHandle, VersionFeature&) override { return 5; }
     void Close(NativeHandle) override {}
+    FailureReason Describe(SystemError) const override { return {}; }
 };
 
 class NullWindow : public ControllerWindow {

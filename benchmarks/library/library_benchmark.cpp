@@ -47,7 +47,7 @@ void BM_PlatformCallsOfFindUsb64(benchmark::State& state) {
     auto platform = FakePlatform::WithLayout(layout);
     for (auto _ : state) {
         for (const std::string& path : platform.EnumerateHidInterfaces()) {
-            const auto handle = platform.Open(path, tovrik::ShareMode::Shared);
+            const auto handle = platform.Open(path, tovrik::ShareMode::Shared).handle;
             benchmark::DoNotOptimize(platform.GetIds(handle));
             platform.Close(handle);
         }
@@ -60,7 +60,7 @@ void BM_PlatformCallsOfDdsOut(benchmark::State& state) {
     auto platform = FakePlatform::WithLayout("t");
     const std::string path = "/dev/hidraw0";
     for (auto _ : state) {
-        const auto handle = platform.Open(path, tovrik::ShareMode::Shared);
+        const auto handle = platform.Open(path, tovrik::ShareMode::Shared).handle;
         benchmark::DoNotOptimize(platform.WriteReport(handle, tovrik::BuildFrequencyReport(1)));
         platform.Close(handle);
         platform.ClearSent();

@@ -10,7 +10,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
 #include <charconv>
 #include <climits>
 #include <memory>
@@ -66,29 +70,51 @@ std::vector<std::string> HidrawPlatform::EnumerateHidInterfaces() {
     return paths;
 }
 
-NativeHandle HidrawPlatform::Open(const std::string& path, ShareMode mode) {
-    if (path.empty()) return kNoNativeHandle;
+OpenResult HidrawPlatform::Open(const std::string& path, ShareMode mode) {
+    if (path.empty()) return {kNoNativeHandle, ENOENT};
     // Only hidraw character devices are devices: a path to anything else (a regular file
     // above all) is refused before a byte could be written to it, and any other character
     // device before it is even opened, since opening some of them has effects of its own.
     struct stat before {};
-    if (::stat(path.c_str(), &before) != 0 || !S_ISCHR(before.st_mode) ||
-        !IsHidrawDevice(before.st_rdev)) {
-        return kNoNativeHandle;
+    if (::stat(path.c_str(), &before) != 0) return {kNoNativeHandle, errno};
+    if (!S_ISCHR(before.st_mode) || !IsHidrawDevice(before.st_rdev)) {
+        return {kNoNativeHandle, ENODEV};
     }
     const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) return kNoNativeHandle;
+    if (fd < 0) return {kNoNativeHandle, errno};
     struct stat opened {};
     hidraw_devinfo info{};
-    const bool isHidraw = ::fstat(fd, &opened) == 0 && S_ISCHR(opened.st_mode) &&
-                          ReadRawInfo(fd, info);
+    if (::fstat(fd, &opened) != 0 || !S_ISCHR(opened.st_mode) || !ReadRawInfo(fd, info)) {
+        ::close(fd);
+        return {kNoNativeHandle, ENODEV};
+    }
     // Linux has no share modes; advisory locks stand in for them between our programs.
     const int lock = mode == ShareMode::Exclusive ? LOCK_EX : LOCK_SH;
-    if (!isHidraw || ::flock(fd, lock | LOCK_NB) != 0) {
+    if (::flock(fd, lock | LOCK_NB) != 0) {
+        const int error = errno;
         ::close(fd);
-        return kNoNativeHandle;
+        return {kNoNativeHandle, error};
     }
-    return fd;
+    return {fd, 0};
+}
+
+std::optional<HidIds> HidrawPlatform::PeekIds(const std::string& path) {
+    // The parent hid device's uevent carries HID_ID=<bus>:<vendor>:<product> in hex.
+    const std::string_view node(path);
+    const auto slash = node.rfind('/');
+    const std::string name(node.substr(slash == std::string_view::npos ? 0 : slash + 1));
+    if (!HidrawNumber(name.c_str())) return std::nullopt;
+    std::ifstream uevent(std::string(kHidrawClassDir) + "/" + name + "/device/uevent");
+    std::string line;
+    while (std::getline(uevent, line)) {
+        unsigned bus = 0;
+        unsigned vendor = 0;
+        unsigned product = 0;
+        if (std::sscanf(line.c_str(), "HID_ID=%x:%x:%x", &bus, &vendor, &product) == 3) {
+            return HidIds{static_cast<std::uint16_t>(vendor), static_cast<std::uint16_t>(product)};
+        }
+    }
+    return std::nullopt;
 }
 
 std::optional<HidIds> HidrawPlatform::GetIds(NativeHandle handle) {
@@ -98,21 +124,42 @@ std::optional<HidIds> HidrawPlatform::GetIds(NativeHandle handle) {
     return HidIds{static_cast<std::uint16_t>(info.vendor), static_cast<std::uint16_t>(info.product)};
 }
 
-int HidrawPlatform::WriteReport(NativeHandle handle, const OutputReport& report) {
+SystemError HidrawPlatform::WriteReport(NativeHandle handle, const OutputReport& report) {
     if (handle < 0) return EBADF;
     const ssize_t written = ::write(static_cast<int>(handle), report.data(), report.size());
     if (written < 0) return errno != 0 ? errno : EIO;
     return 0;
 }
 
-bool HidrawPlatform::GetFeature(NativeHandle handle, VersionFeature& feature) {
-    if (handle < 0) return false;
+SystemError HidrawPlatform::GetFeature(NativeHandle handle, VersionFeature& feature) {
+    if (handle < 0) return EBADF;
     feature[0] = 0;
-    return ::ioctl(static_cast<int>(handle), HIDIOCGFEATURE(kReportSize), feature.data()) >= 0;
+    if (::ioctl(static_cast<int>(handle), HIDIOCGFEATURE(kReportSize), feature.data()) >= 0) return 0;
+    return errno != 0 ? errno : EIO;
 }
 
 void HidrawPlatform::Close(NativeHandle handle) {
     if (handle >= 0) ::close(static_cast<int>(handle));
+}
+
+FailureReason HidrawPlatform::Describe(SystemError error) const {
+    switch (error) {
+        case EACCES:
+        case EPERM:
+            return {FailureKind::NotPermitted, "permission denied (is the udev rule installed?)"};
+        case EWOULDBLOCK:
+        case EBUSY:
+            return {FailureKind::Busy, "held by another program"};
+        case ENODEV:
+        case ENOENT:
+        case ENXIO:
+            return {FailureKind::Gone, "no such device"};
+        default:
+            break;
+    }
+    std::string text = std::strerror(error);
+    if (!text.empty()) text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
+    return {FailureKind::Other, text};
 }
 
 DevicePlatform& SystemPlatform() {

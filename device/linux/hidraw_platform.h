@@ -8,11 +8,13 @@ namespace tovrik {
 class HidrawPlatform final : public DevicePlatform {
 public:
     std::vector<std::string> EnumerateHidInterfaces() override;
-    NativeHandle Open(const std::string& path, ShareMode mode) override;
+    OpenResult Open(const std::string& path, ShareMode mode) override;
     std::optional<HidIds> GetIds(NativeHandle handle) override;
-    int WriteReport(NativeHandle handle, const OutputReport& report) override;
-    bool GetFeature(NativeHandle handle, VersionFeature& feature) override;
+    std::optional<HidIds> PeekIds(const std::string& path) override;
+    SystemError WriteReport(NativeHandle handle, const OutputReport& report) override;
+    SystemError GetFeature(NativeHandle handle, VersionFeature& feature) override;
     void Close(NativeHandle handle) override;
+    FailureReason Describe(SystemError error) const override;
 };
 
 }  // namespace tovrik

@@ -31,8 +31,8 @@ TEST(HidrawPlatform, RefusesPathsThatAreNotHidrawNodes) {
     HidrawPlatform platform;
     for (const std::string& path : {file, std::string("/tmp"), std::string("/dev/null"),
                                     std::string("/dev/hidraw-none"), std::string()}) {
-        EXPECT_EQ(platform.Open(path, ShareMode::Shared), kNoNativeHandle) << path;
-        EXPECT_EQ(platform.Open(path, ShareMode::Exclusive), kNoNativeHandle) << path;
+        EXPECT_EQ(platform.Open(path, ShareMode::Shared).handle, kNoNativeHandle) << path;
+        EXPECT_EQ(platform.Open(path, ShareMode::Exclusive).handle, kNoNativeHandle) << path;
         const SendOutcome outcome = SendReportOnce(platform, path, BuildStopReport());
         EXPECT_EQ(outcome.kind, SendOutcome::Kind::NotOpened) << path;
     }
@@ -49,8 +49,8 @@ TEST(HidrawPlatform, NeverOpensCharacterDevicesOfOtherKinds) {
         GTEST_SKIP() << "inotify is not available on /dev/null";
     }
     HidrawPlatform platform;
-    EXPECT_EQ(platform.Open("/dev/null", ShareMode::Shared), kNoNativeHandle);
-    EXPECT_EQ(platform.Open("/dev/null", ShareMode::Exclusive), kNoNativeHandle);
+    EXPECT_EQ(platform.Open("/dev/null", ShareMode::Shared).handle, kNoNativeHandle);
+    EXPECT_EQ(platform.Open("/dev/null", ShareMode::Exclusive).handle, kNoNativeHandle);
     EXPECT_EQ(ReadVersionOnce(platform, "/dev/null"), std::nullopt);
     char events[256];
     EXPECT_LT(::read(watch, events, sizeof events), 0) << "/dev/null was opened";
@@ -61,7 +61,7 @@ TEST(HidrawPlatform, InvalidHandlesFailWithoutTouchingAnything) {
     HidrawPlatform platform;
     VersionFeature feature{};
     EXPECT_EQ(platform.WriteReport(kNoNativeHandle, BuildStopReport()), EBADF);
-    EXPECT_FALSE(platform.GetFeature(kNoNativeHandle, feature));
+    EXPECT_EQ(platform.GetFeature(kNoNativeHandle, feature), EBADF);
     EXPECT_EQ(platform.GetIds(kNoNativeHandle), std::nullopt);
 }
 

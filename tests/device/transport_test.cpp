@@ -164,5 +164,45 @@ TEST(ReadVersionOnce, ClosesTheHandleWhetherOrNotTheReadWorks) {
     EXPECT_EQ(platform.OpenHandleCount(), 0u);
 }
 
+// Discovery names the TOVRIKs it could not open, and why; other devices it could not open
+// stay unnamed, since they are none of ours.
+TEST(FindDevice, ReportsTovriksItCouldNotOpenWithTheReason) {
+    auto platform = FakePlatform::WithLayout("o,t,t,t");
+    platform.At(0).openError = EACCES;
+    platform.At(1).openError = EACCES;
+    platform.At(2).heldByOtherProgram = true;
+    int start = 0;
+    std::string path;
+    std::vector<DeviceRefusal> refused;
+    ASSERT_TRUE(FindDevice(platform, start, path, &refused));
+    EXPECT_EQ(path, "/dev/hidraw3");
+    ASSERT_EQ(refused.size(), 2u);
+    EXPECT_EQ(refused[0].path, "/dev/hidraw1");
+    EXPECT_EQ(refused[0].error, EACCES);
+    EXPECT_EQ(refused[1].path, "/dev/hidraw2");
+    EXPECT_EQ(refused[1].error, EWOULDBLOCK);
+}
+
+TEST(Transport, CarriesTheSystemErrorOfOpenAndFeatureRead) {
+    auto platform = FakePlatform::WithLayout("t");
+    DeviceHandle held = OpenDevice(platform, "/dev/hidraw0");
+    SystemError error = 0;
+    EXPECT_FALSE(OpenDevice(platform, "/dev/hidraw0", &error));
+    EXPECT_EQ(error, EWOULDBLOCK);
+    platform.At(0).refuseFeature = true;
+    EXPECT_EQ(ReadFirmwareVersion(held, &error), std::nullopt);
+    EXPECT_EQ(error, EIO);
+}
+
+// A wrong or stale path that leads to another HID device must never reach it.
+TEST(SendReportOnce, OtherHidDevicesAreNotOpenedAndGetNothing) {
+    auto platform = FakePlatform::WithLayout("o");
+    const SendOutcome outcome = SendReportOnce(platform, "/dev/hidraw0", BuildStopReport());
+    EXPECT_EQ(outcome.kind, SendOutcome::Kind::NotOpened);
+    EXPECT_EQ(ReadVersionOnce(platform, "/dev/hidraw0"), std::nullopt);
+    EXPECT_TRUE(platform.sent().empty());
+    EXPECT_EQ(platform.OpenHandleCount(), 0u);
+}
+
 }  // namespace
 }  // namespace tovrik

@@ -46,19 +46,27 @@ std::vector<std::string> FakePlatform::EnumerateHidInterfaces() {
     return paths;
 }
 
-NativeHandle FakePlatform::Open(const std::string& path, ShareMode mode) {
+OpenResult FakePlatform::Open(const std::string& path, ShareMode mode) {
     FakeInterface* iface = Find(path);
-    if (iface == nullptr || !iface->present || iface->heldByOtherProgram) return kNoNativeHandle;
+    if (iface == nullptr || !iface->present) return {kNoNativeHandle, ENOENT};
+    if (iface->openError != 0) return {kNoNativeHandle, iface->openError};
+    if (iface->heldByOtherProgram) return {kNoNativeHandle, EWOULDBLOCK};
     const auto position = static_cast<std::size_t>(iface - interfaces_.data());
     for (const auto& [handle, state] : open_) {
         if (state.position != position) continue;
         if (mode == ShareMode::Exclusive || state.mode == ShareMode::Exclusive) {
-            return kNoNativeHandle;
+            return {kNoNativeHandle, EWOULDBLOCK};
         }
     }
     const NativeHandle handle = nextHandle_++;
     open_[handle] = {position, mode};
-    return handle;
+    return {handle, 0};
+}
+
+std::optional<HidIds> FakePlatform::PeekIds(const std::string& path) {
+    const FakeInterface* iface = Find(path);
+    if (iface == nullptr || !iface->present) return std::nullopt;
+    return HidIds{iface->vendorId, iface->productId};
 }
 
 std::optional<HidIds> FakePlatform::GetIds(NativeHandle handle) {
@@ -69,7 +77,7 @@ std::optional<HidIds> FakePlatform::GetIds(NativeHandle handle) {
     return HidIds{iface.vendorId, iface.productId};
 }
 
-int FakePlatform::WriteReport(NativeHandle handle, const OutputReport& report) {
+SystemError FakePlatform::WriteReport(NativeHandle handle, const OutputReport& report) {
     const OpenState* state = Lookup(handle);
     if (state == nullptr) return EBADF;
     const FakeInterface& iface = interfaces_[state->position];
@@ -79,19 +87,38 @@ int FakePlatform::WriteReport(NativeHandle handle, const OutputReport& report) {
     return 0;
 }
 
-bool FakePlatform::GetFeature(NativeHandle handle, VersionFeature& feature) {
+SystemError FakePlatform::GetFeature(NativeHandle handle, VersionFeature& feature) {
     const OpenState* state = Lookup(handle);
-    if (state == nullptr || feature[0] != 0) return false;
+    if (state == nullptr || feature[0] != 0) return EBADF;
     const FakeInterface& iface = interfaces_[state->position];
-    if (!iface.present || iface.refuseFeature) return false;
+    if (!iface.present) return ENODEV;
+    if (iface.refuseFeature) return EIO;
     feature = iface.feature;
     feature[0] = 0;
-    return true;
+    return 0;
 }
 
 void FakePlatform::Close(NativeHandle handle) {
     ++closeCount_;
     if (open_.erase(handle) == 0) ++doubleCloses_;
+}
+
+}  // namespace tovrik::testing
+
+namespace tovrik::testing {
+
+FailureReason FakePlatform::Describe(SystemError error) const {
+    switch (error) {
+        case EACCES:
+            return {FailureKind::NotPermitted, "permission denied"};
+        case EWOULDBLOCK:
+            return {FailureKind::Busy, "held by another program"};
+        case ENOENT:
+        case ENODEV:
+            return {FailureKind::Gone, "no such device"};
+        default:
+            return {FailureKind::Other, "error " + std::to_string(error)};
+    }
 }
 
 }  // namespace tovrik::testing

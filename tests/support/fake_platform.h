@@ -18,6 +18,7 @@ struct FakeInterface {
     bool present = true;
     bool heldByOtherProgram = false;  // an exclusive holder outside this process
     bool identifiable = true;         // attributes can be read
+    int openError = 0;                // non-zero: every open fails with this code
     int writeError = 0;               // non-zero: writes fail with this code
     bool refuseFeature = false;
     VersionFeature feature{0, 1, 0, 0, 0, 0, 0, 0};
@@ -40,11 +41,13 @@ public:
     void Replug(std::size_t position) { interfaces_.at(position).present = true; }
 
     std::vector<std::string> EnumerateHidInterfaces() override;
-    NativeHandle Open(const std::string& path, ShareMode mode) override;
+    OpenResult Open(const std::string& path, ShareMode mode) override;
     std::optional<HidIds> GetIds(NativeHandle handle) override;
-    int WriteReport(NativeHandle handle, const OutputReport& report) override;
-    bool GetFeature(NativeHandle handle, VersionFeature& feature) override;
+    std::optional<HidIds> PeekIds(const std::string& path) override;
+    SystemError WriteReport(NativeHandle handle, const OutputReport& report) override;
+    SystemError GetFeature(NativeHandle handle, VersionFeature& feature) override;
     void Close(NativeHandle handle) override;
+    FailureReason Describe(SystemError error) const override;
 
     const std::vector<SentReport>& sent() const { return sent_; }
     void ClearSent() { sent_.clear(); }
