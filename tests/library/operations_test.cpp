@@ -142,7 +142,7 @@ class ThrowingPlatform : public FakePlatform {
         Add({.path = "/dev/hidraw0"});
     }
     std::vector<std::string> EnumerateHidInterfaces() override { Throw(); }
-    NativeHandle Open(const std::string&, ShareMode) override { Throw(); }
+    OpenResult Open(const std::string&, ShareMode) override { Throw(); }
 
   private:
     [[noreturn]] void Throw() {
