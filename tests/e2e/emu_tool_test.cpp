@@ -96,12 +96,16 @@ TEST(EmuTool, DecodesWhatIsWritten) {
         "send-once /dev/hidraw1 00 72 1C C7 71 01 00 00",
         "send-once /dev/hidraw1 00 FF FF FF FF 01 00 00",
         "send-once /dev/hidraw1 00 01 00 00 00 09 00 00",
-        "send-once /dev/hidraw0 00 01 00 00 00 01 00 00",
     };
     for (const auto& command : commands) {
         emu.SendLine(command);
         EXPECT_EQ(emu.ReadLine(), "sent") << command;
     }
+    // The device link refuses to send to another device, so that one is written raw.
+    emu.SendLine("send-once /dev/hidraw0 00 01 00 00 00 01 00 00");
+    EXPECT_EQ(emu.ReadLine(), "not-opened");
+    emu.SendLine("raw /dev/hidraw0 00 01 00 00 00 01 00 00");
+    EXPECT_EQ(emu.ReadLine(), "wrote 8");
     emu.SendLine("raw /dev/hidraw1 00 01 02");
     EXPECT_EQ(emu.ReadLine(), "wrote 3");
     EXPECT_EQ(emu.LogLines(),
