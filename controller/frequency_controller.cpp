@@ -1,6 +1,9 @@
 #include "controller/frequency_controller.h"
 
 #include <charconv>
+#include <cstdio>
+#include <utility>
+#include <vector>
 #include <cstdint>
 #include <string_view>
 
@@ -42,8 +45,13 @@ std::string WholeNumberText(double value) {
 
 }  // namespace
 
-FrequencyController::FrequencyController(DevicePlatform& platform, ControllerWindow& window)
-    : platform_(platform), window_(window) {}
+void WriteToStandardError(const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); }
+
+FrequencyController::FrequencyController(DevicePlatform& platform, ControllerWindow& window,
+                                         Diagnostics diagnostics)
+    : platform_(platform),
+      window_(window),
+      diagnostics_(diagnostics ? std::move(diagnostics) : Diagnostics(WriteToStandardError)) {}
 
 bool FrequencyController::LockApplies() const {
     return state_.lockWhileOutput != 0 && state_.outputOn != 0;
@@ -52,11 +60,24 @@ bool FrequencyController::LockApplies() const {
 // ---------------------------------------------------------------------------------------------
 // Output cycle
 
-void FrequencyController::ConnectAtStartup() {
+bool FrequencyController::FindAndOpen() {
     int start = 0;
-    if (FindDevice(platform_, start, devicePath_)) {
-        device_ = OpenDevice(platform_, devicePath_);
-    } else {
+    std::vector<DeviceRefusal> refused;
+    const bool found = FindDevice(platform_, start, devicePath_, &refused);
+    if (found) {
+        SystemError error = 0;
+        device_ = OpenDevice(platform_, devicePath_, &error);
+        if (!device_) refused.push_back({devicePath_, error});
+    }
+    // The window only says "not detected"; the reason goes where a user who asks can see it.
+    for (const DeviceRefusal& refusal : refused) {
+        diagnostics_(refusal.path + ": " + platform_.Describe(refusal.error).text);
+    }
+    return found;
+}
+
+void FrequencyController::ConnectAtStartup() {
+    if (!FindAndOpen()) {
         devicePath_.clear();
         device_.Reset();
     }
@@ -86,11 +107,7 @@ void FrequencyController::SendFrequency(int on) {
     // A failed write has already closed the handle; one rediscovery, one more write.
     if (!WriteOutputReport(device_, word, 0, on)) {
         bool sent = false;
-        int start = 0;
-        if (FindDevice(platform_, start, devicePath_)) {
-            device_ = OpenDevice(platform_, devicePath_);
-            sent = WriteOutputReport(device_, word, 0, on);
-        }
+        if (FindAndOpen()) sent = WriteOutputReport(device_, word, 0, on);
         if (!sent) {
             window_.ShowMessage(text::kDeviceNotFound, MessageIcon::Exclamation);
             device_.Reset();

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -87,9 +88,15 @@ struct ControllerState {
     std::array<double, kPresetCount> presets{0.0, 0.0, 0.0};
 };
 
+// Where the controller says why a TOVRIK it found could not be used (one line each).
+using Diagnostics = std::function<void(const std::string& line)>;
+void WriteToStandardError(const std::string& line);
+
 class FrequencyController {
 public:
-    FrequencyController(DevicePlatform& platform, ControllerWindow& window);
+    // Without `diagnostics`, the lines go to standard error.
+    FrequencyController(DevicePlatform& platform, ControllerWindow& window,
+                        Diagnostics diagnostics = {});
 
     ControllerState& state() { return state_; }
     const ControllerState& state() const { return state_; }
@@ -124,6 +131,8 @@ public:
     void PressPreset(int slot);
 
 private:
+    // Discovery from index 0 and the exclusive open; names each TOVRIK that was refused.
+    bool FindAndOpen();
     bool LockApplies() const;
     std::string ReadoutText() const;
     KeyResult PointKey();
@@ -133,6 +142,7 @@ private:
 
     DevicePlatform& platform_;
     ControllerWindow& window_;
+    Diagnostics diagnostics_;
     ControllerState state_;
     std::string devicePath_;
     DeviceHandle device_;

@@ -21,7 +21,8 @@ inline TuningWord WordOf(const OutputReport& report) {
 class ControllerTest : public ::testing::Test {
   protected:
     explicit ControllerTest(const std::string& layout = "o,t")
-        : platform(FakePlatform::WithLayout(layout)), controller(platform, window) {}
+        : platform(FakePlatform::WithLayout(layout)),
+          controller(platform, window, [this](const std::string& line) { diagnostics.push_back(line); }) {}
 
     ControllerState& state() { return controller.state(); }
     std::string Readout() const { return window.Text(control::kReadout); }
@@ -41,6 +42,7 @@ class ControllerTest : public ::testing::Test {
 
     FakePlatform platform;
     RecordingWindow window;
+    std::vector<std::string> diagnostics;  // what would go to standard error
     FrequencyController controller;
 };
 

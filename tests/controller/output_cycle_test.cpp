@@ -201,4 +201,26 @@ TEST_F(OutputCycle, FirmwareVersionBox) {
 }
 
 }  // namespace
+// The window keeps its texts; the reason a found TOVRIK was refused goes to standard error,
+// at start-up and at each rediscovery.
+TEST_F(OutputCycle, NamesTheTovrikItCouldNotOpenAndWhy) {
+    platform.At(1).openError = EACCES;
+    controller.ConnectAtStartup();
+    EXPECT_EQ(Status(), text::kStatusNotDetected);
+    EXPECT_EQ(diagnostics, std::vector<std::string>{"/dev/hidraw1: permission denied"});
+
+    platform.At(1).openError = 0;
+    platform.At(1).heldByOtherProgram = true;
+    diagnostics.clear();
+    controller.ToggleOutput();
+    EXPECT_EQ(diagnostics, std::vector<std::string>{"/dev/hidraw1: held by another program"});
+    EXPECT_EQ(window.messages.size(), 1u);
+
+    platform.At(1).heldByOtherProgram = false;
+    diagnostics.clear();
+    controller.ToggleOutput();
+    EXPECT_TRUE(diagnostics.empty());
+    EXPECT_EQ(Status(), text::kStatusDetected);
+}
+
 }  // namespace tovrik::testing
