@@ -1,6 +1,8 @@
 #include "app/gui/controls.h"
 
+#include <QGuiApplication>
 #include <QMouseEvent>
+#include <QTimer>
 #include <QToolButton>
 
 namespace tovrik::gui {
@@ -28,19 +30,72 @@ void ClickableLabel::mouseReleaseEvent(QMouseEvent* event) {
 }
 
 UpDownControl::UpDownControl(QWidget* parent)
-    : QWidget(parent), up_(new QToolButton(this)), down_(new QToolButton(this)) {
-    for (QToolButton* arrow : {up_, down_}) {
-        arrow->setAutoRepeat(true);
-        arrow->setFocusPolicy(Qt::NoFocus);
-    }
+    : QWidget(parent),
+      up_(new QToolButton(this)),
+      down_(new QToolButton(this)),
+      repeat_(new QTimer(this)) {
+    for (QToolButton* arrow : {up_, down_}) arrow->setFocusPolicy(Qt::NoFocus);
     up_->setArrowType(Qt::UpArrow);
     down_->setArrowType(Qt::DownArrow);
     up_->setObjectName(QStringLiteral("up"));
     down_->setObjectName(QStringLiteral("down"));
-    // An up-down control steps as the arrow goes down, then on every repeat while held; an
-    // auto-repeating button signals pressed for both, and only clicked on the release.
-    connect(up_, &QToolButton::pressed, this, [this] { emit deltaProposed(-1); });
-    connect(down_, &QToolButton::pressed, this, [this] { emit deltaProposed(+1); });
+    // An up-down control steps as the arrow goes down, then on every repeat while held. The
+    // repeat is ours, not the button's: a button's own repeat runs on inside a message box's
+    // event loop, which swallows the release that would stop it.
+    connect(up_, &QToolButton::pressed, this, [this] { Press(up_, -1); });
+    connect(down_, &QToolButton::pressed, this, [this] { Press(down_, +1); });
+    for (QToolButton* arrow : {up_, down_}) {
+        connect(arrow, &QToolButton::released, this, &UpDownControl::LetGo);
+    }
+    connect(repeat_, &QTimer::timeout, this, &UpDownControl::Repeat);
+}
+
+void UpDownControl::Press(QToolButton* arrow, int delta) {
+    heldDelta_ = delta;
+    repeat_->start(kRepeatDelayMs);
+    emit deltaProposed(delta);
+    // A modal box opened by the change has let go of the arrow already; keep it so.
+    if (heldDelta_ == 0) arrow->setDown(false);
+}
+
+void UpDownControl::Repeat() {
+    if (heldDelta_ == 0 || !QGuiApplication::mouseButtons().testFlag(Qt::LeftButton)) {
+        LetGo();
+        return;
+    }
+    repeat_->start(kRepeatIntervalMs);
+    emit deltaProposed(heldDelta_);
+}
+
+void UpDownControl::LetGo() {
+    heldDelta_ = 0;
+    repeat_->stop();
+    for (QToolButton* arrow : {up_, down_}) {
+        if (arrow->isDown()) arrow->setDown(false);
+    }
+}
+
+bool UpDownControl::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == watchedWindow_ &&
+        (event->type() == QEvent::WindowBlocked || event->type() == QEvent::WindowDeactivate)) {
+        LetGo();
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void UpDownControl::showEvent(QShowEvent* event) {
+    // The window is known only once the control sits in it.
+    if (watchedWindow_ != window()) {
+        if (watchedWindow_ != nullptr) watchedWindow_->removeEventFilter(this);
+        watchedWindow_ = window();
+        watchedWindow_->installEventFilter(this);
+    }
+    QWidget::showEvent(event);
+}
+
+void UpDownControl::hideEvent(QHideEvent* event) {
+    LetGo();
+    QWidget::hideEvent(event);
 }
 
 void UpDownControl::resizeEvent(QResizeEvent* event) {

@@ -6,6 +6,7 @@
 #include <QWidget>
 #include <optional>
 
+class QTimer;
 class QToolButton;
 
 namespace tovrik::gui {
@@ -33,9 +34,16 @@ class ClickableLabel : public QLabel {
 // An up-down control with no buddy: two stacked arrows, repeating while held. Each press
 // and each repeat proposes a change of the position, -1 for the upper arrow and +1 for the
 // lower one (the sense of a control left at its default range).
+//
+// A repeat needs the user's finger on the button: the arrows let go as soon as their window
+// is blocked by a modal box (which a proposed change may open) or is hidden, and a repeat
+// that finds no mouse button held stops instead of stepping.
 class UpDownControl : public QWidget {
     Q_OBJECT
   public:
+    static constexpr int kRepeatDelayMs = 300;
+    static constexpr int kRepeatIntervalMs = 100;
+
     explicit UpDownControl(QWidget* parent = nullptr);
     QToolButton* upArrow() const { return up_; }
     QToolButton* downArrow() const { return down_; }
@@ -44,11 +52,21 @@ class UpDownControl : public QWidget {
     void deltaProposed(int delta);
 
   protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
 
   private:
+    void Press(QToolButton* arrow, int delta);
+    void Repeat();
+    void LetGo();
+
     QToolButton* up_;
     QToolButton* down_;
+    QTimer* repeat_;
+    int heldDelta_ = 0;  // 0 while no arrow is held
+    QWidget* watchedWindow_ = nullptr;
 };
 
 // An automatic check box that can show the third state for a value it was handed, but that

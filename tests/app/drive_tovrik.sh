@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Drives the real TOVRIK inside tovrik-emu --devices t on a private X display (Xvfb) with
 # xdotool, then checks the reports in the emulator's log and the settings file it leaves.
-# Usage: drive_tovrik.sh TOVRIK TOVRIK_EMU exit|close
+# Usage: drive_tovrik.sh TOVRIK TOVRIK_EMU exit|close|spin-unplugged
 set -euo pipefail
 tovrik=$1 emu=$2 mode=$3
 
@@ -32,7 +32,8 @@ if [[ $mode == close ]]; then
 fi
 
 touch "$log"
-"$emu" --devices t --log "$log" -- "$tovrik" &
+fifo=$work/control
+"$emu" --devices t --log "$log" --control "$fifo" -- "$tovrik" 2>"$work/stderr" &
 pid=$!
 win=$(timeout 20 xdotool search --sync --onlyvisible --name '^TOVRIK$' | head -1)
 [[ -n $win ]] || fail "no TOVRIK window"
@@ -65,6 +66,32 @@ if [[ $mode == exit ]]; then
     xdotool key x
     wait_log "hidraw0 write 00 00 00 00 00 01 00 00"
     expected_writes=3
+elif [[ $mode == spin-unplugged ]]; then
+    # One ordinary click on the lower spin arrow while the device is gone: exactly one
+    # message box, and once it is closed nothing more is stepped or sent.
+    xdotool key o
+    wait_log "hidraw0 write 00 8E E3 38 0E 01 00 00"
+    echo "unplug 0" >"$fifo"
+    wait_log "control unplug 0 ok"
+    eval "$(xdotool getwindowgeometry --shell "$win")"
+    # The arrow's centre in dialog units (240, 72) of 258 x 161, the menu bar above them.
+    xdotool mousemove --window "$win" $((WIDTH * 240 / 258)) $((HEIGHT - (HEIGHT - 22) * 89 / 161))
+    xdotool mousedown 1
+    sleep 0.15
+    xdotool mouseup 1
+    sleep 2
+    boxes=$(comm -13 <(echo "$win") <(windows))
+    [[ $(echo "$boxes" | grep -c .) -eq 1 ]] || fail "message boxes after one click: $(echo "$boxes" | grep -c .)"
+    echo "replug 0" >"$fifo"
+    wait_log "control replug 0 ok"
+    xdotool windowfocus --sync "$(echo "$boxes" | head -1)" key Return
+    for _ in $(seq 100); do [[ $(windows) == "$win" ]] && break; sleep 0.1; done
+    [[ $(windows) == "$win" ]] || fail "the message box did not close"
+    sleep 2
+    writes=$(grep -c ' write ' "$log" || true)
+    [[ $writes -eq 1 ]] || fail "sent with nobody touching the window: $(grep ' write ' "$log")"
+    xdotool windowfocus --sync "$win" key alt+F4
+    expected_writes=1
 else
     wait_log "hidraw0 write 00 8E E3 38 0E 01 00 00"  # OutStart switched the output on
     xdotool key alt+F4
@@ -85,6 +112,8 @@ keys=$(sed -n 's/^\(\[[^]]*\]\).*/\1/p; s/^\([^=[]*\)=.*/\1/p' "$ini" | tr '\n' 
 if [[ $mode == exit ]]; then
     grep -qx 'Freq=12.50' "$ini" || fail "Freq: $(cat "$ini")"
     grep -qx 'Step=2' "$ini" || fail "Step: $(cat "$ini")"
+elif [[ $mode == spin-unplugged ]]; then
+    grep -qx 'Freq=10100000.00' "$ini" || fail "not exactly one step: $(cat "$ini")"
 else
     grep -qx 'Step=5' "$ini" || fail "Step: $(cat "$ini")"
 fi
