@@ -106,6 +106,13 @@ BuiltControls BuildModalDialog(QWidget* dialog, const DialogTemplate& dialogTemp
     dialog->setWindowModality(Qt::ApplicationModal);
     auto* client = new QWidget(dialog);
     BuiltControls controls = BuildControls(dialogTemplate, client, BaseUnitsOf(dialog->font()));
+    // Enter presses the push button that has the focus, and the template's default button
+    // only when no push button has it, as in any dialog of the system this comes from.
+    for (QWidget* widget : controls.inOrder) {
+        if (auto* button = qobject_cast<QPushButton*>(widget); button && !button->isCheckable()) {
+            button->setAutoDefault(true);
+        }
+    }
     dialog->setFixedSize(client->size());
     return controls;
 }

@@ -442,6 +442,38 @@ class MainWindowTest : public QObject {
         QCOMPARE(window_->controller().state().displayMode, -1);
     }
 
+    // Enter presses the focused push button: on ｷｬﾝｾﾙ it cancels, and the file keeps the old
+    // values; with the focus on a check box it is OK.
+    void settingsDialogEnterPressesTheFocusedButton() {
+        WriteProfile("[Profile]\nDisplay=2\n");
+        Start("t");
+        OnNextModal([](QWidget* dialog) {
+            dialog->findChild<QComboBox*>(QStringLiteral("1037"))->setCurrentIndex(1);
+            dialog->findChild<QCheckBox*>(QStringLiteral("1031"))->click();
+            auto* cancel = dialog->findChild<QPushButton*>(QStringLiteral("2"));
+            cancel->setFocus();
+            QTest::keyClick(cancel, Qt::Key_Return);
+        });
+        window_->OnCommand(65535);
+        QCOMPARE(window_->controller().state().displayMode, 2);
+        QCOMPARE(window_->controller().state().saveFrequency, 0);
+
+        OnNextModal([](QWidget* dialog) {
+            auto* box = dialog->findChild<QCheckBox*>(QStringLiteral("1032"));
+            box->setFocus();
+            box->click();
+            QTest::keyClick(box, Qt::Key_Return);
+        });
+        window_->OnCommand(65535);
+        QCOMPARE(window_->controller().state().reverseSpin, 1);
+        QCOMPARE(window_->controller().state().displayMode, 2);
+        QVERIFY(window_->close());
+        const QByteArray saved = ReadProfile();
+        QVERIFY(saved.contains("Display=2"));
+        QVERIFY(saved.contains("SaveFreq=0"));
+        QVERIFY(saved.contains("RevSpin=1"));
+    }
+
     void menuBarItemsRunTheirCommands() {
         Start("t");
         bool opened = false;
