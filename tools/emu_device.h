@@ -6,6 +6,7 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "tools/emu_log.h"
+#include "tools/emu_pacer.h"
 #include "tools/emu_resources.h"
 
 namespace tovrik::emu {
@@ -20,12 +22,14 @@ namespace tovrik::emu {
 struct DeviceSettings {
     std::array<std::uint8_t, 3> version{1, 0, 0};  // what get-feature answers
     bool decode = false;
+    std::chrono::microseconds frame{0};  // USB frame for writes; 0: they complete at once
     const Logger* log = nullptr;
 };
 
 class Device {
   public:
-    Device(const DeviceSettings& settings, int index, bool tovrik);
+    // `pacer` times the writes, or is null for writes that complete at once.
+    Device(const DeviceSettings& settings, FramePacer* pacer, int index, bool tovrik);
     ~Device();
     Device(const Device&) = delete;
     Device& operator=(const Device&) = delete;
@@ -34,10 +38,19 @@ class Device {
     std::string DevNode() const { return "/dev/" + Name(); }
     std::uint16_t Vendor() const { return tovrik ? 0x1774 : 0x046D; }
     std::uint16_t Product() const { return tovrik ? 0x9851 : 0xC077; }
-    std::string HidSysPath() const;
-    // Everything in the test bed by which the device can be found or opened.
+    std::string HidName() const { return tovrik ? "TOVRIK" : "Generic USB Mouse"; }
+    std::string Phys() const;
+    std::string Uniq() const;  // the USB serial number; the mouse has none
+    const std::vector<std::uint8_t>& ReportDescriptor() const;
+
+    // The sysfs tree of a USB HID interface, parents first: USB device, interface, HID
+    // device, hidraw node.
+    std::vector<std::string> SysPaths() const;
+    std::string HidSysPath() const { return SysPaths()[2]; }
+    // Everything in the test bed by which the device can be found or opened; directories
+    // after the links into them.
     std::vector<std::string> Traces() const;
-    // The device in umockdev's text format.
+    // The device and its parents in umockdev's text format, child first.
     std::string Description() const;
 
     UMockdevIoctlBase* handler() const { return handler_.get(); }
@@ -63,10 +76,13 @@ class Device {
     static gboolean OnIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer self);
     static gboolean OnWrite(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer self);
     bool Gone(UMockdevIoctlClient* client) const;
+    void AnswerDescriptor(UMockdevIoctlClient* client, UMockdevIoctlData* arg) const;
     gboolean Ioctl(UMockdevIoctlClient* client);
     gboolean Write(UMockdevIoctlClient* client);
 
     const DeviceSettings& settings_;
+    FramePacer* const pacer_;
+    FramePacer::Clock::time_point lastFrame_{};  // worker thread only
     // Open descriptors and the generation they were opened in; worker thread only.
     std::map<UMockdevIoctlClient*, int> clients_;
     GObjectPtr<UMockdevIoctlBase> handler_;

@@ -27,7 +27,20 @@ Options:
   --control FIFO   Create the named pipe FIFO and obey the commands written to it, one
                    per line, while COMMAND runs (see below)
   --decode         Append a readable decoding to each write line
+  --frame-us N     USB frame length in microseconds: each write completes at the first
+                   frame boundary after the previous one, as an interrupt OUT transfer
+                   does, and its writer waits until then. 1000 is a full-speed device.
+                   Default: 0 (writes complete at once)
+  --timestamps     Start each log line with the monotonic clock in seconds to the
+                   microsecond (a timed write: the moment its frame completes it)
   --help           Show this text
+
+Devices: each interface sits in a sysfs tree of its own, as the kernel builds it: USB device
+(port 1-<i+1>; idVendor, idProduct, manufacturer, product, serial, speed 12), interface 0
+(class 03), HID device (uevent with HID_ID, HID_NAME, HID_PHYS, HID_UNIQ; report_descriptor)
+and hidraw node, so hidapi and other HID stacks find them. The nodes answer HIDIOCGRAWINFO,
+HIDIOCGRAWNAME, HIDIOCGRAWPHYS, HIDIOCGRAWUNIQ, HIDIOCGRDESCSIZE, HIDIOCGRDESC and, on a
+TOVRIK, HIDIOCGFEATURE.
 
 Log lines (bytes in upper-case hex):
   hidraw<i> write XX XX XX XX XX XX XX XX     an output report, as written (a write of
@@ -46,6 +59,7 @@ Control commands (i is the position in --devices):
                               be opened, and writes and ioctls on descriptors opened
                               before fail with ENODEV
   replug <i>                  the device comes back at the same position
+                              (both send uevents for the device and its parents)
   refuse-write <i> on|off     writes fail with EIO
   refuse-feature <i> on|off   get-feature requests fail with EIO
   hold <i>                    this program opens the device and holds an exclusive
@@ -102,13 +116,15 @@ std::optional<unsigned> ParseNumber(std::string_view text, unsigned max) {
 }
 
 ParsedOptions ParseOptions(int argc, char** argv) {
-    enum { kDevices = 1, kVersion, kLog, kControl, kDecode, kHelpOpt };
+    enum { kDevices = 1, kVersion, kLog, kControl, kDecode, kFrame, kTimestamps, kHelpOpt };
     static const option longOptions[] = {
         {"devices", required_argument, nullptr, kDevices},
         {"version", required_argument, nullptr, kVersion},
         {"log", required_argument, nullptr, kLog},
         {"control", required_argument, nullptr, kControl},
         {"decode", no_argument, nullptr, kDecode},
+        {"frame-us", required_argument, nullptr, kFrame},
+        {"timestamps", no_argument, nullptr, kTimestamps},
         {"help", no_argument, nullptr, kHelpOpt},
         {nullptr, 0, nullptr, 0},
     };
@@ -134,6 +150,17 @@ ParsedOptions ParseOptions(int argc, char** argv) {
                 break;
             case kDecode:
                 options.decode = true;
+                break;
+            case kFrame: {
+                const auto frame = ParseNumber(optarg, 1'000'000);
+                if (frame)
+                    options.frameUs = *frame;
+                else
+                    parsed.error = "--frame-us takes microseconds from 0 to 1000000";
+                break;
+            }
+            case kTimestamps:
+                options.timestamps = true;
                 break;
             case kHelpOpt:
                 parsed.help = true;

@@ -17,6 +17,8 @@ struct Options {
     std::string logPath;
     std::string controlPath;
     bool decode = false;
+    unsigned frameUs = 0;  // 0: writes complete at once
+    bool timestamps = false;
     std::vector<std::string> command;
 };
 

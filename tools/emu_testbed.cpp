@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <string_view>
 
 namespace tovrik::emu {
 namespace {
@@ -21,9 +22,12 @@ Testbed::Testbed(const DeviceSettings& settings)
     gchar* root = umockdev_testbed_get_root_dir(testbed_.get());
     root_ = root;
     g_free(root);
+    if (settings.frame.count() > 0)
+        pacer_ = std::make_unique<FramePacer>(settings.frame, *settings.log);
 }
 
 Testbed::~Testbed() {
+    pacer_.reset();  // its writers are released before their devices go
     for (auto& device : devices_) {
         device->hold.Reset();
         umockdev_testbed_detach_ioctl(testbed_.get(), device->DevNode().c_str(), nullptr);
@@ -37,7 +41,8 @@ Testbed::~Testbed() {
 
 std::string Testbed::AddDevices(const std::vector<bool>& tovrik) {
     for (std::size_t i = 0; i < tovrik.size(); ++i) {
-        auto device = std::make_unique<Device>(settings_, static_cast<int>(i), tovrik[i]);
+        auto device =
+            std::make_unique<Device>(settings_, pacer_.get(), static_cast<int>(i), tovrik[i]);
         Device& added = *device;
         devices_.push_back(std::move(device));
         // The handler has to be in place before the node exists.
@@ -49,8 +54,20 @@ std::string Testbed::AddDevices(const std::vector<bool>& tovrik) {
             const ErrorPtr owned(error);
             return added.Name() + ": " + (owned ? owned->message : "cannot add device");
         }
+        // umockdev links a class device to its subsystem only; the kernel also links it to
+        // its parent, and HID stacks find the HID device through that link.
+        std::error_code linkError;
+        std::filesystem::create_directory_symlink(
+            "../..", root_.string() + added.SysPaths()[3] + "/device", linkError);
+        if (linkError) return added.Name() + ": cannot link its parent: " + linkError.message();
     }
     return {};
+}
+
+void Testbed::Announce(const Device& device, const char* action) {
+    auto paths = device.SysPaths();
+    if (std::string_view(action) == "remove") std::reverse(paths.begin(), paths.end());
+    for (const auto& path : paths) umockdev_testbed_uevent(testbed_.get(), path.c_str(), action);
 }
 
 std::string Testbed::Unplug(Device& device) {
@@ -58,6 +75,8 @@ std::string Testbed::Unplug(Device& device) {
     // Stale descriptors learn about it from the handler, which now answers ENODEV.
     device.present = false;
     ++device.generation;
+    // udev monitors hear of it while the device is still there to be described.
+    Announce(device, "remove");
     // umockdev cannot add a node again once removed, so the device's traces are moved aside
     // instead and put back by replug.
     const std::filesystem::path stash = root_ / ".unplugged" / device.Name();
@@ -80,6 +99,7 @@ std::string Testbed::Replug(Device& device) {
     const std::string error = FreshNode(device);
     if (!error.empty()) return error;
     device.present = true;
+    Announce(device, "add");
     return {};
 }
 

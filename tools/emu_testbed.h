@@ -34,12 +34,15 @@ class Testbed {
 
   private:
     std::string FreshNode(Device& device);
+    // Sends uevents for the device's tree: "add" parents first, "remove" children first.
+    void Announce(const Device& device, const char* action);
 
     const DeviceSettings& settings_;
     GObjectPtr<UMockdevTestbed> testbed_;
     std::filesystem::path root_;
     std::vector<std::unique_ptr<Device>> devices_;
     std::vector<Fd> ptyMasters_;  // nodes of replugged devices
+    std::unique_ptr<FramePacer> pacer_;
 };
 
 }  // namespace tovrik::emu

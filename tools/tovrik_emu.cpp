@@ -42,12 +42,14 @@ int main(int argc, char** argv) {
         log = Logger(std::move(file));
         ::setenv("TOVRIK_EMU_LOG", options.logPath.c_str(), 1);
     }
+    if (options.timestamps) log.EnableTimestamps();
     if (!options.controlPath.empty()) {
         options.controlPath = Absolute(options.controlPath);
         ::setenv("TOVRIK_EMU_CONTROL", options.controlPath.c_str(), 1);
     }
 
-    const DeviceSettings settings{options.version, options.decode, &log};
+    const DeviceSettings settings{options.version, options.decode,
+                                  std::chrono::microseconds(options.frameUs), &log};
     Testbed testbed(settings);
     std::string error = testbed.AddDevices(options.devices);
     ControlChannel control(testbed, log);
