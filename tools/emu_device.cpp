@@ -304,7 +304,7 @@ gboolean Device::Write(UMockdevIoctlClient* client) {
     std::string line = Name() + " write " + HexBytes(bytes);
     if (settings_.decode) line += " -> " + DecodeWrite(bytes);
     if (pacer_ != nullptr) {
-        pacer_->CompleteAt(pacer_->NextFrame(lastFrame_), client, static_cast<glong>(size),
+        pacer_->CompleteAt(pacer_->NextFrame(endpoint_), client, static_cast<glong>(size),
                            std::move(line));
         return TRUE;
     }

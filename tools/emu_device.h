@@ -82,7 +82,7 @@ class Device {
 
     const DeviceSettings& settings_;
     FramePacer* const pacer_;
-    FramePacer::Clock::time_point lastFrame_{};  // worker thread only
+    FramePacer::Endpoint endpoint_;  // the interrupt OUT endpoint
     // Open descriptors and the generation they were opened in; worker thread only.
     std::map<UMockdevIoctlClient*, int> clients_;
     GObjectPtr<UMockdevIoctlBase> handler_;

@@ -17,11 +17,14 @@ FramePacer::~FramePacer() {
     for (auto& [due, completion] : waiting_) Finish(due, completion);
 }
 
-FramePacer::Clock::time_point FramePacer::NextFrame(Clock::time_point& previous) const {
-    const auto start = std::max(Clock::now(), previous);
-    const auto frames = (start - origin_) / frame_ + 1;
-    previous = origin_ + frames * frame_;
-    return previous;
+FramePacer::Clock::time_point FramePacer::NextFrame(Endpoint& endpoint) const {
+    const auto now = Clock::now();
+    if (now < endpoint.previous + 2 * frame_) {
+        endpoint.previous += frame_;
+    } else {
+        endpoint.previous = origin_ + ((now - origin_) / frame_ + 1) * frame_;
+    }
+    return endpoint.previous;
 }
 
 void FramePacer::CompleteAt(Clock::time_point due, UMockdevIoctlClient* client, glong result,

@@ -28,9 +28,16 @@ class FramePacer {
     FramePacer(const FramePacer&) = delete;
     FramePacer& operator=(const FramePacer&) = delete;
 
-    // The frame boundary at which a transfer issued now completes; `previous` is the
-    // endpoint's last one and is advanced.
-    Clock::time_point NextFrame(Clock::time_point& previous) const;
+    // One endpoint's transfers in a row; worker thread only.
+    struct Endpoint {
+        Clock::time_point previous{};  // the frame of the last transfer
+    };
+
+    // The frame boundary at which a transfer issued now completes. A write that comes within
+    // a frame after the previous one's frame was queued behind it, as a host controller
+    // would have it: what delayed it is our own delivery on a busy machine, which must not
+    // cost the writer frames. The frame may then be past already; it completes at once.
+    Clock::time_point NextFrame(Endpoint& endpoint) const;
 
     // At `due`: logs `line` (stamped with `due`) and completes the client's write with `result`.
     void CompleteAt(Clock::time_point due, UMockdevIoctlClient* client, glong result,
