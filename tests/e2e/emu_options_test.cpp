@@ -19,8 +19,9 @@ ParsedOptions Parse(std::vector<std::string> args) {
 }
 
 TEST(EmuOptions, TakesEveryOptionAndLeavesTheCommandAlone) {
-    const auto parsed = Parse({"--devices", "o,t,t", "--version", "2.0.255", "--log", "l",
-                               "--control", "c", "--decode", "--", "prog", "--log", "x"});
+    const auto parsed =
+        Parse({"--devices", "o,t,t", "--version", "2.0.255", "--log", "l", "--control", "c",
+               "--decode", "--frame-us", "1000", "--timestamps", "--", "prog", "--log", "x"});
     ASSERT_EQ(parsed.error, "");
     EXPECT_FALSE(parsed.help);
     const auto& o = parsed.options;
@@ -29,6 +30,8 @@ TEST(EmuOptions, TakesEveryOptionAndLeavesTheCommandAlone) {
     EXPECT_EQ(o.logPath, "l");
     EXPECT_EQ(o.controlPath, "c");
     EXPECT_TRUE(o.decode);
+    EXPECT_EQ(o.frameUs, 1000u);
+    EXPECT_TRUE(o.timestamps);
     EXPECT_EQ(o.command, (std::vector<std::string>{"prog", "--log", "x"}));
 
     // Without "--" the first word that is no option starts the command.
@@ -36,6 +39,8 @@ TEST(EmuOptions, TakesEveryOptionAndLeavesTheCommandAlone) {
     EXPECT_EQ(bare.options.devices, std::vector<bool>{true});
     EXPECT_EQ(bare.options.command, (std::vector<std::string>{"prog", "--devices", "o"}));
     EXPECT_EQ(bare.options.version, (std::array<std::uint8_t, 3>{1, 0, 0}));
+    EXPECT_EQ(bare.options.frameUs, 0u);
+    EXPECT_FALSE(bare.options.timestamps);
 }
 
 TEST(EmuOptions, NamesWhatIsWrong) {
@@ -46,6 +51,9 @@ TEST(EmuOptions, NamesWhatIsWrong) {
         {{"--version", "1.2", "--", "true"}, "--version takes"},
         {{"--version", "1.2.256", "--", "true"}, "--version takes"},
         {{"--version", "1.-2.3", "--", "true"}, "--version takes"},
+        {{"--frame-us", "-1", "--", "true"}, "--frame-us takes"},
+        {{"--frame-us", "1000001", "--", "true"}, "--frame-us takes"},
+        {{"--frame-us", "1ms", "--", "true"}, "--frame-us takes"},
         {{"--frob", "--", "true"}, "'--frob'"},
         {{"-xy", "--", "true"}, "'-x'"},
         {{"--log"}, "'--log'"},
