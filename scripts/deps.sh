@@ -7,6 +7,7 @@ packages=(
     qt6-base-dev qt6-base-dev-tools libqt6widgets6
     libgtest-dev libgmock-dev libbenchmark-dev
     umockdev libumockdev-dev libglib2.0-dev
+    libhidapi-dev libudev-dev  # e2e tests: hidapi and a udev monitor against tovrik-emu
     fonts-ipafont-gothic
     xvfb xauth xdotool x11-utils imagemagick
     dpkg-dev file desktop-file-utils groff-base

@@ -65,6 +65,7 @@ EmuSession::EmuSession(const EmuOptions& options, std::vector<std::string> comma
                                      "--version",   options.version, "--log",
                                      logPath_,      "--control",     controlPath_};
     if (options.decode) args.push_back("--decode");
+    args.insert(args.end(), options.extra.begin(), options.extra.end());
     args.push_back("--");
     args.insert(args.end(), command.begin(), command.end());
 

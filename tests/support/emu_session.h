@@ -10,14 +10,15 @@
 namespace tovrik::testing {
 
 struct EmuOptions {
-    std::string devices = "t";       // --devices
-    std::string version = "1.0.0";   // --version
-    bool decode = false;             // --decode
-    std::vector<std::string> env;    // extra NAME=VALUE for the command
+    std::string devices = "t";            // --devices
+    std::string version = "1.0.0";        // --version
+    bool decode = false;                  // --decode
+    std::vector<std::string> env;         // extra NAME=VALUE for the command
+    std::vector<std::string> extra = {};  // further options for tovrik-emu ("--frame-us", "1000")
 };
 
 class EmuSession {
-public:
+  public:
     // Starts tovrik-emu with a fresh log and control FIFO in a private temporary folder,
     // running `command` (argv) inside the test bed with stdin/stdout on pipes. Returns once
     // the emulator is up.
@@ -49,7 +50,7 @@ public:
     const std::string& logPath() const { return logPath_; }
     const std::string& folder() const { return folder_; }
 
-private:
+  private:
     std::string folder_;
     std::string logPath_;
     std::string controlPath_;
