@@ -1,12 +1,12 @@
 // The Windows backend, run under Wine: what it can show without a TOVRIK.
-#include "device/windows/hid_platform.h"
-
 #include <gtest/gtest.h>
 #include <windows.h>
 
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+
+#include "device/windows/hid_platform.h"
 
 namespace tovrik {
 namespace {
