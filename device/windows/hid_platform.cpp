@@ -27,6 +27,9 @@ namespace tovrik {
 namespace {
 
 using DetailData = SP_DEVICE_INTERFACE_DETAIL_DATA_A;
+// SetupDiGetDeviceInterfaceDetailA checks cbSize against exactly these; a packing mistake in
+// the headers would make every detail fetch fail.
+static_assert(sizeof(DetailData) == (sizeof(void*) == 4 ? 5 : 8));
 
 struct DeviceInfoListDeleter {
     void operator()(HDEVINFO set) const noexcept { ::SetupDiDestroyDeviceInfoList(set); }

@@ -24,7 +24,10 @@ set_target_properties(tovrik PROPERTIES
     LINK_DEPENDS ${TOVRIK_DEF_FILE}
     RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/bin)
 
-install(TARGETS tovrik RUNTIME DESTINATION . COMPONENT runtime)
-install(FILES windows/tovrik_win.h ${TOVRIK_DEF_FILE} DESTINATION . COMPONENT runtime)
+install(TARGETS tovrik RUNTIME DESTINATION ${TOVRIK_WIN_ARCH_DIR} COMPONENT runtime)
+install(FILES windows/tovrik_win.h DESTINATION include COMPONENT runtime)
+# What a linking client needs: the names with the DLL's real import names.
+install(FILES windows/tovrik-import.def RENAME tovrik.def DESTINATION lib/x86 COMPONENT runtime)
+install(FILES windows/tovrik64.def RENAME tovrik.def DESTINATION lib/x64 COMPONENT runtime)
 
 add_subdirectory(${PROJECT_SOURCE_DIR}/examples ${PROJECT_BINARY_DIR}/examples)

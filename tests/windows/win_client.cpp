@@ -4,7 +4,8 @@
 //   out <path> <word> <flag>  ->  out <status>
 //   suspend <path>            ->  suspend <status>
 //   vers <path>               ->  vers <SysStringByteLen> <strlen> <text>
-//   wait <n> <seconds>        ->  wait ok | wait timeout (until FindUSB lists exactly n)
+//   wait <n> <seconds>        ->  wait ok | wait timeout (until FindUSB lists exactly n,
+//                                 unchanged for a second)
 // Wine adds devices asynchronously, hence wait. A path of "-" is the empty string.
 #include <windows.h>
 
@@ -41,7 +42,9 @@ std::string Describe(BSTR text) {
     return out.str();
 }
 
-const char* PathArg(const std::string& token) { return token == "-" ? "" : token.c_str(); }
+const char* PathArg(const std::string& token) {
+    return token == "-" ? "" : token.c_str();
+}
 
 }  // namespace
 
@@ -56,15 +59,20 @@ int main() {
     const auto ddsSuspend = Bind<TovrikDDSSuspendFn>(library, TOVRIK_NAME_DDSSUSPEND);
     const auto getVers = Bind<TovrikGetVersFn>(library, TOVRIK_NAME_GETVERS);
 
-    const auto countDevices = [&] {
-        int count = 0;
+    // The positions and paths of every TOVRIK FindUSB lists, and how many there are.
+    const auto walk = [&](int& count) {
+        std::string seen;
+        count = 0;
         std::int32_t index = 0;
         do {
             BSTR found = findUsb(&index);
-            if (found != nullptr && ::SysStringByteLen(found) > 0) ++count;
+            if (found != nullptr && ::SysStringByteLen(found) > 0) {
+                ++count;
+                seen += std::to_string(index) + ' ' + reinterpret_cast<const char*>(found) + ';';
+            }
             ::SysFreeString(found);
         } while (index != 0 && count < 64);
-        return count;
+        return seen;
     };
 
     std::string line;
@@ -90,16 +98,27 @@ int main() {
             in >> path;
             std::cout << "vers " << Describe(getVers(PathArg(path)));
         } else if (command == "wait") {
+            // Wine adds its own HID interfaces asynchronously too, and they shift the
+            // positions: the listing has to stay the same for a while, not just be complete.
             int want = 0;
             int seconds = 0;
             in >> want >> seconds;
-            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-            bool reached = false;
-            while (!(reached = countDevices() == want) &&
-                   std::chrono::steady_clock::now() < deadline) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            using Clock = std::chrono::steady_clock;
+            const auto deadline = Clock::now() + std::chrono::seconds(seconds);
+            std::string last;
+            auto since = Clock::now();
+            bool settled = false;
+            while (!settled && Clock::now() < deadline) {
+                int count = 0;
+                const std::string seen = walk(count);
+                if (seen != last) {
+                    last = seen;
+                    since = Clock::now();
+                }
+                settled = count == want && Clock::now() - since >= std::chrono::seconds(1);
+                if (!settled) std::this_thread::sleep_for(std::chrono::milliseconds(100));
             }
-            std::cout << "wait " << (reached ? "ok" : "timeout");
+            std::cout << "wait " << (settled ? "ok" : "timeout");
         } else if (command == "quit") {
             break;
         } else {
