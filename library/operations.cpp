@@ -6,6 +6,7 @@
 #include <string>
 
 #include "device/transport.h"
+#include "library/tovrik.h"  // the status numbers
 
 namespace tovrik::library {
 namespace {
@@ -68,21 +69,25 @@ void FreeString(TovrikString text) noexcept {
     std::free(text - sizeof(std::uint32_t));
 }
 
-TovrikString FindUsb(DevicePlatform& platform, std::int32_t* index) noexcept {
-    if (index == nullptr) return MakeString({});
+std::string FindUsbText(DevicePlatform& platform, std::int32_t* index) noexcept {
+    if (index == nullptr) return {};
     try {
         int start = *index;
         std::string path;
         if (!FindDevice(platform, start, path)) {
             *index = 0;
-            return MakeString({});
+            return {};
         }
         *index = start;
-        return MakeString(path);
+        return path;
     } catch (...) {
         // Out of memory while listing: report it as no device, as a failed search would.
-        return MakeString({});
+        return {};
     }
+}
+
+TovrikString FindUsb(DevicePlatform& platform, std::int32_t* index) noexcept {
+    return MakeString(FindUsbText(platform, index));
 }
 
 std::int32_t SendStatus(DevicePlatform& platform, const char* path, std::uint32_t word,
@@ -107,14 +112,17 @@ std::int32_t DdsSuspend(DevicePlatform& platform, const char* path) noexcept {
     }
 }
 
-TovrikString GetVersion(DevicePlatform& platform, const char* path) noexcept {
-    if (path == nullptr) return MakeString({});
+std::string GetVersionText(DevicePlatform& platform, const char* path) noexcept {
+    if (path == nullptr) return {};
     try {
-        const auto text = ReadVersionOnce(platform, std::string(path));
-        return MakeString(text ? std::string_view(*text) : std::string_view());
+        return ReadVersionOnce(platform, std::string(path)).value_or(std::string());
     } catch (...) {
-        return MakeString({});
+        return {};
     }
+}
+
+TovrikString GetVersion(DevicePlatform& platform, const char* path) noexcept {
+    return MakeString(GetVersionText(platform, path));
 }
 
 }  // namespace tovrik::library

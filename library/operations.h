@@ -4,10 +4,14 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "device/platform.h"
-#include "library/tovrik.h"
+
+// As in tovrik.h, which is not included here: tovrik.dll's header declares the same exports
+// with other result types.
+typedef char* TovrikString;
 
 namespace tovrik::library {
 
@@ -16,6 +20,11 @@ namespace tovrik::library {
 TovrikString MakeString(std::string_view text) noexcept;
 std::uint32_t StringLength(TovrikString text) noexcept;
 void FreeString(TovrikString text) noexcept;
+
+// The text results as plain bytes; each platform's exports wrap them in its own string type.
+// Empty stands for "no device" and for every failure, running out of memory included.
+std::string FindUsbText(DevicePlatform& platform, std::int32_t* index) noexcept;
+std::string GetVersionText(DevicePlatform& platform, const char* path) noexcept;
 
 TovrikString FindUsb(DevicePlatform& platform, std::int32_t* index) noexcept;
 // TOVRIK_SENT, TOVRIK_NOT_OPENED or -errno.

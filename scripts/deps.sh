@@ -12,15 +12,22 @@ packages=(
     xvfb xauth xdotool x11-utils imagemagick
     dpkg-dev file desktop-file-utils groff-base
     locales  # locale sources for localedef (settings tests under a decimal-comma locale)
+    # Windows: cross compilers (posix threads: std::mutex, std::thread), Wine to run the tests
+    g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools
+    googletest wine wine32:i386 wine64 zip unzip
 )
 
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
+sudo=""
+[[ $(id -u) -ne 0 ]] && sudo="sudo"
+# wine32 is an i386 package.
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    $sudo dpkg --add-architecture i386
+fi
 if ((${#missing[@]})); then
-    sudo=""
-    [[ $(id -u) -ne 0 ]] && sudo="sudo"
     $sudo apt-get update -qq
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi

@@ -1,0 +1,200 @@
+#include "device/windows/hid_platform.h"
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+// windows.h first: the HID and Setup API headers build on its types. MinGW's hidsdi.h has no
+// C linkage of its own.
+#include <setupapi.h>
+extern "C" {
+#include <hidsdi.h>
+}
+
+#include <cctype>
+#include <charconv>
+#include <cstddef>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <string>
+#include <type_traits>
+
+namespace tovrik {
+namespace {
+
+using DetailData = SP_DEVICE_INTERFACE_DETAIL_DATA_A;
+// SetupDiGetDeviceInterfaceDetailA checks cbSize against exactly these; a packing mistake in
+// the headers would make every detail fetch fail.
+static_assert(sizeof(DetailData) == (sizeof(void*) == 4 ? 5 : 8));
+
+struct DeviceInfoListDeleter {
+    void operator()(HDEVINFO set) const noexcept { ::SetupDiDestroyDeviceInfoList(set); }
+};
+using DeviceInfoList = std::unique_ptr<std::remove_pointer_t<HDEVINFO>, DeviceInfoListDeleter>;
+
+HANDLE ToHandle(NativeHandle handle) {
+    return reinterpret_cast<HANDLE>(handle);
+}
+
+// A failure the system did not put a code to still has to read as a failure.
+SystemError LastErrorOr(DWORD fallback) {
+    const DWORD error = ::GetLastError();
+    return static_cast<SystemError>(error != 0 ? error : fallback);
+}
+
+// The path of one interface, or empty when its detail cannot be fetched (the interface still
+// takes its position in the enumeration).
+std::string InterfacePath(HDEVINFO set, SP_DEVICE_INTERFACE_DATA& data) {
+    DWORD required = 0;
+    ::SetupDiGetDeviceInterfaceDetailA(set, &data, nullptr, 0, &required, nullptr);
+    constexpr std::size_t kPathOffset = offsetof(DetailData, DevicePath);
+    if (required <= kPathOffset) return {};
+    // new[] storage is aligned for any ordinary type, the detail record included.
+    const auto buffer = std::make_unique<std::byte[]>(required);
+    auto* detail = ::new (buffer.get()) DetailData{};
+    // The record's own size (5 in 32-bit, 8 in 64-bit builds), not the buffer's.
+    detail->cbSize = sizeof(DetailData);
+    if (!::SetupDiGetDeviceInterfaceDetailA(set, &data, detail, required, nullptr, nullptr)) {
+        return {};
+    }
+    // The text runs past the record's one-character array: read it from the raw buffer.
+    const char* text = reinterpret_cast<const char*>(buffer.get()) + kPathOffset;
+    const std::size_t capacity = required - kPathOffset;
+    const void* end = std::memchr(text, '\0', capacity);
+    return std::string(text, end != nullptr ? static_cast<const char*>(end) - text : capacity);
+}
+
+std::optional<std::uint16_t> HexId(std::string_view text) {
+    if (text.size() < 4) return std::nullopt;
+    std::uint16_t value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + 4, value, 16);
+    if (ec != std::errc() || end != text.data() + 4) return std::nullopt;
+    return value;
+}
+
+}  // namespace
+
+std::optional<HidIds> IdsFromInterfacePath(std::string_view path) {
+    std::string lower(path);
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const std::string_view text(lower);
+    const auto vid = text.find("vid_");
+    if (vid == std::string_view::npos) return std::nullopt;
+    const auto pid = text.find("&pid_", vid);
+    if (pid != vid + 8) return std::nullopt;
+    const auto vendor = HexId(text.substr(vid + 4));
+    const auto product = HexId(text.substr(pid + 5));
+    if (!vendor || !product) return std::nullopt;
+    return HidIds{*vendor, *product};
+}
+
+std::vector<std::string> WindowsHidPlatform::EnumerateHidInterfaces() {
+    GUID hidClass{};
+    ::HidD_GetHidGuid(&hidClass);
+    const HDEVINFO raw =
+        ::SetupDiGetClassDevsA(&hidClass, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    if (raw == INVALID_HANDLE_VALUE) return {};
+    const DeviceInfoList set(raw);
+    std::vector<std::string> paths;
+    for (DWORD i = 0;; ++i) {
+        SP_DEVICE_INTERFACE_DATA data{};
+        data.cbSize = sizeof data;
+        if (!::SetupDiEnumDeviceInterfaces(set.get(), nullptr, &hidClass, i, &data)) break;
+        paths.push_back(InterfacePath(set.get(), data));
+    }
+    return paths;
+}
+
+OpenResult WindowsHidPlatform::Open(const std::string& path, ShareMode mode) {
+    if (path.empty()) return {kNoNativeHandle, ERROR_FILE_NOT_FOUND};
+    const DWORD share = mode == ShareMode::Exclusive ? 0 : FILE_SHARE_READ | FILE_SHARE_WRITE;
+    const HANDLE handle = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, share, nullptr,
+                                        OPEN_EXISTING, 0, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return {kNoNativeHandle, LastErrorOr(ERROR_GEN_FAILURE)};
+    // Only HID devices are devices: a file or pipe by that name never gets a report.
+    HIDD_ATTRIBUTES attributes{};
+    attributes.Size = sizeof attributes;
+    if (!::HidD_GetAttributes(handle, &attributes)) {
+        ::CloseHandle(handle);
+        return {kNoNativeHandle, ERROR_BAD_DEVICE};
+    }
+    return {reinterpret_cast<NativeHandle>(handle), 0};
+}
+
+std::optional<HidIds> WindowsHidPlatform::GetIds(NativeHandle handle) {
+    if (handle == kNoNativeHandle) return std::nullopt;
+    HIDD_ATTRIBUTES attributes{};
+    attributes.Size = sizeof attributes;
+    if (!::HidD_GetAttributes(ToHandle(handle), &attributes)) return std::nullopt;
+    return HidIds{attributes.VendorID, attributes.ProductID};
+}
+
+std::optional<HidIds> WindowsHidPlatform::PeekIds(const std::string& path) {
+    return IdsFromInterfacePath(path);
+}
+
+SystemError WindowsHidPlatform::WriteReport(NativeHandle handle, const OutputReport& report) {
+    if (handle == kNoNativeHandle) return ERROR_INVALID_HANDLE;
+    DWORD written = 0;
+    if (::WriteFile(ToHandle(handle), report.data(), static_cast<DWORD>(report.size()), &written,
+                    nullptr)) {
+        return 0;
+    }
+    return LastErrorOr(ERROR_GEN_FAILURE);
+}
+
+SystemError WindowsHidPlatform::GetFeature(NativeHandle handle, VersionFeature& feature) {
+    if (handle == kNoNativeHandle) return ERROR_INVALID_HANDLE;
+    feature[0] = 0;
+    if (::HidD_GetFeature(ToHandle(handle), feature.data(), static_cast<ULONG>(feature.size()))) {
+        return 0;
+    }
+    return LastErrorOr(ERROR_GEN_FAILURE);
+}
+
+void WindowsHidPlatform::Close(NativeHandle handle) {
+    if (handle != kNoNativeHandle) ::CloseHandle(ToHandle(handle));
+}
+
+FailureReason WindowsHidPlatform::Describe(SystemError error) const {
+    switch (static_cast<DWORD>(error)) {
+        case ERROR_ACCESS_DENIED:
+            return {FailureKind::NotPermitted, "access denied"};
+        case ERROR_SHARING_VIOLATION:
+            return {FailureKind::Busy, "held by another program"};
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+        case ERROR_DEVICE_NOT_CONNECTED:
+        case ERROR_DEV_NOT_EXIST:
+        case ERROR_BAD_DEVICE:
+        case ERROR_GEN_FAILURE:
+            return {FailureKind::Gone, "no such device"};
+        default:
+            break;
+    }
+    char buffer[512] = {};
+    const DWORD length =
+        ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                         static_cast<DWORD>(error), MAKELANGID(LANG_ENGLISH, SUBLANG_DEFAULT),
+                         buffer, static_cast<DWORD>(sizeof buffer), nullptr);
+    std::string text(buffer, length);
+    // System texts are sentences ending in ".\r\n"; ours are lower-case fragments.
+    while (!text.empty() &&
+           (std::isspace(static_cast<unsigned char>(text.back())) || text.back() == '.')) {
+        text.pop_back();
+    }
+    if (text.empty()) return {FailureKind::Other, "error " + std::to_string(error)};
+    text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
+    return {FailureKind::Other, text};
+}
+
+DevicePlatform& SystemPlatform() {
+    static WindowsHidPlatform platform;
+    return platform;
+}
+
+}  // namespace tovrik
