@@ -8,6 +8,7 @@
 
 #include <charconv>
 #include <climits>
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 
@@ -56,9 +57,36 @@ int ParseProfileInt(std::string_view text) {
 }
 
 double ParseProfileDouble(const std::string& text) {
+    // Only the decimal grammar: strtod alone would also take "nan", "inf" and hex, and a NaN
+    // in the frequency freezes the spin and the wheel and is saved back.
+    const auto digit = [&text](std::size_t i) {
+        return i < text.size() && text[i] >= '0' && text[i] <= '9';
+    };
+    std::size_t i = 0;
+    while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
+    const std::size_t start = i;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+    std::size_t digits = 0;
+    for (; digit(i); ++i) ++digits;
+    if (i < text.size() && text[i] == '.') {
+        for (++i; digit(i); ++i) ++digits;
+    }
+    if (digits == 0) return 0.0;
+    if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+        std::size_t e = i + 1;
+        if (e < text.size() && (text[e] == '+' || text[e] == '-')) ++e;
+        if (digit(e)) {
+            for (i = e; digit(i); ++i) {
+            }
+        }
+    }
+    const std::string number = text.substr(start, i - start);
     const locale_t c = CLocale();
-    if (c == static_cast<locale_t>(nullptr)) return std::strtod(text.c_str(), nullptr);
-    return ::strtod_l(text.c_str(), nullptr, c);
+    const double value = c == static_cast<locale_t>(nullptr)
+                             ? std::strtod(number.c_str(), nullptr)
+                             : ::strtod_l(number.c_str(), nullptr, c);
+    // An exponent too large for a double reads like text that is no number.
+    return std::isfinite(value) ? value : 0.0;
 }
 
 std::string FormatFixed(double value, int decimals) {

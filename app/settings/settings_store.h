@@ -69,9 +69,11 @@ std::filesystem::path DefaultProfilePath(const std::string& executableBaseName);
 // value still reads as set.
 int ParseProfileInt(std::string_view text);
 
-// strtod in the C locale, whatever the process locale: leading blanks, sign, decimal or hex
-// digits, exponent, "inf", "nan". Text that does not start with a number gives 0.0; an
-// out-of-range value gives +-inf (or a denormal/0), never an error. Stops at an embedded NUL.
+// A decimal number in the C locale, whatever the process locale: leading white space, an
+// optional sign, digits, an optional point and fraction, an optional exponent; the rest of
+// the text is ignored. Text that does not start with a number (hex, "inf" and "nan" among
+// it) gives 0.0, and so does a value too large for a double: the result is always finite.
+// Stops at an embedded NUL.
 double ParseProfileDouble(const std::string& text);
 
 // printf("%.*f") in the C locale. Written in full however long ("%f" of 1e300 has over 300
