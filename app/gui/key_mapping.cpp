@@ -7,7 +7,7 @@
 namespace tovrik::gui {
 namespace {
 
-// X11 key codes (evdev + 8) of the main keyboard's digit row, 1..9 then 0, and its period.
+// xkb key codes (evdev + 8, as X11 and Wayland report them) of the main keyboard's digit row, 1..9 then 0, and its period.
 constexpr quint32 kX11DigitOne = 10;
 constexpr quint32 kX11DigitZero = 19;
 constexpr quint32 kX11Period = 60;
@@ -57,10 +57,15 @@ int VirtualKeyFor(int qtKey, Qt::KeyboardModifiers modifiers, quint32 nativeScan
     return 0;
 }
 
+bool ReportsXkbKeyCodes(const QString& platformName) {
+    // X11 and every Wayland flavour ("wayland", "wayland-egl", ...) both go through xkb, whose
+    // key codes are the evdev codes + 8; other backends report codes of their own.
+    return platformName == QLatin1String("xcb") || platformName.startsWith(QLatin1String("wayland"));
+}
+
 int VirtualKeyFor(const QKeyEvent& event) {
-    // Only the xcb backend reports X11 key codes.
-    const bool x11 = QGuiApplication::platformName() == QLatin1String("xcb");
-    return VirtualKeyFor(event.key(), event.modifiers(), x11 ? event.nativeScanCode() : 0);
+    const bool xkb = ReportsXkbKeyCodes(QGuiApplication::platformName());
+    return VirtualKeyFor(event.key(), event.modifiers(), xkb ? event.nativeScanCode() : 0);
 }
 
 }  // namespace tovrik::gui

@@ -93,6 +93,14 @@ class GuiPartsTest : public QObject {
         QCOMPARE(VirtualKeyFor(key, Qt::KeyboardModifiers(modifiers), scanCode), virtualKey);
     }
 
+    // Shift+1 is '!' on X11 and on Wayland alike; both report xkb key codes.
+    void scanCodesAreTrustedOnX11AndWayland() {
+        for (const char* name : {"xcb", "wayland", "wayland-egl"})
+            QVERIFY2(ReportsXkbKeyCodes(QString::fromLatin1(name)), name);
+        for (const char* name : {"offscreen", "windows", "cocoa", "minimal"})
+            QVERIFY2(!ReportsXkbKeyCodes(QString::fromLatin1(name)), name);
+    }
+
     void dialogUnits() {
         const BaseUnits base{6, 12};
         QCOMPARE(ToPixels({1006, ControlKind::StaticRight, "", 0, 13, 43, 223, 38}, base),
