@@ -42,20 +42,19 @@ UpDownControl::UpDownControl(QWidget* parent)
     // An up-down control steps as the arrow goes down, then on every repeat while held. The
     // repeat is ours, not the button's: a button's own repeat runs on inside a message box's
     // event loop, which swallows the release that would stop it.
-    connect(up_, &QToolButton::pressed, this, [this] { Press(up_, -1); });
-    connect(down_, &QToolButton::pressed, this, [this] { Press(down_, +1); });
+    connect(up_, &QToolButton::pressed, this, [this] { Press(-1); });
+    connect(down_, &QToolButton::pressed, this, [this] { Press(+1); });
     for (QToolButton* arrow : {up_, down_}) {
         connect(arrow, &QToolButton::released, this, &UpDownControl::LetGo);
     }
     connect(repeat_, &QTimer::timeout, this, &UpDownControl::Repeat);
 }
 
-void UpDownControl::Press(QToolButton* arrow, int delta) {
+void UpDownControl::Press(int delta) {
+    // Armed before the change: a modal box the change opens lets go again through LetGo.
     heldDelta_ = delta;
     repeat_->start(kRepeatDelayMs);
     emit deltaProposed(delta);
-    // A modal box opened by the change has let go of the arrow already; keep it so.
-    if (heldDelta_ == 0) arrow->setDown(false);
 }
 
 void UpDownControl::Repeat() {

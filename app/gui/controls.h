@@ -58,7 +58,7 @@ class UpDownControl : public QWidget {
     void hideEvent(QHideEvent* event) override;
 
   private:
-    void Press(QToolButton* arrow, int delta);
+    void Press(int delta);
     void Repeat();
     void LetGo();
 
