@@ -228,7 +228,7 @@ void MainDialog::OnPreset(int id) {
 void MainDialog::OnWriteMode(int) {
     controller_.ToggleWriteMode();
     // The click has toggled the button itself; it shows the flag, whatever the click did.
-    SetButtonChecked(control::kWriteButton, controller_.state().writeMode != 0);
+    SetButtonChecked(control::kWriteButton, controller_.state().writeMode);
 }
 
 void MainDialog::OnOutput(int) {
@@ -255,17 +255,10 @@ void MainDialog::OnAbout(int id) {
 void MainDialog::OpenSettingsDialog() {
     SettingsDialog dialog(this);
     ControllerState& state = controller_.state();
-    dialog.ExchangeIn({state.displayMode, state.saveFrequency, state.reverseSpin,
-                       state.reverseWheel, state.lockWhileOutput, state.outputAtStart});
+    dialog.ExchangeIn(state);
     CentreOver(&dialog, this);
     if (dialog.exec() != QDialog::Accepted) return;
-    const SettingsValues values = dialog.ExchangeOut();
-    state.displayMode = values.displayMode;
-    state.saveFrequency = values.saveFrequency;
-    state.reverseSpin = values.reverseSpin;
-    state.reverseWheel = values.reverseWheel;
-    state.lockWhileOutput = values.lockWhileOutput;
-    state.outputAtStart = values.outputAtStart;
+    CopySettings(dialog.ExchangeOut(), state);
     controller_.Refresh();
 }
 

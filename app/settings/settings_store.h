@@ -8,7 +8,9 @@
 #include <string_view>
 #include <vector>
 
-#include "controller/frequency_controller.h"
+#include "app/settings/settings_table.h"
+#include "controller/controller_state.h"
+#include "controller/step_table.h"
 
 namespace tovrik {
 
@@ -81,13 +83,14 @@ double ParseProfileDouble(const std::string& text);
 // inf and nan come out as strtod reads them.
 std::string FormatFixed(double value, int decimals);
 
-// Reads every key into `state` in the established order and returns the step index to mark
+// Reads every key into `state` (the rows of SettingsTable, then Freq when SaveFreq is set,
+// Step and the presets) and returns the step index to mark
 // pressed (a stored index outside 0..8 falls back to the default). Sets outputOn when
 // OutStart is set. Does not refresh: the caller marks the step button, the output button and
 // then calls Refresh().
 int LoadSettings(const IniProfile& profile, ControllerState& state);
 
-// Writes every key from `state` in the established order. `pressedStepIndex` is the pressed
+// Writes every key from `state`: Freq, Step, the rows of SettingsTable, the presets. `pressedStepIndex` is the pressed
 // step button's index 0..8, or empty while the fine step is selected (Step then keeps its
 // stored value).
 void SaveSettings(IniProfile& profile, const ControllerState& state,

@@ -17,7 +17,7 @@
 #include "app/gui/key_mapping.h"
 #include "app/gui/main_dialog.h"
 #include "app/gui/settings_dialog.h"
-#include "app/gui/templates.h"
+#include "app/ui/templates.h"
 #include "tests/support/fake_platform.h"
 
 using namespace tovrik::gui;
@@ -46,6 +46,18 @@ class MainDialogHost {
     tovrik::testing::FakePlatform platform_;
     MainDialog window_;
 };
+
+// Dialog values: the format and the flags in the order the settings dialog lists them.
+SettingsValues Values(int mode, int save, int spin, int wheel, int lock, int start) {
+    SettingsValues v;
+    v.displayMode = mode;
+    v.saveFrequency = save;
+    v.reverseSpin = spin;
+    v.reverseWheel = wheel;
+    v.lockWhileOutput = lock;
+    v.outputAtStart = start;
+    return v;
+}
 
 }  // namespace
 
@@ -211,7 +223,7 @@ class GuiPartsTest : public QObject {
         QFETCH(int, storedMode);
         QFETCH(int, storedFlag);
         SettingsDialog dialog;
-        dialog.ExchangeIn({mode, flag, flag, flag, flag, flag});
+        dialog.ExchangeIn(Values(mode, flag, flag, flag, flag, flag));
         QCOMPARE(static_cast<QComboBox*>(dialog.Control(1037))->currentIndex(), shownIndex);
         for (int id : {1031, 1032, 1033, 1034, 1036}) {
             QCOMPARE(int(static_cast<QCheckBox*>(dialog.Control(id))->checkState()), shownState);
@@ -250,7 +262,7 @@ class GuiPartsTest : public QObject {
 
     void checkBoxesToggleOnlyBetweenTwoStates() {
         SettingsDialog dialog;
-        dialog.ExchangeIn({0, 2, 0, 1, 0, 0});
+        dialog.ExchangeIn(Values(0, 2, 0, 1, 0, 0));
         auto* third = static_cast<QCheckBox*>(dialog.Control(1031));
         third->click();
         QCOMPARE(third->checkState(), Qt::Checked);
