@@ -23,7 +23,12 @@ struct BuiltControls {
     // the id rather than hand on a wrong pointer.
     template <class T>
     T* As(int id) const {
-        T* widget = qobject_cast<T*>(Find(id));
+        return Checked<T>(Find(id), id);
+    }
+    // The same for a control found by position (`id` only names it in the message).
+    template <class T>
+    static T* Checked(QWidget* control, int id) {
+        T* widget = qobject_cast<T*>(control);
         if (widget == nullptr) {
             qFatal("control %d is missing or not a %s", id, T::staticMetaObject.className());
         }
