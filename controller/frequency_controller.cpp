@@ -1,11 +1,11 @@
 #include "controller/frequency_controller.h"
 
 #include <charconv>
+#include <cstdint>
 #include <cstdio>
+#include <string_view>
 #include <utility>
 #include <vector>
-#include <cstdint>
-#include <string_view>
 
 namespace tovrik {
 namespace {
@@ -45,7 +45,9 @@ std::string WholeNumberText(double value) {
 
 }  // namespace
 
-void WriteToStandardError(const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); }
+void WriteToStandardError(const std::string& line) {
+    std::fprintf(stderr, "%s\n", line.c_str());
+}
 
 FrequencyController::FrequencyController(DevicePlatform& platform, ControllerWindow& window,
                                          Diagnostics diagnostics)

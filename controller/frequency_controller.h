@@ -28,7 +28,7 @@ using Diagnostics = std::function<void(const std::string& line)>;
 void WriteToStandardError(const std::string& line);
 
 class FrequencyController {
-public:
+  public:
     // Without `diagnostics`, the lines go to standard error.
     FrequencyController(DevicePlatform& platform, ControllerWindow& window,
                         Diagnostics diagnostics = {});
@@ -65,7 +65,7 @@ public:
     void ToggleWriteMode();
     void PressPreset(int slot);
 
-private:
+  private:
     // Discovery from index 0 and the exclusive open; names each TOVRIK that was refused.
     bool FindAndOpen();
     bool LockApplies() const;

@@ -40,7 +40,7 @@ enum class MessageIcon {
 };
 
 class ControllerWindow {
-public:
+  public:
     virtual ~ControllerWindow() = default;
     // Texts are UTF-8.
     virtual void SetControlText(int controlId, const std::string& text) = 0;

@@ -5,8 +5,8 @@
 #include <QDialog>
 #include <filesystem>
 #include <functional>
-#include <optional>
 #include <memory>
+#include <optional>
 #include <span>
 
 #include "app/gui/controls.h"

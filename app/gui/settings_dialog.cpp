@@ -50,16 +50,16 @@ void SettingsDialog::ExchangeIn(const SettingsValues& values) {
                                         : Qt::Unchecked);
     }
     // Not a setting: dropped on close and unchecked every time the dialog opens.
-    ControlAs<TwoStateCheckBox>(settings_control::kKeepOutputOnExit)
-        ->setCheckState(Qt::Unchecked);
+    ControlAs<TwoStateCheckBox>(settings_control::kKeepOutputOnExit)->setCheckState(Qt::Unchecked);
 }
 
 SettingsValues SettingsDialog::ExchangeOut() const {
     SettingsValues values;
     for (const StoredSetting& row : SettingsTable) {
-        values.*row.field = row.edit == SettingEdit::List
-                                ? ControlAs<QComboBox>(row.controlId)->currentIndex()
-                                : CheckValue(ControlAs<TwoStateCheckBox>(row.controlId)->checkState());
+        values.*row.field =
+            row.edit == SettingEdit::List
+                ? ControlAs<QComboBox>(row.controlId)->currentIndex()
+                : CheckValue(ControlAs<TwoStateCheckBox>(row.controlId)->checkState());
     }
     return values;
 }

@@ -1,4 +1,6 @@
 // The INI profile: parsing, lookup, in-place edits and the crash-safe save.
+#include "app/settings/ini_profile.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,7 +10,6 @@
 #include <system_error>
 #include <utility>
 
-#include "app/settings/ini_profile.h"
 #include "common/posix_io.h"
 
 namespace tovrik {

@@ -38,9 +38,9 @@ std::string FormatFixed(double value, int decimals);
 // then calls Refresh().
 int LoadSettings(const IniProfile& profile, ControllerState& state);
 
-// Writes every key from `state`: Freq, Step, the rows of SettingsTable, the presets. `pressedStepIndex` is the pressed
-// step button's index 0..8, or empty while the fine step is selected (Step then keeps its
-// stored value).
+// Writes every key from `state`: Freq, Step, the rows of SettingsTable, the presets.
+// `pressedStepIndex` is the pressed step button's index 0..8, or empty while the fine step is
+// selected (Step then keeps its stored value).
 void SaveSettings(IniProfile& profile, const ControllerState& state,
                   std::optional<int> pressedStepIndex);
 

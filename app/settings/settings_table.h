@@ -26,7 +26,7 @@ struct StoredSetting {
     int defaultValue;  // when the file lacks the key or its value is empty
     int controlId;     // in the settings dialog: settings_control::
     SettingEdit edit;
-    int ControllerState::* field;
+    int ControllerState::*field;
 };
 
 // Save order is table order; it follows Freq and Step and comes before the presets.

@@ -50,8 +50,14 @@ struct ControlTemplate {
 // Step button `index` of the step table at column `x`: id and label come from the table, so
 // a new step is one row there and one call here.
 constexpr ControlTemplate StepButton(std::size_t index, int x) {
-    return {StepTable[index].buttonId, ControlKind::PushLikeRadio, StepTable[index].label,
-            kNoStyle, x, 81, 25, 12};
+    return {StepTable[index].buttonId,
+            ControlKind::PushLikeRadio,
+            StepTable[index].label,
+            kNoStyle,
+            x,
+            81,
+            25,
+            12};
 }
 
 struct DialogTemplate {

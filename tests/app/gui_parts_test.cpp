@@ -118,8 +118,10 @@ class GuiPartsTest : public QObject {
 
     void dialogUnits() {
         const BaseUnits base{6, 12};
-        QCOMPARE(ToPixels({tovrik::control::kReadout, ControlKind::StaticRight, "", 0, 13, 43, 223, 38}, base),
-                 QRect(20, 65, 335, 57));
+        QCOMPARE(
+            ToPixels({tovrik::control::kReadout, ControlKind::StaticRight, "", 0, 13, 43, 223, 38},
+                     base),
+            QRect(20, 65, 335, 57));
         QCOMPARE(ClientSize(MainDialogTemplate(), base), QSize(387, 242));
         QCOMPARE(HorizontalPixels(1, {7, 13}), 2);  // 1.75 rounds up
         QCOMPARE(VerticalPixels(3, {7, 13}), 5);    // 4.875
@@ -183,7 +185,8 @@ class GuiPartsTest : public QObject {
         for (QWidget* dialog :
              {static_cast<QWidget*>(&settings), static_cast<QWidget*>(&about), host.window()}) {
             for (auto* label : dialog->findChildren<QLabel*>()) {
-                if (label->text().isEmpty() || label->objectName() == QString::number(tovrik::control::kReadout))
+                if (label->text().isEmpty() ||
+                    label->objectName() == QString::number(tovrik::control::kReadout))
                     continue;
                 const QFontMetrics metrics(label->font());
                 QVERIFY2(metrics.horizontalAdvance(label->text()) <= label->contentsRect().width(),
@@ -227,13 +230,15 @@ class GuiPartsTest : public QObject {
         QFETCH(int, storedFlag);
         SettingsDialog dialog;
         dialog.ExchangeIn(Values(mode, flag, flag, flag, flag, flag));
-        QCOMPARE(dialog.ControlAs<QComboBox>(settings_control::kDisplayFormat)->currentIndex(), shownIndex);
+        QCOMPARE(dialog.ControlAs<QComboBox>(settings_control::kDisplayFormat)->currentIndex(),
+                 shownIndex);
         for (const tovrik::StoredSetting& row : tovrik::SettingsTable) {
             if (row.edit != tovrik::SettingEdit::CheckBox) continue;
             const int id = row.controlId;
             QCOMPARE(int(dialog.ControlAs<QCheckBox>(id)->checkState()), shownState);
         }
-        QCOMPARE(dialog.ControlAs<QCheckBox>(settings_control::kKeepOutputOnExit)->checkState(), Qt::Unchecked);
+        QCOMPARE(dialog.ControlAs<QCheckBox>(settings_control::kKeepOutputOnExit)->checkState(),
+                 Qt::Unchecked);
         const SettingsValues out = dialog.ExchangeOut();
         QCOMPARE(out.displayMode, storedMode);
         for (int value : {out.saveFrequency, out.reverseSpin, out.reverseWheel, out.lockWhileOutput,
@@ -245,15 +250,14 @@ class GuiPartsTest : public QObject {
     void wheelFragmentsAddUpToNotches_data() {
         QTest::addColumn<QList<int>>("deltas");
         QTest::addColumn<QList<int>>("delivered");  // 0: nothing delivered for that event
-        QTest::newRow("whole notches pass as they come") << QList<int>{120, -240, 180}
-                                                         << QList<int>{120, -240, 180};
+        QTest::newRow("whole notches pass as they come")
+            << QList<int>{120, -240, 180} << QList<int>{120, -240, 180};
         QTest::newRow("fragments add up") << QList<int>{40, 40, 40, 40} << QList<int>{0, 0, 120, 0};
-        QTest::newRow("a remainder is kept") << QList<int>{100, 100, 40}
-                                             << QList<int>{0, 120, 120};
-        QTest::newRow("turning back starts over") << QList<int>{100, -60, -60}
-                                                  << QList<int>{0, 0, -120};
-        QTest::newRow("a whole notch drops the fragments") << QList<int>{100, 120, 20}
-                                                           << QList<int>{0, 120, 0};
+        QTest::newRow("a remainder is kept") << QList<int>{100, 100, 40} << QList<int>{0, 120, 120};
+        QTest::newRow("turning back starts over")
+            << QList<int>{100, -60, -60} << QList<int>{0, 0, -120};
+        QTest::newRow("a whole notch drops the fragments")
+            << QList<int>{100, 120, 20} << QList<int>{0, 120, 0};
     }
 
     void wheelFragmentsAddUpToNotches() {
@@ -276,15 +280,14 @@ class GuiPartsTest : public QObject {
         QList<int> keys, commands, wheel;
         int clicks = 0;
         connect(button, &QPushButton::clicked, [&clicks] { ++clicks; });
-        InputRouter router(&window, {[&keys](int vk) {
-                                         keys.append(vk);
-                                         return tovrik::KeyResult::PassedOn;
-                                     },
-                                     [&wheel](std::int16_t delta) { wheel.append(delta); },
-                                     [&commands](int id) { commands.append(id); },
-                                     [button](int id) -> QWidget* {
-                                         return id == kButton ? button : nullptr;
-                                     }});
+        InputRouter router(
+            &window, {[&keys](int vk) {
+                          keys.append(vk);
+                          return tovrik::KeyResult::PassedOn;
+                      },
+                      [&wheel](std::int16_t delta) { wheel.append(delta); },
+                      [&commands](int id) { commands.append(id); },
+                      [button](int id) -> QWidget* { return id == kButton ? button : nullptr; }});
         router.AddMnemonic(Qt::Key_O, kButton, false);
         router.AddMnemonic(Qt::Key_S, kMenu, true);
         const auto press = [child](Qt::Key key, Qt::KeyboardModifiers modifiers) {

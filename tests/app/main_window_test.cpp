@@ -329,7 +329,8 @@ class MainWindowTest : public QObject {
             Key(Qt::Key_Tab);
             visited << QApplication::focusWidget();
         }
-        QCOMPARE(visited, (QList<QWidget*>{Ctl(control::kPresetM2), Ctl(control::kPresetM3), Ctl(control::kExitButton), Ctl(control::kPresetM1)}));
+        QCOMPARE(visited, (QList<QWidget*>{Ctl(control::kPresetM2), Ctl(control::kPresetM3),
+                                           Ctl(control::kExitButton), Ctl(control::kPresetM1)}));
         Key(Qt::Key_Space);  // Space presses the focused button: M1 recalls 0 Hz
         QCOMPARE(window_->controller().state().frequencyHz, 0.0);
     }
@@ -365,7 +366,8 @@ class MainWindowTest : public QObject {
         Wheel(window_.get(), 60);  // ... the other half makes one notch forward
         QCOMPARE(window_->controller().state().frequencyHz, 10'098'000.0);
         window_->controller().state().frequencyHz = 10'099'000.0;
-        Wheel(Ctl(control::kReadout), 120 * 300);  // more than 16 bits can hold: narrowed, not wrapped
+        Wheel(Ctl(control::kReadout),
+              120 * 300);  // more than 16 bits can hold: narrowed, not wrapped
         QCOMPARE(window_->controller().state().frequencyHz, 10'099'000.0 - 273 * 1000.0);
         Wheel(Ctl(control::kReadout), -120, Qt::AltModifier);  // modifiers do not matter
         Wheel(Ctl(control::kReadout), -120, Qt::ShiftModifier);
@@ -406,7 +408,8 @@ class MainWindowTest : public QObject {
             };
             QCOMPARE(box(settings_control::kReverseWheel)->checkState(), Qt::PartiallyChecked);
             QCOMPARE(box(settings_control::kLockWhileOutput)->checkState(), Qt::Unchecked);
-            QCOMPARE(box(settings_control::kOutputAtStart)->text(), QStringLiteral("起動と同時に出力を開始する"));
+            QCOMPARE(box(settings_control::kOutputAtStart)->text(),
+                     QStringLiteral("起動と同時に出力を開始する"));
             list->setCurrentIndex(3);
             box(settings_control::kReverseSpin)->click();
             box(settings_control::kKeepOutputOnExit)->click();
@@ -547,7 +550,8 @@ class MainWindowTest : public QObject {
         Start("t");
         QSignalSpy destroyed(window_.get(), &MainDialog::windowDestroyed);
         QTest::mouseClick(Ctl(control::kOutputButton), Qt::LeftButton);
-        QTest::mouseClick(Ctl(control::kFineStepButton), Qt::LeftButton);  // fine step: Step stays as stored
+        QTest::mouseClick(Ctl(control::kFineStepButton),
+                          Qt::LeftButton);  // fine step: Step stays as stored
         platform_->ClearSent();
         QVERIFY(window_->close());
         QCOMPARE(destroyed.count(), 1);

@@ -36,7 +36,6 @@ std::size_t CountLine(const std::vector<std::string>& lines, const std::string& 
     return count;
 }
 
-
 }  // namespace
 
 std::string EmuToolPath() {

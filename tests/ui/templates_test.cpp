@@ -1,12 +1,13 @@
 // The tables every shell builds from must agree: the step buttons with the step table, the
 // settings dialog's controls with the settings table.
+#include "app/ui/templates.h"
+
 #include <gtest/gtest.h>
 
 #include <set>
 #include <string>
 
 #include "app/settings/settings_table.h"
-#include "app/ui/templates.h"
 #include "controller/step_table.h"
 
 namespace tovrik::ui {
