@@ -24,6 +24,10 @@ if(TOVRIK_BUILD_GUI)
         DESTINATION ${CMAKE_INSTALL_DATADIR}/pixmaps COMPONENT runtime)
 endif()
 
+# Debian looks for the licence under this name.
+install(FILES ${PROJECT_SOURCE_DIR}/LICENSE
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/tovrik RENAME copyright COMPONENT runtime)
+
 # Man pages go out compressed, as Debian expects; -n keeps the archives reproducible.
 set(man_pages TOVRIK.1 tovrik-sample.1)
 if(TOVRIK_INSTALL_EMULATOR AND TARGET tovrik-emu)  # its page only with the program

@@ -1,11 +1,11 @@
 #include "controller/frequency_controller.h"
 
 #include <charconv>
+#include <cstdint>
 #include <cstdio>
+#include <string_view>
 #include <utility>
 #include <vector>
-#include <cstdint>
-#include <string_view>
 
 namespace tovrik {
 namespace {
@@ -45,7 +45,9 @@ std::string WholeNumberText(double value) {
 
 }  // namespace
 
-void WriteToStandardError(const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); }
+void WriteToStandardError(const std::string& line) {
+    std::fprintf(stderr, "%s\n", line.c_str());
+}
 
 FrequencyController::FrequencyController(DevicePlatform& platform, ControllerWindow& window,
                                          Diagnostics diagnostics)
@@ -85,7 +87,7 @@ void FrequencyController::ConnectAtStartup() {
 }
 
 std::string FrequencyController::ReadoutText() const {
-    if (state_.entryActive != 0) {
+    if (state_.entryActive) {
         std::string text;
         text.reserve(kReadoutCapacity);
         text.append(state_.entryText, 0, kReadoutCapacity);
@@ -98,11 +100,11 @@ std::string FrequencyController::ReadoutText() const {
 void FrequencyController::Refresh() {
     window_.SetControlText(control::kReadout, ReadoutText());
     // An open entry freezes sending until it ends.
-    if (state_.entryActive == 0 && state_.outputOn != 0) SendFrequency(state_.outputOn);
+    if (!state_.entryActive && state_.outputOn != 0) SendFrequency(state_.outputOn);
 }
 
 void FrequencyController::SendFrequency(int on) {
-    if (state_.entryActive != 0) return;
+    if (state_.entryActive) return;
     const TuningWord word = ComputeTuningWord(state_.frequencyHz);
     // A failed write has already closed the handle; one rediscovery, one more write.
     if (!WriteOutputReport(device_, word, 0, on)) {
@@ -195,7 +197,7 @@ void FrequencyController::ApplyWheelDelta(std::int16_t delta) {
 // Direct keyboard entry
 
 void FrequencyController::EndEntry() {
-    state_.entryActive = 0;
+    state_.entryActive = false;
     if (!state_.entryText.empty()) state_.frequencyHz = EntryValue(state_.entryText);
     Refresh();
 }
@@ -205,10 +207,10 @@ void FrequencyController::ToggleEntry() {
         window_.Beep();
         return;
     }
-    if (state_.entryActive == 0) {
-        state_.entryHasPoint = 0;
+    if (!state_.entryActive) {
+        state_.entryHasPoint = false;
         state_.entryText.clear();
-        state_.entryActive = 1;
+        state_.entryActive = true;
         Refresh();
     } else {
         EndEntry();
@@ -232,12 +234,12 @@ void FrequencyController::AppendToEntry(char c) {
 
 KeyResult FrequencyController::PointKey() {
     // The flag is kept even outside an entry: a point key there passes on but still counts.
-    if (state_.entryHasPoint != 0) {
+    if (state_.entryHasPoint) {
         window_.Beep();
         return KeyResult::Consumed;
     }
-    if (state_.entryActive == 0) {
-        state_.entryHasPoint = 1;
+    if (!state_.entryActive) {
+        state_.entryHasPoint = true;
         return KeyResult::PassedOn;
     }
     // A point refused for length must not leave the flag set without a point in the text.
@@ -245,7 +247,7 @@ KeyResult FrequencyController::PointKey() {
         window_.Beep();
         return KeyResult::Consumed;
     }
-    state_.entryHasPoint = 1;
+    state_.entryHasPoint = true;
     AppendToEntry('.');
     return KeyResult::Consumed;
 }
@@ -261,13 +263,13 @@ void FrequencyController::ApplyUnit(double factor) {
 }
 
 KeyResult FrequencyController::PreviewKey(int virtualKey) {
-    const bool open = state_.entryActive != 0;
+    const bool open = state_.entryActive;
     switch (virtualKey) {
         case vk::kBack:
             if (!open || state_.entryText.empty()) {
                 window_.Beep();
             } else {
-                if (state_.entryText.back() == '.') state_.entryHasPoint = 0;
+                if (state_.entryText.back() == '.') state_.entryHasPoint = false;
                 state_.entryText.pop_back();
                 Refresh();
             }
@@ -313,21 +315,21 @@ KeyResult FrequencyController::PreviewKey(int virtualKey) {
 // Presets and write mode
 
 void FrequencyController::ToggleWriteMode() {
-    state_.writeMode = state_.writeMode == 0 ? 1 : 0;
-    window_.SetButtonChecked(control::kWriteButton, state_.writeMode != 0);
+    state_.writeMode = !state_.writeMode;
+    window_.SetButtonChecked(control::kWriteButton, state_.writeMode);
 }
 
 void FrequencyController::PressPreset(int slot) {
     if (slot < 0 || slot >= kPresetCount) return;
     // A refused press leaves write mode armed.
-    if (LockApplies() || state_.entryActive != 0) {
+    if (LockApplies() || state_.entryActive) {
         window_.Beep();
         return;
     }
     const auto index = static_cast<std::size_t>(slot);
-    if (state_.writeMode != 0) {
+    if (state_.writeMode) {
         state_.presets[index] = state_.frequencyHz;
-        state_.writeMode = 0;
+        state_.writeMode = false;
         window_.SetButtonChecked(control::kWriteButton, false);
         return;
     }

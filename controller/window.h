@@ -22,13 +22,25 @@ inline constexpr int kStatusLine = 1030;
 inline constexpr int kWriteButton = 1031;
 }  // namespace control
 
+// Control ids of the settings dialog. They overlap the main window's (1031 is the write
+// button there), so they have a namespace of their own.
+namespace settings_control {
+inline constexpr int kSaveFrequency = 1031;
+inline constexpr int kReverseSpin = 1032;
+inline constexpr int kReverseWheel = 1033;
+inline constexpr int kOutputAtStart = 1034;
+inline constexpr int kKeepOutputOnExit = 1035;  // shown, never read: opens unchecked each time
+inline constexpr int kLockWhileOutput = 1036;
+inline constexpr int kDisplayFormat = 1037;
+}  // namespace settings_control
+
 enum class MessageIcon {
     Exclamation = 48,  // failures
     Information = 64,  // results
 };
 
 class ControllerWindow {
-public:
+  public:
     virtual ~ControllerWindow() = default;
     // Texts are UTF-8.
     virtual void SetControlText(int controlId, const std::string& text) = 0;

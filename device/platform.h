@@ -46,7 +46,7 @@ struct FailureReason {
 };
 
 class DevicePlatform {
-public:
+  public:
     virtual ~DevicePlatform() = default;
 
     // Paths of the HID interfaces present now, in a stable enumeration order.

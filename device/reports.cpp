@@ -14,7 +14,9 @@ TuningWord ComputeTuningWord(double frequencyHz) {
     return static_cast<TuningWord>(static_cast<std::uint64_t>(truncated) & 0xFFFFFFFFu);
 }
 
-double TuningWordToHz(TuningWord word) { return static_cast<double>(word) * kWordToHzFactor; }
+double TuningWordToHz(TuningWord word) {
+    return static_cast<double>(word) * kWordToHzFactor;
+}
 
 std::optional<std::int32_t> SampleClientTuningWord(double frequencyHz) {
     const double quotient = frequencyHz / (ReferenceClockHz / std::pow(2.0, 32));

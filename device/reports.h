@@ -48,8 +48,12 @@ OutputReport BuildOutputReport(TuningWord word, std::uint8_t control);
 inline OutputReport BuildFrequencyReport(TuningWord word) {
     return BuildOutputReport(word, kFrequencyControl);
 }
-inline OutputReport BuildStopReport() { return BuildOutputReport(0, kFrequencyControl); }
-inline OutputReport BuildPowerSavingReport() { return BuildOutputReport(0, kPowerSavingControl); }
+inline OutputReport BuildStopReport() {
+    return BuildOutputReport(0, kFrequencyControl);
+}
+inline OutputReport BuildPowerSavingReport() {
+    return BuildOutputReport(0, kPowerSavingControl);
+}
 
 // "%02d/%02d/%02d" of bytes 1..3; at most 11 characters.
 std::string FormatVersionText(const VersionFeature& feature);

@@ -19,7 +19,7 @@ inline constexpr std::size_t kMaxDevicePathLength = 1023;
 
 // An open device, or none. Closes itself; moving hands the device over.
 class DeviceHandle {
-public:
+  public:
     DeviceHandle() = default;
     DeviceHandle(DevicePlatform& platform, NativeHandle native)
         : platform_(native == kNoNativeHandle ? nullptr : &platform), native_(native) {}
@@ -48,7 +48,7 @@ public:
         native_ = kNoNativeHandle;
     }
 
-private:
+  private:
     DevicePlatform* platform_ = nullptr;
     NativeHandle native_ = kNoNativeHandle;
 };

@@ -4,6 +4,7 @@ set -euo pipefail
 
 packages=(
     build-essential cmake pkg-config
+    clang-format clang-tidy  # scripts/check-style.sh
     qt6-base-dev qt6-base-dev-tools libqt6widgets6
     libgtest-dev libgmock-dev libbenchmark-dev
     umockdev libumockdev-dev libglib2.0-dev

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# Installs the dependencies, builds everything from nothing and runs every test: once in a
-# plain build, once under AddressSanitizer + UndefinedBehaviorSanitizer.
+# Installs the dependencies, checks formatting and lint, builds everything from nothing with
+# warnings as errors and runs every test: once in a plain build, once under AddressSanitizer +
+# UndefinedBehaviorSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/deps.sh
+scripts/check-style.sh build
 
 jobs=$(nproc)
 export QT_QPA_PLATFORM=offscreen
@@ -43,6 +45,7 @@ run_windows_suite() {
     done
 }
 
-run_suite build
+run_suite build -DCMAKE_COMPILE_WARNING_AS_ERROR=ON
 run_windows_suite
-run_suite build-asan -DTOVRIK_SANITIZE=address,undefined -DTOVRIK_BUILD_BENCHMARKS=OFF
+run_suite build-asan -DCMAKE_COMPILE_WARNING_AS_ERROR=ON -DTOVRIK_SANITIZE=address,undefined \
+    -DTOVRIK_BUILD_BENCHMARKS=OFF

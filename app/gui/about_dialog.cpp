@@ -26,10 +26,11 @@ AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {
     for (qsizetype i = 0; i < controls_.inOrder.size(); ++i) {
         if (dialog.controls[static_cast<std::size_t>(i)].kind == ControlKind::StaticIcon) {
             // Drawn at the system's large-icon size, as a static icon control does.
-            static_cast<QLabel*>(controls_.inOrder[i])->setPixmap(ApplicationIconPixmap(32));
+            BuiltControls::Checked<QLabel>(controls_.inOrder[i], kNoId)
+                ->setPixmap(ApplicationIconPixmap(32));
         }
     }
-    auto* ok = static_cast<QPushButton*>(controls_.byId.at(1));
+    auto* ok = controls_.As<QPushButton>(command::kOk);
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
     ok->setFocus();
 }

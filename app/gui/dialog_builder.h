@@ -5,7 +5,7 @@
 #include <map>
 
 #include "app/gui/dialog_units.h"
-#include "app/gui/templates.h"
+#include "app/ui/templates.h"
 
 namespace tovrik::gui {
 
@@ -16,6 +16,23 @@ struct BuiltControls {
     QWidget* Find(int id) const {
         const auto it = byId.find(id);
         return it == byId.end() ? nullptr : it->second;
+    }
+
+    // The control of that id as the widget class its template kind makes. A missing control
+    // or another class is a mismatch between code and template: it stops the program with
+    // the id rather than hand on a wrong pointer.
+    template <class T>
+    T* As(int id) const {
+        return Checked<T>(Find(id), id);
+    }
+    // The same for a control found by position (`id` only names it in the message).
+    template <class T>
+    static T* Checked(QWidget* control, int id) {
+        T* widget = qobject_cast<T*>(control);
+        if (widget == nullptr) {
+            qFatal("control %d is missing or not a %s", id, T::staticMetaObject.className());
+        }
+        return widget;
     }
 };
 

@@ -4,9 +4,12 @@
 #include <QFont>
 #include <QRect>
 
-#include "app/gui/templates.h"
+#include "app/ui/templates.h"
 
 namespace tovrik::gui {
+
+// The templates are toolkit-free data; the Qt shell uses their names as its own.
+using namespace tovrik::ui;
 
 struct BaseUnits {
     int x = 0;  // average advance of the 52 letters A-Z a-z, rounded

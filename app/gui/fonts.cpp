@@ -3,9 +3,11 @@
 #include <QFontDatabase>
 #include <QFontMetrics>
 
-#include "app/gui/templates.h"
+#include "app/ui/templates.h"
 
 namespace tovrik::gui {
+
+using namespace tovrik::ui;
 
 bool HasFixedPitchLatin(const QString& family) {
     if (QFontDatabase::isFixedPitch(family)) return true;

@@ -7,7 +7,8 @@
 namespace tovrik::gui {
 namespace {
 
-// xkb key codes (evdev + 8, as X11 and Wayland report them) of the main keyboard's digit row, 1..9 then 0, and its period.
+// xkb key codes (evdev + 8, as X11 and Wayland report them) of the main keyboard's digit row, 1..9
+// then 0, and its period.
 constexpr quint32 kX11DigitOne = 10;
 constexpr quint32 kX11DigitZero = 19;
 constexpr quint32 kX11Period = 60;
@@ -60,7 +61,8 @@ int VirtualKeyFor(int qtKey, Qt::KeyboardModifiers modifiers, quint32 nativeScan
 bool ReportsXkbKeyCodes(const QString& platformName) {
     // X11 and every Wayland flavour ("wayland", "wayland-egl", ...) both go through xkb, whose
     // key codes are the evdev codes + 8; other backends report codes of their own.
-    return platformName == QLatin1String("xcb") || platformName.startsWith(QLatin1String("wayland"));
+    return platformName == QLatin1String("xcb") ||
+           platformName.startsWith(QLatin1String("wayland"));
 }
 
 int VirtualKeyFor(const QKeyEvent& event) {

@@ -11,14 +11,11 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QVBoxLayout>
-#include <QWheelEvent>
 #include <algorithm>
-#include <limits>
 
 #include "app/gui/about_dialog.h"
 #include "app/gui/controls.h"
 #include "app/gui/fonts.h"
-#include "app/gui/key_mapping.h"
 #include "app/gui/settings_dialog.h"
 #include "app/settings/settings_store.h"
 
@@ -47,16 +44,6 @@ std::span<const MainDialog::Command> MainDialog::CommandTable() {
 }
 
 namespace {
-
-// The letter after '&' in a caption, if any.
-std::optional<Qt::Key> MnemonicOf(const char* utf8) {
-    const QString text = QString::fromUtf8(utf8);
-    const qsizetype amp = text.indexOf(QLatin1Char('&'));
-    if (amp < 0 || amp + 1 >= text.size()) return std::nullopt;
-    const QChar letter = text.at(amp + 1).toUpper();
-    if (letter < QLatin1Char('A') || letter > QLatin1Char('Z')) return std::nullopt;
-    return static_cast<Qt::Key>(Qt::Key_A + (letter.unicode() - 'A'));
-}
 
 const QStringList& LongestReadouts() {
     static const QStringList texts = {QStringLiteral("80,000,000.00Hz"),
@@ -95,6 +82,14 @@ MainDialog::MainDialog(DevicePlatform& platform, std::filesystem::path profilePa
     setAttribute(Qt::WA_DeleteOnClose, false);
     setFont(DialogFont());
 
+    input_ = std::make_unique<InputRouter>(
+        this, InputTarget{
+                  [this](int virtualKey) { return controller_.PreviewKey(virtualKey); },
+                  [this](std::int16_t delta) { controller_.ApplyWheelDelta(delta); },
+                  [this](int id) { OnCommand(id); },
+                  [this](int id) { return Control(id); },
+              });
+
     menuBar_ = new QMenuBar(this);
     menuBar_->setNativeMenuBar(false);
     for (const MenuItem& item : MainMenu()) {
@@ -102,7 +97,7 @@ MainDialog::MainDialog(DevicePlatform& platform, std::filesystem::path profilePa
         const int id = item.commandId;
         action->setData(id);
         connect(action, &QAction::triggered, this, [this, id] { OnCommand(id); });
-        if (auto key = MnemonicOf(item.text)) mnemonics_.push_back({*key, id, true});
+        if (auto key = MnemonicOf(item.text)) input_->AddMnemonic(*key, id, true);
     }
 
     auto* client = new QWidget(this);
@@ -118,7 +113,7 @@ MainDialog::MainDialog(DevicePlatform& platform, std::filesystem::path profilePa
     stepGroup_ = new QButtonGroup(this);
     stepGroup_->setExclusive(true);
     for (int id = control::kFirstStepButton; id <= control::kFineStepButton; ++id) {
-        stepGroup_->addButton(static_cast<QPushButton*>(Control(id)), id);
+        stepGroup_->addButton(ControlAs<QPushButton>(id), id);
     }
     for (const ControlTemplate& control : dialog.controls) {
         if (control.id == kNoId) continue;
@@ -129,7 +124,7 @@ MainDialog::MainDialog(DevicePlatform& platform, std::filesystem::path profilePa
             // does; Qt's own Alt shortcut would bypass the key filter.
             button->setShortcut(QKeySequence());
             connect(button, &QPushButton::clicked, this, [this, id] { OnCommand(id); });
-            if (auto key = MnemonicOf(control.text)) mnemonics_.push_back({*key, id, false});
+            if (auto key = MnemonicOf(control.text)) input_->AddMnemonic(*key, id, false);
         } else if (auto* label = qobject_cast<ClickableLabel*>(widget)) {
             connect(label, &ClickableLabel::clicked, this, [this, id] { OnCommand(id); });
         } else if (auto* spin = qobject_cast<UpDownControl*>(widget)) {
@@ -137,11 +132,10 @@ MainDialog::MainDialog(DevicePlatform& platform, std::filesystem::path profilePa
                     [this](int delta) { controller_.ApplySpinDelta(delta); });
         }
     }
-    qApp->installEventFilter(this);
 }
 
 MainDialog::~MainDialog() {
-    qApp->removeEventFilter(this);
+    input_.reset();
     // Destroying the window saves the settings, whichever way it goes.
     SaveSettingsOnce();
 }
@@ -156,18 +150,17 @@ void MainDialog::InitMainWindow() {
     controller_.ConnectAtStartup();
     const IniProfile profile(profilePath_);
     const int step = LoadSettings(profile, controller_.state());
-    static_cast<QPushButton*>(Control(StepTable[static_cast<std::size_t>(step)].buttonId))
-        ->setChecked(true);
+    ControlAs<QPushButton>(StepTable[static_cast<std::size_t>(step)].buttonId)->setChecked(true);
     if (controller_.state().outputOn != 0) SetButtonChecked(control::kOutputButton, true);
     controller_.Refresh();
     Control(control::kPresetM1)->setFocus();
 }
 
 void MainDialog::ApplyFonts() {
-    auto* caption = static_cast<QLabel*>(Control(control::kReadoutCaption));
+    auto* caption = ControlAs<QLabel>(control::kReadoutCaption);
     caption->setFont(FitFont(CaptionFont(), kCaptionFontHeight, {caption->text()},
                              caption->contentsRect().width(), 0));
-    auto* readout = static_cast<QLabel*>(Control(control::kReadout));
+    auto* readout = ControlAs<QLabel>(control::kReadout);
     // Room for the longest readouts with the frame and a little margin on each side.
     const QRect inside = readout->contentsRect().adjusted(2, 0, -2, 0);
     readout->setFont(FitFont(ReadoutFont(), kReadoutFontHeight, LongestReadouts(), inside.width(),
@@ -228,7 +221,7 @@ void MainDialog::OnPreset(int id) {
 void MainDialog::OnWriteMode(int) {
     controller_.ToggleWriteMode();
     // The click has toggled the button itself; it shows the flag, whatever the click did.
-    SetButtonChecked(control::kWriteButton, controller_.state().writeMode != 0);
+    SetButtonChecked(control::kWriteButton, controller_.state().writeMode);
 }
 
 void MainDialog::OnOutput(int) {
@@ -255,17 +248,10 @@ void MainDialog::OnAbout(int id) {
 void MainDialog::OpenSettingsDialog() {
     SettingsDialog dialog(this);
     ControllerState& state = controller_.state();
-    dialog.ExchangeIn({state.displayMode, state.saveFrequency, state.reverseSpin,
-                       state.reverseWheel, state.lockWhileOutput, state.outputAtStart});
+    dialog.ExchangeIn(state);
     CentreOver(&dialog, this);
     if (dialog.exec() != QDialog::Accepted) return;
-    const SettingsValues values = dialog.ExchangeOut();
-    state.displayMode = values.displayMode;
-    state.saveFrequency = values.saveFrequency;
-    state.reverseSpin = values.reverseSpin;
-    state.reverseWheel = values.reverseWheel;
-    state.lockWhileOutput = values.lockWhileOutput;
-    state.outputAtStart = values.outputAtStart;
+    CopySettings(dialog.ExchangeOut(), state);
     controller_.Refresh();
 }
 
@@ -319,6 +305,7 @@ void MainDialog::Beep() {
 void MainDialog::DestroyWindow() {
     if (destroyed_) return;
     destroyed_ = true;
+    input_->Stop();
     hide();
     SaveSettingsOnce();
     emit windowDestroyed();
@@ -346,95 +333,6 @@ void MainDialog::SaveSettingsOnce() {
     IniProfile profile(profilePath_);
     SaveSettings(profile, controller_.state(), PressedStepIndex());
     profile.Save();  // a failed save stays silent
-}
-
-// ---------------------------------------------------------------------------------------------
-// Keyboard and wheel
-
-bool MainDialog::BoundForThisWindow(QObject* watched) const {
-    return !destroyed_ && watched->isWidgetType() &&
-           static_cast<QWidget*>(watched)->window() == this;
-}
-
-bool MainDialog::FirstSighting(QObject* watched, QKeyEvent* event) {
-    // An ignored key event travels on to the parent widgets as the same object.
-    const bool propagated =
-        event == lastKey_ && event->timestamp() == lastKeyTimestamp_ &&
-        lastKeyReceiver_ != nullptr && watched != lastKeyReceiver_ && watched->isWidgetType() &&
-        lastKeyReceiver_->isWidgetType() &&
-        static_cast<QWidget*>(watched)->isAncestorOf(static_cast<QWidget*>(lastKeyReceiver_));
-    lastKey_ = event;
-    lastKeyTimestamp_ = event->timestamp();
-    if (!propagated) lastKeyReceiver_ = watched;
-    return !propagated;
-}
-
-bool MainDialog::eventFilter(QObject* watched, QEvent* event) {
-    switch (event->type()) {
-        case QEvent::ShortcutOverride:
-            if (!BoundForThisWindow(watched)) break;
-            // Every key of this window goes through the key filter below, none to a shortcut.
-            event->accept();
-            return true;
-        case QEvent::KeyPress: {
-            if (!BoundForThisWindow(watched)) break;
-            auto* key = static_cast<QKeyEvent*>(event);
-            if (!FirstSighting(watched, key)) break;
-            return PreTranslateKey(key);
-        }
-        case QEvent::Wheel: {
-            if (!BoundForThisWindow(watched)) break;
-            const auto* wheel = static_cast<QWheelEvent*>(event);
-            int delta = wheel->angleDelta().y();
-            // X11 turns the wheel sideways while Alt is held; the wheel still tunes then.
-            if (delta == 0 && wheel->modifiers().testFlag(Qt::AltModifier)) {
-                delta = wheel->angleDelta().x();
-            }
-            if (delta == 0) return true;  // a sideways scroll is another message
-            if (const auto notches = wheelNotches_.Feed(delta)) {
-                controller_.ApplyWheelDelta(static_cast<std::int16_t>(
-                    std::clamp<int>(*notches, std::numeric_limits<std::int16_t>::min(),
-                                    std::numeric_limits<std::int16_t>::max())));
-            }
-            return true;
-        }
-        default:
-            break;
-    }
-    return QDialog::eventFilter(watched, event);
-}
-
-bool MainDialog::PreTranslateKey(QKeyEvent* event) {
-    // With Alt held a key is a system key, which the controller's filter does not see.
-    if (!event->modifiers().testFlag(Qt::AltModifier)) {
-        const int virtualKey = VirtualKeyFor(*event);
-        if (virtualKey != 0 && controller_.PreviewKey(virtualKey) == KeyResult::Consumed) {
-            return true;
-        }
-    }
-    return DialogKey(event);
-}
-
-bool MainDialog::DialogKey(QKeyEvent* event) {
-    const Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;
-    const bool alt = modifiers.testFlag(Qt::AltModifier);
-    if (alt && event->key() == Qt::Key_F4) {
-        close();
-        return true;
-    }
-    if (modifiers.testFlag(Qt::ControlModifier) || modifiers.testFlag(Qt::MetaModifier)) {
-        return false;
-    }
-    for (const Mnemonic& mnemonic : mnemonics_) {
-        if (mnemonic.key != event->key() || (mnemonic.needsAlt && !alt)) continue;
-        if (auto* button = qobject_cast<QAbstractButton*>(Control(mnemonic.commandId))) {
-            button->click();
-        } else {
-            OnCommand(mnemonic.commandId);
-        }
-        return true;
-    }
-    return false;
 }
 
 }  // namespace tovrik::gui

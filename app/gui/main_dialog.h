@@ -5,16 +5,17 @@
 #include <QDialog>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <span>
 
 #include "app/gui/controls.h"
 #include "app/gui/dialog_builder.h"
+#include "app/gui/input_router.h"
 #include "controller/frequency_controller.h"
 #include "controller/window.h"
 
 class QButtonGroup;
-class QKeyEvent;
 class QMenu;
 class QMenuBar;
 
@@ -41,6 +42,10 @@ class MainDialog : public QDialog, private ControllerWindow {
 
     FrequencyController& controller() { return controller_; }
     QWidget* Control(int id) const;
+    template <class T>
+    T* ControlAs(int id) const {
+        return controls_.As<T>(id);
+    }
     QMenuBar* menuBar() const { return menuBar_; }
     QMenu* CreateContextMenu();
     bool destroyed() const { return destroyed_; }
@@ -53,7 +58,6 @@ class MainDialog : public QDialog, private ControllerWindow {
     void windowDestroyed();
 
   protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     // The window has no OK or Cancel: nothing closes it but the exit button and the close box.
@@ -62,11 +66,6 @@ class MainDialog : public QDialog, private ControllerWindow {
 
   private:
     struct Command;
-    struct Mnemonic {
-        Qt::Key key;
-        int commandId;
-        bool needsAlt;
-    };
     static std::span<const Command> CommandTable();
 
     // ControllerWindow
@@ -90,28 +89,20 @@ class MainDialog : public QDialog, private ControllerWindow {
     void OpenSettingsDialog();
     void ShowAboutBox(unsigned commandId);
 
-    bool BoundForThisWindow(QObject* watched) const;
-    bool FirstSighting(QObject* watched, QKeyEvent* event);
-    bool PreTranslateKey(QKeyEvent* event);
-    bool DialogKey(QKeyEvent* event);
     void ApplyFonts();
     std::optional<int> PressedStepIndex() const;
     void SaveSettingsOnce();
 
     FrequencyController controller_;
-    WheelNotches wheelNotches_;
     std::filesystem::path profilePath_;
     GuiHooks hooks_;
     BuiltControls controls_;
     QMenuBar* menuBar_ = nullptr;
     QButtonGroup* stepGroup_ = nullptr;
-    std::vector<Mnemonic> mnemonics_;
     bool settingsSaved_ = false;
     bool destroyed_ = false;
-    // The key event last seen, to tell its propagation to parent widgets from a new event.
-    const QEvent* lastKey_ = nullptr;
-    QObject* lastKeyReceiver_ = nullptr;
-    quint64 lastKeyTimestamp_ = 0;
+    // Last, so it stops filtering before the controller it feeds goes away.
+    std::unique_ptr<InputRouter> input_;
 };
 
 // Places `dialog` centred over `owner`, kept inside the owner's screen.

@@ -1,13 +1,16 @@
 // The INI profile: parsing, lookup, in-place edits and the crash-safe save.
+#include "app/settings/ini_profile.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <optional>
 #include <system_error>
 #include <utility>
 
-#include "app/settings/settings_store.h"
+#include "common/posix_io.h"
 
 namespace tovrik {
 namespace {
@@ -75,24 +78,7 @@ std::vector<std::string> SplitLines(const std::string& text) {
     return lines;
 }
 
-class Fd {
-  public:
-    explicit Fd(int fd) : fd_(fd) {}
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    ~Fd() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    int get() const { return fd_; }
-    // Closing can report a late write error, so the save checks it.
-    bool Close() {
-        const int fd = std::exchange(fd_, -1);
-        return fd < 0 || ::close(fd) == 0;
-    }
-
-  private:
-    int fd_;
-};
+using Fd = UniqueFd;
 
 // Removes the temporary file unless the rename took it.
 class TempFile {
@@ -109,19 +95,6 @@ class TempFile {
   private:
     std::string path_;
 };
-
-bool WriteAll(int fd, const std::string& data) {
-    std::size_t done = 0;
-    while (done < data.size()) {
-        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
 
 }  // namespace
 

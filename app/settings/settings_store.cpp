@@ -15,8 +15,8 @@
 namespace tovrik {
 namespace {
 
-constexpr const char* kProfile = "Profile";
-constexpr const char* kPreset = "Preset";
+constexpr const char* kProfile = kProfileSection;
+constexpr const char* kPreset = kPresetSection;
 constexpr const char* kPresetKeys[kPresetCount] = {"0", "1", "2"};
 
 // Created once; number conversion must not follow the user's locale (a German locale would
@@ -117,18 +117,15 @@ std::filesystem::path DefaultProfilePath(const std::string& executableBaseName) 
 }
 
 int LoadSettings(const IniProfile& profile, ControllerState& state) {
-    state.saveFrequency = profile.ReadInt(kProfile, "SaveFreq", 0);
+    for (const StoredSetting& row : SettingsTable) {
+        state.*row.field = profile.ReadInt(row.section, row.key, row.defaultValue);
+    }
     if (state.saveFrequency != 0) {
         state.frequencyHz = ParseProfileDouble(profile.ReadText(kProfile, "Freq", "10000000.0"));
     }
     int step = profile.ReadInt(kProfile, "Step", kDefaultStepIndex);
     if (step < 0 || step >= static_cast<int>(StepTable.size())) step = kDefaultStepIndex;
     state.stepHz = StepTable[static_cast<std::size_t>(step)].hz;
-    state.displayMode = profile.ReadInt(kProfile, "Display", 0);
-    state.reverseSpin = profile.ReadInt(kProfile, "RevSpin", 0);
-    state.reverseWheel = profile.ReadInt(kProfile, "RevWheel", 0);
-    state.lockWhileOutput = profile.ReadInt(kProfile, "Lock", 0);
-    state.outputAtStart = profile.ReadInt(kProfile, "OutStart", 0);
     if (state.outputAtStart != 0) state.outputOn = 1;
     for (int i = 0; i < kPresetCount; ++i) {
         state.presets[static_cast<std::size_t>(i)] =
@@ -144,12 +141,9 @@ void SaveSettings(IniProfile& profile, const ControllerState& state,
         *pressedStepIndex < static_cast<int>(StepTable.size())) {
         profile.WriteInt(kProfile, "Step", *pressedStepIndex);
     }
-    profile.WriteInt(kProfile, "Display", state.displayMode);
-    profile.WriteInt(kProfile, "SaveFreq", state.saveFrequency);
-    profile.WriteInt(kProfile, "RevSpin", state.reverseSpin);
-    profile.WriteInt(kProfile, "RevWheel", state.reverseWheel);
-    profile.WriteInt(kProfile, "Lock", state.lockWhileOutput);
-    profile.WriteInt(kProfile, "OutStart", state.outputAtStart);
+    for (const StoredSetting& row : SettingsTable) {
+        profile.WriteInt(row.section, row.key, state.*row.field);
+    }
     for (int i = 0; i < kPresetCount; ++i) {
         profile.WriteText(kPreset, kPresetKeys[i],
                           FormatFixed(state.presets[static_cast<std::size_t>(i)], 6));

@@ -12,11 +12,11 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <charconv>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <charconv>
-#include <climits>
 #include <memory>
 #include <string_view>
 
@@ -121,7 +121,8 @@ std::optional<HidIds> HidrawPlatform::GetIds(NativeHandle handle) {
     hidraw_devinfo info{};
     if (handle < 0 || !ReadRawInfo(static_cast<int>(handle), info)) return std::nullopt;
     // The kernel declares vendor and product as signed 16-bit values.
-    return HidIds{static_cast<std::uint16_t>(info.vendor), static_cast<std::uint16_t>(info.product)};
+    return HidIds{static_cast<std::uint16_t>(info.vendor),
+                  static_cast<std::uint16_t>(info.product)};
 }
 
 SystemError HidrawPlatform::WriteReport(NativeHandle handle, const OutputReport& report) {
@@ -134,7 +135,8 @@ SystemError HidrawPlatform::WriteReport(NativeHandle handle, const OutputReport&
 SystemError HidrawPlatform::GetFeature(NativeHandle handle, VersionFeature& feature) {
     if (handle < 0) return EBADF;
     feature[0] = 0;
-    if (::ioctl(static_cast<int>(handle), HIDIOCGFEATURE(kReportSize), feature.data()) >= 0) return 0;
+    if (::ioctl(static_cast<int>(handle), HIDIOCGFEATURE(kReportSize), feature.data()) >= 0)
+        return 0;
     return errno != 0 ? errno : EIO;
 }
 
@@ -158,7 +160,8 @@ FailureReason HidrawPlatform::Describe(SystemError error) const {
             break;
     }
     std::string text = std::strerror(error);
-    if (!text.empty()) text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
+    if (!text.empty())
+        text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
     return {FailureKind::Other, text};
 }
 

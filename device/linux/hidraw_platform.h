@@ -6,7 +6,7 @@
 namespace tovrik {
 
 class HidrawPlatform final : public DevicePlatform {
-public:
+  public:
     std::vector<std::string> EnumerateHidInterfaces() override;
     OpenResult Open(const std::string& path, ShareMode mode) override;
     std::optional<HidIds> GetIds(NativeHandle handle) override;

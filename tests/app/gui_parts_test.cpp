@@ -14,13 +14,16 @@
 #include "app/gui/about_dialog.h"
 #include "app/gui/dialog_units.h"
 #include "app/gui/fonts.h"
+#include "app/gui/input_router.h"
 #include "app/gui/key_mapping.h"
 #include "app/gui/main_dialog.h"
 #include "app/gui/settings_dialog.h"
-#include "app/gui/templates.h"
+#include "app/settings/settings_table.h"
+#include "app/ui/templates.h"
 #include "tests/support/fake_platform.h"
 
 using namespace tovrik::gui;
+namespace settings_control = tovrik::settings_control;
 
 namespace {
 
@@ -46,6 +49,18 @@ class MainDialogHost {
     tovrik::testing::FakePlatform platform_;
     MainDialog window_;
 };
+
+// Dialog values: the format and the flags in the order the settings dialog lists them.
+SettingsValues Values(int mode, int save, int spin, int wheel, int lock, int start) {
+    SettingsValues v;
+    v.displayMode = mode;
+    v.saveFrequency = save;
+    v.reverseSpin = spin;
+    v.reverseWheel = wheel;
+    v.lockWhileOutput = lock;
+    v.outputAtStart = start;
+    return v;
+}
 
 }  // namespace
 
@@ -103,8 +118,10 @@ class GuiPartsTest : public QObject {
 
     void dialogUnits() {
         const BaseUnits base{6, 12};
-        QCOMPARE(ToPixels({1006, ControlKind::StaticRight, "", 0, 13, 43, 223, 38}, base),
-                 QRect(20, 65, 335, 57));
+        QCOMPARE(
+            ToPixels({tovrik::control::kReadout, ControlKind::StaticRight, "", 0, 13, 43, 223, 38},
+                     base),
+            QRect(20, 65, 335, 57));
         QCOMPARE(ClientSize(MainDialogTemplate(), base), QSize(387, 242));
         QCOMPARE(HorizontalPixels(1, {7, 13}), 2);  // 1.75 rounds up
         QCOMPARE(VerticalPixels(3, {7, 13}), 5);    // 4.875
@@ -168,7 +185,8 @@ class GuiPartsTest : public QObject {
         for (QWidget* dialog :
              {static_cast<QWidget*>(&settings), static_cast<QWidget*>(&about), host.window()}) {
             for (auto* label : dialog->findChildren<QLabel*>()) {
-                if (label->text().isEmpty() || label->objectName() == QStringLiteral("1006"))
+                if (label->text().isEmpty() ||
+                    label->objectName() == QString::number(tovrik::control::kReadout))
                     continue;
                 const QFontMetrics metrics(label->font());
                 QVERIFY2(metrics.horizontalAdvance(label->text()) <= label->contentsRect().width(),
@@ -211,12 +229,16 @@ class GuiPartsTest : public QObject {
         QFETCH(int, storedMode);
         QFETCH(int, storedFlag);
         SettingsDialog dialog;
-        dialog.ExchangeIn({mode, flag, flag, flag, flag, flag});
-        QCOMPARE(static_cast<QComboBox*>(dialog.Control(1037))->currentIndex(), shownIndex);
-        for (int id : {1031, 1032, 1033, 1034, 1036}) {
-            QCOMPARE(int(static_cast<QCheckBox*>(dialog.Control(id))->checkState()), shownState);
+        dialog.ExchangeIn(Values(mode, flag, flag, flag, flag, flag));
+        QCOMPARE(dialog.ControlAs<QComboBox>(settings_control::kDisplayFormat)->currentIndex(),
+                 shownIndex);
+        for (const tovrik::StoredSetting& row : tovrik::SettingsTable) {
+            if (row.edit != tovrik::SettingEdit::CheckBox) continue;
+            const int id = row.controlId;
+            QCOMPARE(int(dialog.ControlAs<QCheckBox>(id)->checkState()), shownState);
         }
-        QCOMPARE(static_cast<QCheckBox*>(dialog.Control(1035))->checkState(), Qt::Unchecked);
+        QCOMPARE(dialog.ControlAs<QCheckBox>(settings_control::kKeepOutputOnExit)->checkState(),
+                 Qt::Unchecked);
         const SettingsValues out = dialog.ExchangeOut();
         QCOMPARE(out.displayMode, storedMode);
         for (int value : {out.saveFrequency, out.reverseSpin, out.reverseWheel, out.lockWhileOutput,
@@ -228,15 +250,14 @@ class GuiPartsTest : public QObject {
     void wheelFragmentsAddUpToNotches_data() {
         QTest::addColumn<QList<int>>("deltas");
         QTest::addColumn<QList<int>>("delivered");  // 0: nothing delivered for that event
-        QTest::newRow("whole notches pass as they come") << QList<int>{120, -240, 180}
-                                                         << QList<int>{120, -240, 180};
+        QTest::newRow("whole notches pass as they come")
+            << QList<int>{120, -240, 180} << QList<int>{120, -240, 180};
         QTest::newRow("fragments add up") << QList<int>{40, 40, 40, 40} << QList<int>{0, 0, 120, 0};
-        QTest::newRow("a remainder is kept") << QList<int>{100, 100, 40}
-                                             << QList<int>{0, 120, 120};
-        QTest::newRow("turning back starts over") << QList<int>{100, -60, -60}
-                                                  << QList<int>{0, 0, -120};
-        QTest::newRow("a whole notch drops the fragments") << QList<int>{100, 120, 20}
-                                                           << QList<int>{0, 120, 0};
+        QTest::newRow("a remainder is kept") << QList<int>{100, 100, 40} << QList<int>{0, 120, 120};
+        QTest::newRow("turning back starts over")
+            << QList<int>{100, -60, -60} << QList<int>{0, 0, -120};
+        QTest::newRow("a whole notch drops the fragments")
+            << QList<int>{100, 120, 20} << QList<int>{0, 120, 0};
     }
 
     void wheelFragmentsAddUpToNotches() {
@@ -248,10 +269,58 @@ class GuiPartsTest : public QObject {
         }
     }
 
+    // The key path on its own: a key press Qt propagates to the parent widgets reaches the
+    // key filter once; a button mnemonic works without Alt, a menu mnemonic only with it;
+    // wheel fragments add up before they tune.
+    void inputRouterTakesEachEventOnce() {
+        QWidget window;
+        auto* child = new QWidget(&window);
+        auto* button = new QPushButton(QStringLiteral("&O"), &window);
+        constexpr int kButton = 7, kMenu = 8;
+        QList<int> keys, commands, wheel;
+        int clicks = 0;
+        connect(button, &QPushButton::clicked, [&clicks] { ++clicks; });
+        InputRouter router(
+            &window, {[&keys](int vk) {
+                          keys.append(vk);
+                          return tovrik::KeyResult::PassedOn;
+                      },
+                      [&wheel](std::int16_t delta) { wheel.append(delta); },
+                      [&commands](int id) { commands.append(id); },
+                      [button](int id) -> QWidget* { return id == kButton ? button : nullptr; }});
+        router.AddMnemonic(Qt::Key_O, kButton, false);
+        router.AddMnemonic(Qt::Key_S, kMenu, true);
+        const auto press = [child](Qt::Key key, Qt::KeyboardModifiers modifiers) {
+            QKeyEvent event(QEvent::KeyPress, key, modifiers);
+            QApplication::sendEvent(child, &event);
+        };
+        press(Qt::Key_5, Qt::NoModifier);
+        QCOMPARE(keys, QList<int>{53});
+        press(Qt::Key_O, Qt::NoModifier);
+        QCOMPARE(clicks, 1);
+        press(Qt::Key_S, Qt::NoModifier);
+        QVERIFY(commands.isEmpty());
+        press(Qt::Key_S, Qt::AltModifier);
+        QCOMPARE(commands, QList<int>{kMenu});
+        press(Qt::Key_K, Qt::AltModifier);  // a system key: not for the key filter
+        QCOMPARE(keys, QList<int>{53});
+        press(Qt::Key_K, Qt::NoModifier);
+        QCOMPARE(keys, (QList<int>{53, 75}));
+        for (int i = 0; i < 3; ++i) {
+            QWheelEvent event(QPointF(), QPointF(), QPoint(), QPoint(0, 40), Qt::NoButton,
+                              Qt::NoModifier, Qt::NoScrollPhase, false);
+            QApplication::sendEvent(child, &event);
+        }
+        QCOMPARE(wheel, QList<int>{120});
+        router.Stop();
+        press(Qt::Key_5, Qt::NoModifier);
+        QCOMPARE(keys.size(), 2);
+    }
+
     void checkBoxesToggleOnlyBetweenTwoStates() {
         SettingsDialog dialog;
-        dialog.ExchangeIn({0, 2, 0, 1, 0, 0});
-        auto* third = static_cast<QCheckBox*>(dialog.Control(1031));
+        dialog.ExchangeIn(Values(0, 2, 0, 1, 0, 0));
+        auto* third = dialog.ControlAs<QCheckBox>(settings_control::kSaveFrequency);
         third->click();
         QCOMPARE(third->checkState(), Qt::Checked);
         third->click();
@@ -259,7 +328,7 @@ class GuiPartsTest : public QObject {
         third->click();
         QCOMPARE(third->checkState(), Qt::Checked);
         QCOMPARE(dialog.ExchangeOut().saveFrequency, 1);
-        QVERIFY(static_cast<QPushButton*>(dialog.Control(1))->isDefault());
+        QVERIFY(dialog.ControlAs<QPushButton>(command::kOk)->isDefault());
         QCOMPARE(dialog.windowTitle(), QStringLiteral("初期設定"));
     }
 };

@@ -26,6 +26,14 @@ using tovrik::testing::FakePlatform;
 
 namespace {
 
+// Widgets are named by their control id.
+QString Id(int id) {
+    return QString::number(id);
+}
+constexpr int StepId(std::size_t index) {
+    return StepTable[index].buttonId;
+}
+
 struct Message {
     QString text;
     MessageIcon icon;
@@ -149,13 +157,13 @@ class MainWindowTest : public QObject {
         Start("o,t");
         QCOMPARE(window_->windowTitle(), QStringLiteral("TOVRIK"));
         QVERIFY(!window_->windowIcon().isNull());
-        QCOMPARE(Text(1030), QStringLiteral("TOVRIK 検出しました"));
-        QCOMPARE(Text(1005), QStringLiteral("出力周波数"));
-        QCOMPARE(Text(1006), QStringLiteral("9,999,999.99Hz"));
-        QVERIFY(Checked(1018));
-        QVERIFY(!Checked(1029));
-        QCOMPARE(Ctl<QPushButton>(1029)->text(), QStringLiteral("出力(&O)"));
-        QCOMPARE(QApplication::focusWidget(), Ctl(1002));
+        QCOMPARE(Text(control::kStatusLine), QStringLiteral("TOVRIK 検出しました"));
+        QCOMPARE(Text(control::kReadoutCaption), QStringLiteral("出力周波数"));
+        QCOMPARE(Text(control::kReadout), QStringLiteral("9,999,999.99Hz"));
+        QVERIFY(Checked(StepId(2)));
+        QVERIFY(!Checked(control::kOutputButton));
+        QCOMPARE(Ctl<QPushButton>(control::kOutputButton)->text(), QStringLiteral("出力(&O)"));
+        QCOMPARE(QApplication::focusWidget(), Ctl(control::kPresetM1));
         QVERIFY(messages_.isEmpty());
         QVERIFY(Sent().isEmpty());
         // Fixed size, no minimize or maximize box.
@@ -173,7 +181,7 @@ class MainWindowTest : public QObject {
         QCOMPARE(context->actions().at(0)->text(), QStringLiteral("TOVRIK のﾊﾞｰｼﾞｮﾝ情報(&A)..."));
         QCOMPARE(context->actions().at(0)->data().toInt(), 16);
         // The longest readouts fit the readout.
-        auto* readout = Ctl<QLabel>(1006);
+        auto* readout = Ctl<QLabel>(control::kReadout);
         const QFontMetrics metrics(readout->font());
         QVERIFY(metrics.horizontalAdvance(QStringLiteral("179,999,999.95Hz")) <=
                 readout->contentsRect().width());
@@ -183,7 +191,7 @@ class MainWindowTest : public QObject {
 
     void startsWithoutDeviceQuietly() {
         Start("o");
-        QCOMPARE(Text(1030), QStringLiteral("TOVRIK 未検出"));
+        QCOMPARE(Text(control::kStatusLine), QStringLiteral("TOVRIK 未検出"));
         QVERIFY(messages_.isEmpty());
         Key(Qt::Key_V, Qt::AltModifier);
         QCOMPARE(messages_.size(), 1);
@@ -198,65 +206,65 @@ class MainWindowTest : public QObject {
         QCOMPARE(messages_[0].text, QStringLiteral("TOVRIKが見つかりません。"));
         QCOMPARE(messages_[0].icon, MessageIcon::Exclamation);
         QVERIFY(!messages_[0].windowVisible);
-        QVERIFY(Checked(1029));
-        QCOMPARE(Text(1030), QStringLiteral("TOVRIK 未検出"));
+        QVERIFY(Checked(control::kOutputButton));
+        QCOMPARE(Text(control::kStatusLine), QStringLiteral("TOVRIK 未検出"));
     }
 
     void outputAtStartSendsTheStoredFrequency() {
         WriteProfile("[Profile]\nSaveFreq=1\nFreq=12.5\nStep=7\nOutStart=1\n");
         Start("t");
         QCOMPARE(Sent(), QStringList{QStringLiteral("00 2A 01 00 00 01 00 00")});
-        QVERIFY(Checked(1029));
-        QVERIFY(Checked(1023));
-        QVERIFY(!Checked(1018));
+        QVERIFY(Checked(control::kOutputButton));
+        QVERIFY(Checked(StepId(7)));
+        QVERIFY(!Checked(StepId(2)));
     }
 
     void outputButtonShowsTheFlag() {
         Start("t");
-        QTest::mouseClick(Ctl(1029), Qt::LeftButton);
-        QVERIFY(Checked(1029));
-        QTest::mouseClick(Ctl(1029), Qt::LeftButton);
-        QVERIFY(!Checked(1029));
+        QTest::mouseClick(Ctl(control::kOutputButton), Qt::LeftButton);
+        QVERIFY(Checked(control::kOutputButton));
+        QTest::mouseClick(Ctl(control::kOutputButton), Qt::LeftButton);
+        QVERIFY(!Checked(control::kOutputButton));
         QCOMPARE(Sent(), (QStringList{QStringLiteral("00 8E E3 38 0E 01 00 00"),
                                       QStringLiteral("00 00 00 00 00 01 00 00")}));
         // Unplugged: the button still follows the flag, the user hears about the device.
         platform_->Unplug(0);
-        QTest::mouseClick(Ctl(1029), Qt::LeftButton);
-        QVERIFY(Checked(1029));
+        QTest::mouseClick(Ctl(control::kOutputButton), Qt::LeftButton);
+        QVERIFY(Checked(control::kOutputButton));
         QCOMPARE(messages_.size(), 1);
-        QCOMPARE(Text(1030), QStringLiteral("TOVRIK 未検出"));
+        QCOMPARE(Text(control::kStatusLine), QStringLiteral("TOVRIK 未検出"));
     }
 
     void entryByClickAndF2() {
         Start("t");
-        QTest::mouseClick(Ctl(1006), Qt::LeftButton);
-        QCOMPARE(Text(1006), QStringLiteral("_Hz"));
+        QTest::mouseClick(Ctl(control::kReadout), Qt::LeftButton);
+        QCOMPARE(Text(control::kReadout), QStringLiteral("_Hz"));
         Type(QStringLiteral("12.5"));
-        QCOMPARE(Text(1006), QStringLiteral("12.5_Hz"));
+        QCOMPARE(Text(control::kReadout), QStringLiteral("12.5_Hz"));
         Key(Qt::Key_Return);
         QCOMPARE(window_->controller().state().frequencyHz, 12.5);
-        QCOMPARE(Text(1006), ReadoutOf(12.5));
+        QCOMPARE(Text(control::kReadout), ReadoutOf(12.5));
 
         Key(Qt::Key_F2);
-        QCOMPARE(Text(1006), QStringLiteral("_Hz"));
+        QCOMPARE(Text(control::kReadout), QStringLiteral("_Hz"));
         Type(QStringLiteral("3"));
         Key(Qt::Key_K, Qt::ShiftModifier);
-        QCOMPARE(Text(1006), QStringLiteral("3000_Hz"));
+        QCOMPARE(Text(control::kReadout), QStringLiteral("3000_Hz"));
         Key(Qt::Key_1, Qt::KeypadModifier);  // keypad digits are not entry keys
         Key(Qt::Key_Period, Qt::KeypadModifier);
-        QCOMPARE(Text(1006), QStringLiteral("3000_Hz"));
+        QCOMPARE(Text(control::kReadout), QStringLiteral("3000_Hz"));
         Key(Qt::Key_Plus, Qt::KeypadModifier);  // keypad + is K
-        QCOMPARE(Text(1006), QStringLiteral("3000000_Hz"));
+        QCOMPARE(Text(control::kReadout), QStringLiteral("3000000_Hz"));
         Key(Qt::Key_Backspace);
         Key(Qt::Key_Enter, Qt::KeypadModifier);  // keypad Enter ends it too
         QCOMPARE(window_->controller().state().frequencyHz, 300000.0);
 
         // A double-click is one click: the entry opens and stays open.
-        QTest::mouseClick(Ctl(1006), Qt::LeftButton);
-        QTest::mousePress(Ctl(1006), Qt::LeftButton);
-        QTest::mouseDClick(Ctl(1006), Qt::LeftButton);
-        QTest::mouseRelease(Ctl(1006), Qt::LeftButton);
-        QCOMPARE(Text(1006), QStringLiteral("_Hz"));
+        QTest::mouseClick(Ctl(control::kReadout), Qt::LeftButton);
+        QTest::mousePress(Ctl(control::kReadout), Qt::LeftButton);
+        QTest::mouseDClick(Ctl(control::kReadout), Qt::LeftButton);
+        QTest::mouseRelease(Ctl(control::kReadout), Qt::LeftButton);
+        QCOMPARE(Text(control::kReadout), QStringLiteral("_Hz"));
         QVERIFY(Sent().isEmpty());
     }
 
@@ -265,17 +273,17 @@ class MainWindowTest : public QObject {
         Key(Qt::Key_F2);
         Type(QStringLiteral("1"));
         Key(Qt::Key_O);  // no Alt, as in a dialog
-        QVERIFY(Checked(1029));
+        QVERIFY(Checked(control::kOutputButton));
         QVERIFY(Sent().isEmpty());  // the entry holds the report back
-        QCOMPARE(Text(1006), QStringLiteral("1_Hz"));
+        QCOMPARE(Text(control::kReadout), QStringLiteral("1_Hz"));
         Key(Qt::Key_Return);
         QCOMPARE(Sent(), QStringList{QStringLiteral("00 18 00 00 00 01 00 00")});
         Key(Qt::Key_O, Qt::AltModifier);
-        QVERIFY(!Checked(1029));
+        QVERIFY(!Checked(control::kOutputButton));
         // Alt keys are system keys: Alt+digit starts nothing, Alt+K is no unit.
         Key(Qt::Key_F2);
         Key(Qt::Key_5, Qt::AltModifier);
-        QCOMPARE(Text(1006), QStringLiteral("_Hz"));
+        QCOMPARE(Text(control::kReadout), QStringLiteral("_Hz"));
         // Menu letters need Alt.
         Key(Qt::Key_V);
         QVERIFY(messages_.isEmpty());
@@ -296,7 +304,7 @@ class MainWindowTest : public QObject {
         }
         Key(Qt::Key_F2);
         Key(Qt::Key_Escape);
-        QCOMPARE(Text(1006), QStringLiteral("_Hz"));  // Escape leaves the entry open
+        QCOMPARE(Text(control::kReadout), QStringLiteral("_Hz"));  // Escape leaves the entry open
         QVERIFY(window_->isVisible());
         QCOMPARE(destroyed.count(), 0);
         QCOMPARE(beeps_, 0);
@@ -310,31 +318,32 @@ class MainWindowTest : public QObject {
         Key(Qt::Key_Period);
         QCOMPARE(beeps_, 1);
         Key(Qt::Key_F2);  // toggles once: the entry is open
-        QCOMPARE(Text(1006), QStringLiteral("_Hz"));
+        QCOMPARE(Text(control::kReadout), QStringLiteral("_Hz"));
     }
 
     void tabMovesAmongTheTabStops() {
         Start("t");
-        QCOMPARE(QApplication::focusWidget(), Ctl(1002));
+        QCOMPARE(QApplication::focusWidget(), Ctl(control::kPresetM1));
         QList<QWidget*> visited;
         for (int i = 0; i < 4; ++i) {
             Key(Qt::Key_Tab);
             visited << QApplication::focusWidget();
         }
-        QCOMPARE(visited, (QList<QWidget*>{Ctl(1003), Ctl(1004), Ctl(1027), Ctl(1002)}));
+        QCOMPARE(visited, (QList<QWidget*>{Ctl(control::kPresetM2), Ctl(control::kPresetM3),
+                                           Ctl(control::kExitButton), Ctl(control::kPresetM1)}));
         Key(Qt::Key_Space);  // Space presses the focused button: M1 recalls 0 Hz
         QCOMPARE(window_->controller().state().frequencyHz, 0.0);
     }
 
     void spinWheelAndSteps() {
         Start("t");
-        auto* spin = Ctl<gui::UpDownControl>(1000);
+        auto* spin = Ctl<gui::UpDownControl>(control::kSpin);
         QTest::mouseClick(spin->upArrow(), Qt::LeftButton);
         QCOMPARE(window_->controller().state().frequencyHz, 9'900'000.0);
         QTest::mouseClick(spin->downArrow(), Qt::LeftButton);
         QTest::mouseClick(spin->downArrow(), Qt::LeftButton);
         QCOMPARE(window_->controller().state().frequencyHz, 10'100'000.0);
-        QCOMPARE(Text(1006), ReadoutOf(10'100'000.0));
+        QCOMPARE(Text(control::kReadout), ReadoutOf(10'100'000.0));
         // An arrow steps as it goes down and keeps stepping while held; the release adds none.
         QTest::mousePress(spin->downArrow(), Qt::LeftButton);
         QCOMPARE(window_->controller().state().frequencyHz, 10'200'000.0);
@@ -345,64 +354,66 @@ class MainWindowTest : public QObject {
         QCOMPARE(window_->controller().state().frequencyHz, held);
         window_->controller().state().frequencyHz = 10'100'000.0;
 
-        QTest::mouseClick(Ctl(1020), Qt::LeftButton);
-        QVERIFY(Checked(1020));
-        QVERIFY(!Checked(1018));
-        Wheel(Ctl(1003), -120);  // backward raises, over any control
+        QTest::mouseClick(Ctl(StepId(4)), Qt::LeftButton);
+        QVERIFY(Checked(StepId(4)));
+        QVERIFY(!Checked(StepId(2)));
+        Wheel(Ctl(control::kPresetM2), -120);  // backward raises, over any control
         QCOMPARE(window_->controller().state().frequencyHz, 10'101'000.0);
-        Wheel(Ctl(1006), 240);
+        Wheel(Ctl(control::kReadout), 240);
         QCOMPARE(window_->controller().state().frequencyHz, 10'099'000.0);
         Wheel(window_.get(), 60);  // half a notch of a touchpad: nothing yet ...
         QCOMPARE(window_->controller().state().frequencyHz, 10'099'000.0);
         Wheel(window_.get(), 60);  // ... the other half makes one notch forward
         QCOMPARE(window_->controller().state().frequencyHz, 10'098'000.0);
         window_->controller().state().frequencyHz = 10'099'000.0;
-        Wheel(Ctl(1006), 120 * 300);  // more than 16 bits can hold: narrowed, not wrapped
+        Wheel(Ctl(control::kReadout),
+              120 * 300);  // more than 16 bits can hold: narrowed, not wrapped
         QCOMPARE(window_->controller().state().frequencyHz, 10'099'000.0 - 273 * 1000.0);
-        Wheel(Ctl(1006), -120, Qt::AltModifier);  // modifiers do not matter
-        Wheel(Ctl(1006), -120, Qt::ShiftModifier);
+        Wheel(Ctl(control::kReadout), -120, Qt::AltModifier);  // modifiers do not matter
+        Wheel(Ctl(control::kReadout), -120, Qt::ShiftModifier);
         QCOMPARE(window_->controller().state().frequencyHz, 10'099'000.0 - 271 * 1000.0);
 
-        QTest::mouseClick(Ctl(1025), Qt::LeftButton);
+        QTest::mouseClick(Ctl(control::kFineStepButton), Qt::LeftButton);
         QCOMPARE(window_->controller().state().stepHz, FineStepHz);
-        QCOMPARE(Checked(1020), false);
+        QCOMPARE(Checked(StepId(4)), false);
     }
 
     void writeButtonShowsTheFlag() {
         Start("t");
-        QTest::mouseClick(Ctl(1031), Qt::LeftButton);
-        QVERIFY(Checked(1031));
-        QTest::mouseClick(Ctl(1003), Qt::LeftButton);  // stores into M2
-        QVERIFY(!Checked(1031));
+        QTest::mouseClick(Ctl(control::kWriteButton), Qt::LeftButton);
+        QVERIFY(Checked(control::kWriteButton));
+        QTest::mouseClick(Ctl(control::kPresetM2), Qt::LeftButton);  // stores into M2
+        QVERIFY(!Checked(control::kWriteButton));
         QCOMPARE(window_->controller().state().presets[1], 10'000'000.0);
-        QTest::mouseClick(Ctl(1031), Qt::LeftButton);
+        QTest::mouseClick(Ctl(control::kWriteButton), Qt::LeftButton);
         Key(Qt::Key_F2);
-        QTest::mouseClick(Ctl(1002), Qt::LeftButton);  // refused during an entry
+        QTest::mouseClick(Ctl(control::kPresetM1), Qt::LeftButton);  // refused during an entry
         QCOMPARE(beeps_, 1);
-        QVERIFY(Checked(1031));
+        QVERIFY(Checked(control::kWriteButton));
     }
 
     void settingsDialogOkAppliesAndRefreshes() {
         WriteProfile("[Profile]\nRevWheel=2\nLock=5\n");
         Start("t");
-        QTest::mouseClick(Ctl(1029), Qt::LeftButton);
+        QTest::mouseClick(Ctl(control::kOutputButton), Qt::LeftButton);
         platform_->ClearSent();
         OnNextModal([](QWidget* dialog) {
             QCOMPARE(dialog->windowTitle(), QStringLiteral("初期設定"));
-            auto* list = dialog->findChild<QComboBox*>(QStringLiteral("1037"));
+            auto* list = dialog->findChild<QComboBox*>(Id(settings_control::kDisplayFormat));
             QCOMPARE(list->count(), 4);
             QCOMPARE(list->itemText(0), QStringLiteral("小数点以下(２桁)"));
             QCOMPARE(list->currentIndex(), 0);
             auto box = [dialog](int id) {
                 return dialog->findChild<QCheckBox*>(QString::number(id));
             };
-            QCOMPARE(box(1033)->checkState(), Qt::PartiallyChecked);
-            QCOMPARE(box(1036)->checkState(), Qt::Unchecked);
-            QCOMPARE(box(1034)->text(), QStringLiteral("起動と同時に出力を開始する"));
+            QCOMPARE(box(settings_control::kReverseWheel)->checkState(), Qt::PartiallyChecked);
+            QCOMPARE(box(settings_control::kLockWhileOutput)->checkState(), Qt::Unchecked);
+            QCOMPARE(box(settings_control::kOutputAtStart)->text(),
+                     QStringLiteral("起動と同時に出力を開始する"));
             list->setCurrentIndex(3);
-            box(1032)->click();
-            box(1035)->click();
-            dialog->findChild<QPushButton*>(QStringLiteral("1"))->click();
+            box(settings_control::kReverseSpin)->click();
+            box(settings_control::kKeepOutputOnExit)->click();
+            dialog->findChild<QPushButton*>(Id(ui::command::kOk))->click();
         });
         Key(Qt::Key_S, Qt::AltModifier);
         const ControllerState& state = window_->controller().state();
@@ -410,7 +421,7 @@ class MainWindowTest : public QObject {
         QCOMPARE(state.reverseSpin, 1);
         QCOMPARE(state.reverseWheel, 2);  // untouched third state stays
         QCOMPARE(state.lockWhileOutput, 0);
-        QCOMPARE(Text(1006), QStringLiteral("0x0E38E38E"));
+        QCOMPARE(Text(control::kReadout), QStringLiteral("0x0E38E38E"));
         QCOMPARE(Sent(), QStringList{QStringLiteral("00 8E E3 38 0E 01 00 00")});
         QVERIFY(window_->isVisible());
     }
@@ -421,24 +432,24 @@ class MainWindowTest : public QObject {
         enum class Way { Cancel, Escape, CloseBox };
         for (Way way : {Way::Cancel, Way::Escape, Way::CloseBox}) {
             OnNextModal([way](QWidget* dialog) {
-                auto* list = dialog->findChild<QComboBox*>(QStringLiteral("1037"));
+                auto* list = dialog->findChild<QComboBox*>(Id(settings_control::kDisplayFormat));
                 QCOMPARE(list->currentIndex(), -1);
                 list->setCurrentIndex(1);
-                dialog->findChild<QCheckBox*>(QStringLiteral("1031"))->click();
+                dialog->findChild<QCheckBox*>(Id(settings_control::kSaveFrequency))->click();
                 if (way == Way::Escape)
                     QTest::keyClick(dialog, Qt::Key_Escape);
                 else if (way == Way::CloseBox)
                     dialog->close();
                 else
-                    dialog->findChild<QPushButton*>(QStringLiteral("2"))->click();
+                    dialog->findChild<QPushButton*>(Id(ui::command::kCancel))->click();
             });
-            window_->OnCommand(65535);
+            window_->OnCommand(ui::command::kSettings);
             QCOMPARE(window_->controller().state().displayMode, 7);
             QCOMPARE(window_->controller().state().saveFrequency, 0);
         }
         // OK without choosing a format stores -1.
         OnNextModal([](QWidget* dialog) { QTest::keyClick(dialog, Qt::Key_Return); });
-        window_->OnCommand(65535);
+        window_->OnCommand(ui::command::kSettings);
         QCOMPARE(window_->controller().state().displayMode, -1);
     }
 
@@ -448,23 +459,23 @@ class MainWindowTest : public QObject {
         WriteProfile("[Profile]\nDisplay=2\n");
         Start("t");
         OnNextModal([](QWidget* dialog) {
-            dialog->findChild<QComboBox*>(QStringLiteral("1037"))->setCurrentIndex(1);
-            dialog->findChild<QCheckBox*>(QStringLiteral("1031"))->click();
-            auto* cancel = dialog->findChild<QPushButton*>(QStringLiteral("2"));
+            dialog->findChild<QComboBox*>(Id(settings_control::kDisplayFormat))->setCurrentIndex(1);
+            dialog->findChild<QCheckBox*>(Id(settings_control::kSaveFrequency))->click();
+            auto* cancel = dialog->findChild<QPushButton*>(Id(ui::command::kCancel));
             cancel->setFocus();
             QTest::keyClick(cancel, Qt::Key_Return);
         });
-        window_->OnCommand(65535);
+        window_->OnCommand(ui::command::kSettings);
         QCOMPARE(window_->controller().state().displayMode, 2);
         QCOMPARE(window_->controller().state().saveFrequency, 0);
 
         OnNextModal([](QWidget* dialog) {
-            auto* box = dialog->findChild<QCheckBox*>(QStringLiteral("1032"));
+            auto* box = dialog->findChild<QCheckBox*>(Id(settings_control::kReverseSpin));
             box->setFocus();
             box->click();
             QTest::keyClick(box, Qt::Key_Return);
         });
-        window_->OnCommand(65535);
+        window_->OnCommand(ui::command::kSettings);
         QCOMPARE(window_->controller().state().reverseSpin, 1);
         QCOMPARE(window_->controller().state().displayMode, 2);
         QVERIFY(window_->close());
@@ -508,7 +519,7 @@ class MainWindowTest : public QObject {
             QStringList texts;
             for (auto* label : dialog->findChildren<QLabel*>()) texts << label->text();
             QVERIFY(texts.contains(QStringLiteral("TOVRIK Version 1.0")));
-            dialog->findChild<QPushButton*>(QStringLiteral("1"))->click();
+            dialog->findChild<QPushButton*>(Id(ui::command::kOk))->click();
         });
         std::unique_ptr<QMenu> context(window_->CreateContextMenu());
         context->actions().at(0)->trigger();
@@ -538,8 +549,9 @@ class MainWindowTest : public QObject {
         WriteProfile("[Profile]\nStep=4\n[Other]\nkeep=me\n");
         Start("t");
         QSignalSpy destroyed(window_.get(), &MainDialog::windowDestroyed);
-        QTest::mouseClick(Ctl(1029), Qt::LeftButton);
-        QTest::mouseClick(Ctl(1025), Qt::LeftButton);  // fine step: Step stays as stored
+        QTest::mouseClick(Ctl(control::kOutputButton), Qt::LeftButton);
+        QTest::mouseClick(Ctl(control::kFineStepButton),
+                          Qt::LeftButton);  // fine step: Step stays as stored
         platform_->ClearSent();
         QVERIFY(window_->close());
         QCOMPARE(destroyed.count(), 1);
@@ -552,7 +564,7 @@ class MainWindowTest : public QObject {
 
     void settingsWrittenAtDestructionInKeyOrder() {
         Start("");
-        QTest::mouseClick(Ctl(1017), Qt::LeftButton);
+        QTest::mouseClick(Ctl(StepId(1)), Qt::LeftButton);
         window_.reset();
         const QList<QByteArray> lines = ReadProfile().split('\n');
         QList<QByteArray> keys;

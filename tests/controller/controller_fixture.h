@@ -22,7 +22,8 @@ class ControllerTest : public ::testing::Test {
   protected:
     explicit ControllerTest(const std::string& layout = "o,t")
         : platform(FakePlatform::WithLayout(layout)),
-          controller(platform, window, [this](const std::string& line) { diagnostics.push_back(line); }) {}
+          controller(platform, window,
+                     [this](const std::string& line) { diagnostics.push_back(line); }) {}
 
     ControllerState& state() { return controller.state(); }
     std::string Readout() const { return window.Text(control::kReadout); }

@@ -19,23 +19,23 @@ TEST_P(ComputeTuningWordTest, MatchesDeviceWord) {
     EXPECT_EQ(ComputeTuningWord(GetParam().hz), GetParam().word) << GetParam().hz << " Hz";
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    InRange, ComputeTuningWordTest,
-    ::testing::Values(WordCase{0, 0}, WordCase{0.02, 0}, WordCase{0.021, 1}, WordCase{0.1, 2},
-                      WordCase{1, 24}, WordCase{10, 239}, WordCase{1000, 23861},
-                      WordCase{10'000'000, 238'609'294}, WordCase{12'800'000, 0x12345679},
-                      WordCase{80'000'000, 1'908'874'354}));
+INSTANTIATE_TEST_SUITE_P(InRange, ComputeTuningWordTest,
+                         ::testing::Values(WordCase{0, 0}, WordCase{0.02, 0}, WordCase{0.021, 1},
+                                           WordCase{0.1, 2}, WordCase{1, 24}, WordCase{10, 239},
+                                           WordCase{1000, 23861}, WordCase{10'000'000, 238'609'294},
+                                           WordCase{12'800'000, 0x12345679},
+                                           WordCase{80'000'000, 1'908'874'354}));
 
 // Stored settings can carry any double; the word must still be defined and never UB.
-INSTANTIATE_TEST_SUITE_P(
-    OutOfRange, ComputeTuningWordTest,
-    ::testing::Values(WordCase{-1, 4'294'967'273u}, WordCase{180'000'000, 0},
-                      WordCase{200'000'000, 477'218'588}, WordCase{1e30, 0},
-                      WordCase{-1e30, 0}, WordCase{1e300, 0}, WordCase{-1e300, 0},
-                      WordCase{std::numeric_limits<double>::infinity(), 0},
-                      WordCase{-std::numeric_limits<double>::infinity(), 0},
-                      WordCase{std::numeric_limits<double>::quiet_NaN(), 0},
-                      WordCase{std::numeric_limits<double>::denorm_min(), 0}));
+INSTANTIATE_TEST_SUITE_P(OutOfRange, ComputeTuningWordTest,
+                         ::testing::Values(WordCase{-1, 4'294'967'273u}, WordCase{180'000'000, 0},
+                                           WordCase{200'000'000, 477'218'588}, WordCase{1e30, 0},
+                                           WordCase{-1e30, 0}, WordCase{1e300, 0},
+                                           WordCase{-1e300, 0},
+                                           WordCase{std::numeric_limits<double>::infinity(), 0},
+                                           WordCase{-std::numeric_limits<double>::infinity(), 0},
+                                           WordCase{std::numeric_limits<double>::quiet_NaN(), 0},
+                                           WordCase{std::numeric_limits<double>::denorm_min(), 0}));
 
 TEST(TuningWordToHz, IsExactAndUnsigned) {
     EXPECT_EQ(TuningWordToHz(238'609'294), 9'999'999.990686774);

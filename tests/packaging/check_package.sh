@@ -49,6 +49,7 @@ required=(
     '^/usr/share/applications/tovrik-sample\.desktop$'
     '^/usr/share/man/man1/TOVRIK\.1\.gz$'
     '^/usr/share/man/man1/tovrik-sample\.1\.gz$'
+    '^/usr/share/doc/tovrik/copyright$'
 )
 for size in 16 32 48 64 128 256; do
     required+=("^/usr/share/icons/hicolor/${size}x${size}/apps/tovrik\\.png$")

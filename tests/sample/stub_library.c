@@ -23,8 +23,12 @@ STUB_API char* FindUSB(int32_t* index) {
     *index = 1;
     return MakeText("/dev/stub0");
 }
-STUB_API int32_t DDSSuspend(const char* path) { return path[0] != '\0' ? ++suspends, 0 : -1; }
-STUB_API char* GetVers(const char* path) { return MakeText(path[0] != '\0' ? "09/08/07" : ""); }
+STUB_API int32_t DDSSuspend(const char* path) {
+    return path[0] != '\0' ? ++suspends, 0 : -1;
+}
+STUB_API char* GetVers(const char* path) {
+    return MakeText(path[0] != '\0' ? "09/08/07" : "");
+}
 STUB_API uint32_t StrLen(char* text) {
     uint32_t length = 0;
     if (text != NULL) memcpy(&length, text - sizeof length, sizeof length);
@@ -35,6 +39,12 @@ STUB_API void StrFree(char* text) {
     ++strings_freed;
     free(text - sizeof(uint32_t));
 }
-STUB_API int StubStringsMade(void) { return strings_made; }
-STUB_API int StubStringsFreed(void) { return strings_freed; }
-STUB_API int StubSuspends(void) { return suspends; }
+STUB_API int StubStringsMade(void) {
+    return strings_made;
+}
+STUB_API int StubStringsFreed(void) {
+    return strings_freed;
+}
+STUB_API int StubSuspends(void) {
+    return suspends;
+}

@@ -36,11 +36,6 @@ std::size_t CountLine(const std::vector<std::string>& lines, const std::string& 
     return count;
 }
 
-void CloseFd(int& fd) {
-    if (fd >= 0) ::close(fd);
-    fd = -1;
-}
-
 }  // namespace
 
 std::string EmuToolPath() {
@@ -114,8 +109,8 @@ EmuSession::EmuSession(const EmuOptions& options, std::vector<std::string> comma
         throw std::runtime_error("fork");
     }
     pid_ = pid;
-    stdinFd_ = in[1];
-    stdoutFd_ = out[0];
+    stdinFd_.Reset(in[1]);
+    stdoutFd_.Reset(out[0]);
 
     // Up means: the FIFO exists and the emulator reads it (commands would otherwise be lost).
     const auto deadline = Clock::now() + std::chrono::seconds(20);
@@ -146,7 +141,7 @@ EmuSession::~EmuSession() {
             }
         }
     }
-    CloseFd(stdoutFd_);
+    stdoutFd_.Reset();
     std::error_code ignored;
     std::filesystem::remove_all(folder_, ignored);
 }
@@ -166,12 +161,8 @@ bool EmuSession::Control(const std::string& command, std::chrono::milliseconds t
     const auto linesBefore = LogLines();
     const std::size_t acksBefore = CountLine(linesBefore, ack);
     const std::size_t failuresBefore = failures(linesBefore);
-    const int fd = ::open(controlPath_.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return false;
-    const std::string line = command + "\n";
-    const bool written = ::write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size());
-    ::close(fd);
-    if (!written) return false;
+    const UniqueFd fd(::open(controlPath_.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));
+    if (!fd.valid() || !WriteAll(fd.get(), command + "\n")) return false;
     const auto deadline = Clock::now() + timeout;
     while (Clock::now() < deadline) {
         const auto lines = LogLines();
@@ -215,15 +206,7 @@ bool EmuSession::WaitForLogLine(const std::string& line, std::chrono::millisecon
 }
 
 void EmuSession::SendLine(const std::string& line) {
-    if (stdinFd_ < 0) return;
-    const std::string text = line + "\n";
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(stdinFd_, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return;
-        done += static_cast<std::size_t>(n);
-    }
+    if (stdinFd_.valid()) WriteAll(stdinFd_.get(), line + "\n");
 }
 
 std::optional<std::string> EmuSession::ReadLine(std::chrono::milliseconds timeout) {
@@ -235,19 +218,19 @@ std::optional<std::string> EmuSession::ReadLine(std::chrono::milliseconds timeou
             pending_.erase(0, newline + 1);
             return line;
         }
-        if (stdoutFd_ < 0) return std::nullopt;
+        if (!stdoutFd_.valid()) return std::nullopt;
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
         if (left.count() <= 0) return std::nullopt;
-        pollfd p{stdoutFd_, POLLIN, 0};
+        pollfd p{stdoutFd_.get(), POLLIN, 0};
         const int ready = ::poll(&p, 1, static_cast<int>(left.count()));
         if (ready < 0 && errno == EINTR) continue;
         if (ready <= 0) return std::nullopt;
         char buffer[4096];
-        const ssize_t n = ::read(stdoutFd_, buffer, sizeof buffer);
+        const ssize_t n = ::read(stdoutFd_.get(), buffer, sizeof buffer);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
-            CloseFd(stdoutFd_);  // end of output: what is pending is no complete line
+            stdoutFd_.Reset();  // end of output: what is pending is no complete line
             return std::nullopt;
         }
         pending_.append(buffer, static_cast<std::size_t>(n));
@@ -255,7 +238,7 @@ std::optional<std::string> EmuSession::ReadLine(std::chrono::milliseconds timeou
 }
 
 void EmuSession::CloseInput() {
-    CloseFd(stdinFd_);
+    stdinFd_.Reset();
 }
 
 int EmuSession::Wait(std::chrono::milliseconds timeout) {

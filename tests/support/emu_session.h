@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "common/posix_io.h"
+
 namespace tovrik::testing {
 
 struct EmuOptions {
@@ -55,8 +57,8 @@ class EmuSession {
     std::string logPath_;
     std::string controlPath_;
     int pid_ = -1;
-    int stdinFd_ = -1;
-    int stdoutFd_ = -1;
+    UniqueFd stdinFd_;
+    UniqueFd stdoutFd_;
     std::string pending_;  // bytes read from stdout that do not yet form a line
     int exitStatus_ = -1;
 };

@@ -19,7 +19,9 @@ FakePlatform FakePlatform::WithLayout(const std::string& layout) {
     return platform;
 }
 
-FakeInterface& FakePlatform::Add(FakeInterface iface) { return interfaces_.emplace_back(iface); }
+FakeInterface& FakePlatform::Add(FakeInterface iface) {
+    return interfaces_.emplace_back(iface);
+}
 
 FakeInterface& FakePlatform::ByPath(const std::string& path) {
     if (FakeInterface* iface = Find(path)) return *iface;

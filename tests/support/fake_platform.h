@@ -30,7 +30,7 @@ struct SentReport {
 };
 
 class FakePlatform : public DevicePlatform {
-public:
+  public:
     // A TOVRIK at /dev/hidraw<i> for each 't', another HID device for each 'o'.
     static FakePlatform WithLayout(const std::string& layout);
 
@@ -55,7 +55,7 @@ public:
     int closeCount() const { return closeCount_; }
     int doubleCloseCount() const { return doubleCloses_; }
 
-private:
+  private:
     struct OpenState {
         std::size_t position;
         ShareMode mode;

@@ -1,10 +1,14 @@
 // The dialog templates, menu and strings of the control application, kept as data in dialog
-// units so the widgets are built from the same tables the layout was designed with.
+// units so the widgets are built from the same tables the layout was designed with. No GUI
+// toolkit in here: every shell (Qt, Win32) builds its windows from these tables.
 #pragma once
 
 #include <span>
 
-namespace tovrik::gui {
+#include "controller/step_table.h"
+#include "controller/window.h"
+
+namespace tovrik::ui {
 
 enum class ControlKind {
     PushButton,
@@ -42,6 +46,19 @@ struct ControlTemplate {
     unsigned style;
     int x, y, w, h;  // dialog units
 };
+
+// Step button `index` of the step table at column `x`: id and label come from the table, so
+// a new step is one row there and one call here.
+constexpr ControlTemplate StepButton(std::size_t index, int x) {
+    return {StepTable[index].buttonId,
+            ControlKind::PushLikeRadio,
+            StepTable[index].label,
+            kNoStyle,
+            x,
+            81,
+            25,
+            12};
+}
 
 struct DialogTemplate {
     int id;
@@ -89,4 +106,4 @@ std::span<const char* const> DisplayModeEntries();
 // The About box's second line.
 inline constexpr const char* kAboutSecondLine = "DDS信号発生器 制御ソフト";
 
-}  // namespace tovrik::gui
+}  // namespace tovrik::ui
