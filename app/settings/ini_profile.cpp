@@ -1,13 +1,18 @@
 // The INI profile: parsing, lookup, in-place edits and the crash-safe save.
+#ifndef _WIN32
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <system_error>
 #include <utility>
 
 #include "app/settings/settings_store.h"
+#ifdef _WIN32
+#include "app/settings/windows/file_io.h"
+#endif
 
 namespace tovrik {
 namespace {
@@ -75,6 +80,7 @@ std::vector<std::string> SplitLines(const std::string& text) {
     return lines;
 }
 
+#ifndef _WIN32
 class Fd {
   public:
     explicit Fd(int fd) : fd_(fd) {}
@@ -122,9 +128,15 @@ bool WriteAll(int fd, const std::string& data) {
     }
     return true;
 }
+#endif
 
 }  // namespace
 
+#ifdef _WIN32
+IniProfile::IniProfile(std::filesystem::path path) : path_(std::move(path)) {
+    if (const auto text = windows_files::ReadRegularFile(path_)) lines_ = SplitLines(*text);
+}
+#else
 IniProfile::IniProfile(std::filesystem::path path) : path_(std::move(path)) {
     // Only a regular file counts: a folder or a device under that name reads as no file.
     Fd fd(::open(path_.c_str(), O_RDONLY | O_CLOEXEC));
@@ -139,6 +151,12 @@ IniProfile::IniProfile(std::filesystem::path path) : path_(std::move(path)) {
         text.append(buffer, static_cast<std::size_t>(n));
     }
     lines_ = SplitLines(text);
+}
+#endif
+
+IniProfile::IniProfile(const std::filesystem::path& readFrom, std::filesystem::path path)
+    : IniProfile(readFrom) {
+    path_ = std::move(path);
 }
 
 namespace {
@@ -224,6 +242,11 @@ std::string IniProfile::Text() const {
     return text;
 }
 
+#ifdef _WIN32
+bool IniProfile::Save() const {
+    return windows_files::ReplaceAtomically(path_, Text());
+}
+#else
 bool IniProfile::Save() const {
     if (path_.empty()) return false;
     std::error_code ec;
@@ -270,5 +293,7 @@ bool IniProfile::Save() const {
     }
     return true;
 }
+
+#endif
 
 }  // namespace tovrik

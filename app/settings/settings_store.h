@@ -36,6 +36,8 @@ class IniProfile {
   public:
     IniProfile() = default;
     explicit IniProfile(std::filesystem::path path);  // reads the file; a missing file is empty
+    // Reads `readFrom` (an older installation's file on a first run) and saves to `path`.
+    IniProfile(const std::filesystem::path& readFrom, std::filesystem::path path);
 
     const std::filesystem::path& path() const { return path_; }
 
@@ -62,8 +64,14 @@ class IniProfile {
 
 // TOVRIK.INI (the executable's base name + ".INI") in $XDG_CONFIG_HOME, else ~/.config.
 // A relative or empty XDG_CONFIG_HOME is ignored; without HOME the password database's home
-// folder is used.
+// folder is used. On Windows: %APPDATA%\TOVRIK\TOVRIK.INI.
 std::filesystem::path DefaultProfilePath(const std::string& executableBaseName);
+
+// The file to read the settings from at start: `profile`, or on Windows, while `profile` does
+// not exist yet, the TOVRIK.INI an older installation kept in the Windows folder (or its
+// VirtualStore copy), so that its settings carry over.
+std::filesystem::path ProfileToRead(const std::filesystem::path& profile,
+                                    const std::string& executableBaseName);
 
 // Integer text as the profile reads it: leading blanks, an optional '+' or '-', then decimal
 // digits up to the first other character ("12abc" is 12, "0x10" is 0). No digits gives 0.
