@@ -11,6 +11,7 @@ if(TOVRIK_OTHER_ARCH_BIN)
         set(other x86)
     endif()
     install(PROGRAMS ${TOVRIK_OTHER_ARCH_BIN}/tovrik.dll ${TOVRIK_OTHER_ARCH_BIN}/set_frequency.exe
+                     ${TOVRIK_OTHER_ARCH_BIN}/TOVRIK.exe ${TOVRIK_OTHER_ARCH_BIN}/tovrik-sample.exe
             DESTINATION ${other} COMPONENT runtime)
 endif()
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/windows/README.txt DESTINATION . COMPONENT runtime)
@@ -22,3 +23,4 @@ set(CPACK_PACKAGE_VENDOR "TOVRIK project")
 set(CPACK_SYSTEM_NAME windows)
 set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
 include(CPack)
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/icons/windows/tovrik.ico DESTINATION . COMPONENT runtime)

@@ -6,23 +6,10 @@
 #include <QLocale>
 #include <QMessageBox>
 #include <QPushButton>
-#include <cmath>
 
-#include "device/reports.h"
 
 namespace tovrik::sample {
 namespace {
-
-// Positions and sizes in twips: left, top, width, height.
-struct TwipRect {
-    int left, top, width, height;
-};
-constexpr int kClientWidth = 4665;
-constexpr int kClientHeight = 3165;
-constexpr TwipRect kLabel1{360, 120, 2055, 375};
-constexpr TwipRect kText1{720, 600, 3135, 615};
-constexpr TwipRect kCommand1{3480, 2520, 975, 495};
-constexpr TwipRect kCommand2{1680, 2520, 1695, 495};
 
 QRect ToPixels(const TwipRect& r, double dpi) {
     return {TwipsToPixels(r.left, dpi), TwipsToPixels(r.top, dpi), TwipsToPixels(r.width, dpi),
@@ -37,12 +24,8 @@ void QtMessageBoxes::Show(QWidget* parent, const QString& text) {
     box.exec();
 }
 
-int TwipsToPixels(int twips, double dpi) {
-    return static_cast<int>(std::lround(twips * dpi / 1440.0));
-}
-
 QFont JapaneseFont(double pointSize) {
-    QStringList families{QStringLiteral("ＭＳ ゴシック"), QStringLiteral("IPAGothic")};
+    QStringList families{QString::fromUtf8(kJapaneseFace), QStringLiteral("IPAGothic")};
     for (const QString& family : QFontDatabase::families(QFontDatabase::Japanese)) {
         if (QFontDatabase::isFixedPitch(family) && !families.contains(family)) {
             families << family;
@@ -57,38 +40,33 @@ QFont JapaneseFont(double pointSize) {
 }
 
 QString BindFailureText(const BindError& error) {
-    const QString library = QString::fromStdString(error.library);
-    if (error.kind == BindError::Kind::Library) {
-        return QStringLiteral("%1が読み込めません").arg(library);
-    }
-    return QStringLiteral("%1に%2が見つかりません")
-        .arg(library, QString::fromStdString(error.name));
+    return QString::fromStdString(BindFailureMessage(error));
 }
 
 Form1::Form1(LibraryBinding& library, MessageBoxes& messages, QWidget* parent)
     : QWidget(parent),
-      library_(library),
       messages_(messages),
-      label1_(new QLabel(QStringLiteral("周波数(Hz)"), this)),
-      text1_(new QLineEdit(QStringLiteral("12800000"), this)),
-      command1_(new QPushButton(QStringLiteral("出力"), this)),
-      command2_(new QPushButton(QStringLiteral("省電力モード"), this)) {
+      client_(library, [this](const std::string& text) { ShowMessage(QString::fromStdString(text)); }),
+      label1_(new QLabel(QString::fromUtf8(text::kLabel1), this)),
+      text1_(new QLineEdit(QString::fromUtf8(text::kText1), this)),
+      command1_(new QPushButton(QString::fromUtf8(text::kCommand1), this)),
+      command2_(new QPushButton(QString::fromUtf8(text::kCommand2), this)) {
     setObjectName(QStringLiteral("Form1"));
-    setWindowTitle(QStringLiteral("Form1"));
+    setWindowTitle(QString::fromUtf8(text::kWindowTitle));
     label1_->setObjectName(QStringLiteral("Label1"));
     text1_->setObjectName(QStringLiteral("Text1"));
     command1_->setObjectName(QStringLiteral("Command1"));
     command2_->setObjectName(QStringLiteral("Command2"));
 
-    label1_->setFont(JapaneseFont(14.25));
-    text1_->setFont(JapaneseFont(24));
+    label1_->setFont(JapaneseFont(kLabel1PointSize));
+    text1_->setFont(JapaneseFont(kText1PointSize));
 
     const double dpi = logicalDpiX();
-    resize(TwipsToPixels(kClientWidth, dpi), TwipsToPixels(kClientHeight, dpi));
-    label1_->setGeometry(ToPixels(kLabel1, dpi));
-    text1_->setGeometry(ToPixels(kText1, dpi));
-    command1_->setGeometry(ToPixels(kCommand1, dpi));
-    command2_->setGeometry(ToPixels(kCommand2, dpi));
+    resize(TwipsToPixels(kClientWidthTwips, dpi), TwipsToPixels(kClientHeightTwips, dpi));
+    label1_->setGeometry(ToPixels(kLabel1Rect, dpi));
+    text1_->setGeometry(ToPixels(kText1Rect, dpi));
+    command1_->setGeometry(ToPixels(kCommand1Rect, dpi));
+    command2_->setGeometry(ToPixels(kCommand2Rect, dpi));
 
     setTabOrder(text1_, command1_);
     setTabOrder(command1_, command2_);
@@ -103,36 +81,17 @@ void Form1::ShowMessage(const QString& text) {
 }
 
 void Form1::Load() {
-    if (!devicePath_.empty()) return;
-    std::int32_t index = 0;  // the index handed back is not needed
-    const Bound<std::string> found = library_.FindUSB(index);
-    if (!found) {
-        ShowMessage(BindFailureText(found.error));
-        return;
-    }
-    if (found.value->empty()) {
-        ShowMessage(QStringLiteral("TOVRIKが検出できません"));
-        return;
-    }
-    devicePath_ = *found.value;
-    ShowMessage(QStringLiteral("TOVRIKを検出しました"));
+    client_.Load();
 }
 
 void Form1::Command1Click() {
     bool isNumber = false;
     const double hz = QLocale::system().toDouble(text1_->text(), &isNumber);
-    const std::optional<std::int32_t> word = isNumber ? SampleClientTuningWord(hz) : std::nullopt;
-    if (!word) {
-        ShowMessage(QStringLiteral("この周波数は使用できません"));
-        return;
-    }
-    const Bound<std::int32_t> sent = library_.DDSOut(devicePath_, *word, 1);
-    if (!sent) ShowMessage(BindFailureText(sent.error));
+    client_.SendFrequency(isNumber ? std::optional<double>(hz) : std::nullopt);
 }
 
 void Form1::Command2Click() {
-    const Bound<std::int32_t> sent = library_.DDSSuspend(devicePath_);
-    if (!sent) ShowMessage(BindFailureText(sent.error));
+    client_.Suspend();
 }
 
 }  // namespace tovrik::sample

@@ -5,14 +5,13 @@
 #include <string>
 
 #include "sample/library_binding.h"
+#include "sample/sample_client.h"
 
 class QLabel;
 class QLineEdit;
 class QPushButton;
 
 namespace tovrik::sample {
-
-inline constexpr const char* kProgramTitle = "tovrik-sample";
 
 // Where the window's messages go: modal boxes in the program, a record in tests.
 class MessageBoxes {
@@ -26,9 +25,6 @@ class QtMessageBoxes final : public MessageBoxes {
   public:
     void Show(QWidget* parent, const QString& text) override;
 };
-
-// Twips (1/1440 inch) to pixels at `dpi` logical dots per inch.
-int TwipsToPixels(int twips, double dpi);
 
 // "ＭＳ ゴシック" at `pointSize`, falling back to IPAGothic and then to any monospace face
 // that can show Japanese.
@@ -46,16 +42,15 @@ class Form1 : public QWidget {
     // Runs before the window is shown.
     void Load();
 
-    const std::string& devicePath() const { return devicePath_; }
+    const std::string& devicePath() const { return client_.devicePath(); }
 
   private:
     void Command1Click();
     void Command2Click();
     void ShowMessage(const QString& text);
 
-    LibraryBinding& library_;
     MessageBoxes& messages_;
-    std::string devicePath_;  // set once, at load
+    SampleClient client_;
     QLabel* label1_;
     QLineEdit* text1_;
     QPushButton* command1_;

@@ -3,7 +3,9 @@
 // first call of its operation.
 #pragma once
 
+#ifndef _WIN32
 #include <dlfcn.h>
+#endif
 
 #include <cstdint>
 #include <memory>
@@ -37,6 +39,9 @@ class LibraryBinding {
     virtual Bound<std::string> GetVers(const std::string& path) = 0;
 };
 
+#ifdef _WIN32
+inline constexpr const char* kTovrikLibraryFile = "tovrik.dll";
+#else
 inline constexpr const char* kTovrikLibraryFile = "libtovrik.so";
 
 // Binds lazily, per operation: the first call of each operation loads the library (through
@@ -76,5 +81,6 @@ class DlopenBinding final : public LibraryBinding {
     Entry strLen_;
     Entry strFree_;
 };
+#endif
 
 }  // namespace tovrik::sample

@@ -1,16 +1,22 @@
 // The INI profile: parsing, lookup, in-place edits and the crash-safe save.
 #include "app/settings/ini_profile.h"
 
+#ifndef _WIN32
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <optional>
 #include <system_error>
 #include <utility>
 
+#ifdef _WIN32
+#include "app/settings/windows/file_io.h"
+#else
 #include "common/posix_io.h"
+#endif
 
 namespace tovrik {
 namespace {
@@ -78,6 +84,7 @@ std::vector<std::string> SplitLines(const std::string& text) {
     return lines;
 }
 
+#ifndef _WIN32
 using Fd = UniqueFd;
 
 // Removes the temporary file unless the rename took it.
@@ -96,8 +103,15 @@ class TempFile {
     std::string path_;
 };
 
+#endif
+
 }  // namespace
 
+#ifdef _WIN32
+IniProfile::IniProfile(std::filesystem::path path) : path_(std::move(path)) {
+    if (const auto text = windows_files::ReadRegularFile(path_)) lines_ = SplitLines(*text);
+}
+#else
 IniProfile::IniProfile(std::filesystem::path path) : path_(std::move(path)) {
     // Only a regular file counts: a folder or a device under that name reads as no file.
     Fd fd(::open(path_.c_str(), O_RDONLY | O_CLOEXEC));
@@ -112,6 +126,12 @@ IniProfile::IniProfile(std::filesystem::path path) : path_(std::move(path)) {
         text.append(buffer, static_cast<std::size_t>(n));
     }
     lines_ = SplitLines(text);
+}
+#endif
+
+IniProfile::IniProfile(const std::filesystem::path& readFrom, std::filesystem::path path)
+    : IniProfile(readFrom) {
+    path_ = std::move(path);
 }
 
 namespace {
@@ -197,6 +217,11 @@ std::string IniProfile::Text() const {
     return text;
 }
 
+#ifdef _WIN32
+bool IniProfile::Save() const {
+    return windows_files::ReplaceAtomically(path_, Text());
+}
+#else
 bool IniProfile::Save() const {
     if (path_.empty()) return false;
     std::error_code ec;
@@ -243,5 +268,7 @@ bool IniProfile::Save() const {
     }
     return true;
 }
+
+#endif
 
 }  // namespace tovrik

@@ -31,6 +31,8 @@ class IniProfile {
   public:
     IniProfile() = default;
     explicit IniProfile(std::filesystem::path path);  // reads the file; a missing file is empty
+    // Reads `readFrom` (an older installation's file on a first run) and saves to `path`.
+    IniProfile(const std::filesystem::path& readFrom, std::filesystem::path path);
 
     const std::filesystem::path& path() const { return path_; }
 

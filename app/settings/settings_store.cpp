@@ -1,10 +1,14 @@
 // The control application's keys, number conversions and the profile's location.
 #include "app/settings/settings_store.h"
 
+#ifdef _WIN32
+#include "app/settings/windows/file_io.h"
+#else
 #include <locale.h>
 #include <pwd.h>
 #include <stdlib.h>
 #include <unistd.h>
+#endif
 
 #include <charconv>
 #include <climits>
@@ -19,6 +23,7 @@ constexpr const char* kProfile = kProfileSection;
 constexpr const char* kPreset = kPresetSection;
 constexpr const char* kPresetKeys[kPresetCount] = {"0", "1", "2"};
 
+#ifndef _WIN32
 // Created once; number conversion must not follow the user's locale (a German locale would
 // write "10000000,00" and read "10000000.00" as 10000000).
 locale_t CLocale() {
@@ -30,6 +35,7 @@ locale_t CLocale() {
     } holder;
     return holder.loc;
 }
+#endif
 
 bool IsBlank(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
@@ -80,11 +86,20 @@ double ParseProfileDouble(const std::string& text) {
             }
         }
     }
+#ifdef _WIN32
+    // from_chars is locale-independent; it takes no '+' and leaves the value alone (0.0) when
+    // the number is out of range.
+    std::size_t from = start;
+    if (text[from] == '+') ++from;
+    double value = 0.0;
+    std::from_chars(text.data() + from, text.data() + i, value, std::chars_format::general);
+#else
     const std::string number = text.substr(start, i - start);
     const locale_t c = CLocale();
     const double value = c == static_cast<locale_t>(nullptr)
                              ? std::strtod(number.c_str(), nullptr)
                              : ::strtod_l(number.c_str(), nullptr, c);
+#endif
     // An exponent too large for a double reads like text that is no number.
     return std::isfinite(value) ? value : 0.0;
 }
@@ -98,6 +113,21 @@ std::string FormatFixed(double value, int decimals) {
     if (result.ec != std::errc()) return "0";
     out.resize(static_cast<std::size_t>(result.ptr - out.data()));
     return out;
+}
+
+#ifdef _WIN32
+std::filesystem::path DefaultProfilePath(const std::string& executableBaseName) {
+    return windows_files::RoamingProfilePath(executableBaseName);
+}
+
+std::filesystem::path ProfileToRead(const std::filesystem::path& profile,
+                                    const std::string& executableBaseName) {
+    const auto legacy = windows_files::LegacyProfilePaths(executableBaseName);
+    return windows_files::FirstExisting(profile, legacy);
+}
+#else
+std::filesystem::path ProfileToRead(const std::filesystem::path& profile, const std::string&) {
+    return profile;
 }
 
 std::filesystem::path DefaultProfilePath(const std::string& executableBaseName) {
@@ -115,6 +145,7 @@ std::filesystem::path DefaultProfilePath(const std::string& executableBaseName) 
     }
     return dir / (executableBaseName + ".INI");
 }
+#endif
 
 int LoadSettings(const IniProfile& profile, ControllerState& state) {
     for (const StoredSetting& row : SettingsTable) {

@@ -16,8 +16,14 @@ namespace tovrik {
 
 // TOVRIK.INI (the executable's base name + ".INI") in $XDG_CONFIG_HOME, else ~/.config.
 // A relative or empty XDG_CONFIG_HOME is ignored; without HOME the password database's home
-// folder is used.
+// folder is used. On Windows: %APPDATA%\TOVRIK\TOVRIK.INI.
 std::filesystem::path DefaultProfilePath(const std::string& executableBaseName);
+
+// The file to read the settings from at start: `profile`, or on Windows, while `profile` does
+// not exist yet, the TOVRIK.INI an older installation kept in the Windows folder (or its
+// VirtualStore copy), so that its settings carry over.
+std::filesystem::path ProfileToRead(const std::filesystem::path& profile,
+                                    const std::string& executableBaseName);
 
 // A decimal number in the C locale, whatever the process locale: leading white space, an
 // optional sign, digits, an optional point and fraction, an optional exponent; the rest of

@@ -2,6 +2,7 @@
 # Drives the real TOVRIK inside tovrik-emu --devices t on a private X display (Xvfb) with
 # xdotool, then checks the reports in the emulator's log and the settings file it leaves.
 # Usage: drive_tovrik.sh TOVRIK TOVRIK_EMU exit|close|spin-unplugged
+# With TOVRIK_DRIVE_OUT=DIR the log's write lines and the settings file are copied there.
 set -euo pipefail
 tovrik=$1 emu=$2 mode=$3
 
@@ -116,5 +117,11 @@ elif [[ $mode == spin-unplugged ]]; then
     grep -qx 'Freq=10100000.00' "$ini" || fail "not exactly one step: $(cat "$ini")"
 else
     grep -qx 'Step=5' "$ini" || fail "Step: $(cat "$ini")"
+fi
+# For comparisons (the Windows build's end-to-end test): the reports and the settings file.
+if [[ -n ${TOVRIK_DRIVE_OUT:-} ]]; then
+    mkdir -p "$TOVRIK_DRIVE_OUT"
+    grep ' write ' "$log" >"$TOVRIK_DRIVE_OUT/writes"
+    cp "$ini" "$TOVRIK_DRIVE_OUT/TOVRIK.INI"
 fi
 echo "TOVRIK sent the expected reports ($mode) and saved its settings"

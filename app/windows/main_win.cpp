@@ -1,0 +1,54 @@
+// TOVRIK for Windows: the control application's entry point and message loop.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <filesystem>
+#include <string>
+
+#include "app/settings/settings_store.h"
+#include "app/windows/main_window_win.h"
+#include "app/windows/win_text.h"
+#include "device/platform.h"
+
+namespace {
+
+// The executable's base name: message box caption and the settings file's name.
+std::wstring ApplicationName() {
+    std::wstring buffer(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD n = ::GetModuleFileNameW(nullptr, buffer.data(),
+                                             static_cast<DWORD>(buffer.size()));
+        if (n == 0) return L"TOVRIK";
+        if (n < buffer.size()) {
+            buffer.resize(n);
+            break;
+        }
+        buffer.resize(buffer.size() * 2);
+    }
+    std::wstring name = std::filesystem::path(buffer).stem().wstring();
+    return name.empty() ? L"TOVRIK" : name;
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_UPDOWN_CLASS | ICC_STANDARD_CLASSES};
+    ::InitCommonControlsEx(&controls);
+
+    const std::wstring name = ApplicationName();
+    const std::string utf8Name = tovrik::win::Narrow(name);
+    const std::filesystem::path profile = tovrik::DefaultProfilePath(utf8Name);
+    tovrik::win::MainWindow window(instance, tovrik::SystemPlatform(), name,
+                                   tovrik::ProfileToRead(profile, utf8Name), profile);
+    if (!window.Create()) return 1;
+    window.ShowCentred();
+
+    MSG message;
+    while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
+        if (window.PreTranslate(message)) continue;
+        if (window.hwnd() != nullptr && ::IsDialogMessageW(window.hwnd(), &message)) continue;
+        ::TranslateMessage(&message);
+        ::DispatchMessageW(&message);
+    }
+    return 0;
+}

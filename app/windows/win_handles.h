@@ -1,0 +1,43 @@
+// Owners for the GDI and USER objects the Windows shell creates.
+#pragma once
+
+#include <windows.h>
+
+#include <memory>
+#include <type_traits>
+
+namespace tovrik::win {
+
+struct GdiObjectDeleter {
+    void operator()(HGDIOBJ object) const { ::DeleteObject(object); }
+};
+using UniqueFont = std::unique_ptr<std::remove_pointer_t<HFONT>, GdiObjectDeleter>;
+
+struct IconDeleter {
+    void operator()(HICON icon) const { ::DestroyIcon(icon); }
+};
+using UniqueIcon = std::unique_ptr<std::remove_pointer_t<HICON>, IconDeleter>;
+
+struct MenuDeleter {
+    void operator()(HMENU menu) const { ::DestroyMenu(menu); }
+};
+using UniqueMenu = std::unique_ptr<std::remove_pointer_t<HMENU>, MenuDeleter>;
+
+struct WindowDeleter {
+    void operator()(HWND window) const {
+        if (::IsWindow(window)) ::DestroyWindow(window);
+    }
+};
+using UniqueWindow = std::unique_ptr<std::remove_pointer_t<HWND>, WindowDeleter>;
+
+// The module's icon 128 at the system's size for `metricX`/`metricY` (large or small).
+inline UniqueIcon LoadAppIcon(HINSTANCE instance, int resourceId, int metricX, int metricY) {
+    return UniqueIcon(static_cast<HICON>(::LoadImageW(
+        instance, MAKEINTRESOURCEW(resourceId), IMAGE_ICON, ::GetSystemMetrics(metricX),
+        ::GetSystemMetrics(metricY), LR_DEFAULTCOLOR)));
+}
+
+// Centres `window` over `owner` (over the work area without one), kept on the owner's monitor.
+void CentreOver(HWND window, HWND owner);
+
+}  // namespace tovrik::win

@@ -1,0 +1,17 @@
+# Helpers of the Win32 programs TOVRIK.exe and tovrik-sample.exe.
+
+# Icon 128, version information and the common-controls manifest, compiled into `target`.
+function(tovrik_windows_resources target description)
+    set(TOVRIK_RC_PROGRAM ${target})
+    set(TOVRIK_RC_DESCRIPTION "${description}")
+    set(TOVRIK_RC_ICON ${PROJECT_SOURCE_DIR}/packaging/icons/windows/tovrik.ico)
+    set(TOVRIK_RC_MANIFEST ${PROJECT_SOURCE_DIR}/app/windows/common_controls.manifest)
+    set(rc ${CMAKE_CURRENT_BINARY_DIR}/${target}.rc)
+    configure_file(${PROJECT_SOURCE_DIR}/app/windows/tovrik.rc.in ${rc} @ONLY)
+    target_sources(${target} PRIVATE ${rc})
+    # No console window; the runtime is linked in, so the programs need only system DLLs.
+    target_compile_definitions(${target} PRIVATE UNICODE _UNICODE)
+    target_link_options(${target} PRIVATE -mwindows -municode -static)
+    set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/bin)
+    install(TARGETS ${target} RUNTIME DESTINATION ${TOVRIK_WIN_ARCH_DIR} COMPONENT runtime)
+endfunction()

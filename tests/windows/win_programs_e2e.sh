@@ -1,0 +1,274 @@
+#!/usr/bin/env bash
+# TOVRIK.exe and tovrik-sample.exe end to end: under Wine on a private X server (Xvfb),
+# driven with real X11 input from xdotool, against a TOVRIK emulated by tovrik-emu. One
+# wineserver session for every check. With a native TOVRIK, the reports and the settings
+# file of one key sequence are compared with what the Linux program gives for it.
+#   win_programs_e2e.sh TOVRIK_EMU WINE_RUN TOVRIK_EXE SAMPLE_EXE WORK_DIR [NATIVE_TOVRIK]
+# TOVRIK_SCREENSHOTS=DIR saves docs screenshots there. Exit 0 passed, 1 failed, 77 skipped.
+set -uo pipefail
+emu=$1 wine_run=$2 tovrik=$3 sample=$4 work=$5 native=${6:-}
+skip=77
+here=$(cd "$(dirname "$0")" && pwd)
+
+if [[ ! -x $emu ]]; then
+    echo "SKIP: no tovrik-emu at '$emu' (configure with -DTOVRIK_EMU=<native build>/tools/tovrik-emu)"
+    exit $skip
+fi
+"$wine_run" --can-run || exit $?  # 77 with the reason, e.g. a 32-bit build on this machine
+
+rm -rf "$work" && mkdir -p "$work"
+log=$work/emu.log fifo=$work/control stop=$work/stop
+failures=0 xvfb="" emu_pid="" app=""
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+cleanup() {
+    [[ -n $app ]] && kill "$app" 2>/dev/null
+    touch "$stop"
+    [[ -n $emu_pid ]] && wait "$emu_pid" 2>/dev/null
+    [[ -n $xvfb ]] && kill "$xvfb" 2>/dev/null
+}
+trap cleanup EXIT
+
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
+xvfb=$!
+for _ in $(seq 100); do [[ -s $work/display ]] && break; sleep 0.1; done
+[[ -s $work/display ]] || { echo "FAIL: Xvfb did not start"; exit 1; }
+export DISPLAY=:$(head -1 "$work/display")
+export TOVRIK_WINE_DISPLAY=$DISPLAY
+
+# The profile as TOVRIK.exe finds it under Wine.
+appdata=$("$wine_run" --prefix-path)/drive_c/users/$(id -un)/AppData/Roaming
+ini=$appdata/TOVRIK/TOVRIK.INI
+
+mark=0
+wait_log() {  # a line starting with $1 after the last one waited for, within 10 s
+    local n
+    for _ in $(seq 100); do
+        n=$(tail -n +$((mark + 1)) "$log" | grep -n -m1 "^$1" | cut -d: -f1)
+        [[ -n $n ]] && { mark=$((mark + n)); return 0; }
+        sleep 0.1
+    done
+    fail "no log line '$1' after line $mark"
+    return 1
+}
+writes() { grep -c ' write ' "$log"; }
+windows() { xdotool search --onlyvisible --name "$1" 2>/dev/null | sort; }
+new_window() {  # NAME KNOWN: a visible window of that name other than KNOWN, within 10 s
+    local w
+    for _ in $(seq 100); do
+        w=$(comm -13 <(echo "$2") <(windows "$1") | head -1)
+        [[ -n $w ]] && { echo "$w"; return 0; }
+        sleep 0.1
+    done
+    return 1
+}
+gone() {  # WINDOW: closed within 10 s
+    for _ in $(seq 100); do xdotool getwindowname "$1" >/dev/null 2>&1 || return 0; sleep 0.1; done
+    return 1
+}
+start_tovrik() {
+    "$wine_run" "$tovrik" &
+    app=$!
+    win=$(timeout 20 xdotool search --sync --onlyvisible --name '^TOVRIK$' | head -1)
+    [[ -n $win ]] || { fail "no TOVRIK window"; return 1; }
+    sleep 0.3
+    xdotool windowfocus --sync "$win"
+}
+end_tovrik() {  # waits for the program to end
+    for _ in $(seq 100); do kill -0 "$app" 2>/dev/null || break; sleep 0.1; done
+    kill -0 "$app" 2>/dev/null && { fail "TOVRIK.exe still running"; kill "$app"; }
+    wait "$app"
+    app=""
+}
+geometry() { eval "$(xdotool getwindowgeometry --shell "$1")"; }
+
+# The wineserver and Wine's HID stack start inside the emulator; the programs, started
+# outside, reach the emulated device through them.
+"$wine_run" --server -k 2>/dev/null
+"$wine_run" --server -w 2>/dev/null
+touch "$log"
+"$emu" --devices t --log "$log" --control "$fifo" -- sh -c '
+    "$1" --server -p
+    for face in "ＭＳ ゴシック" "ＭＳゴシック"; do
+        "$1" reg.exe add "HKCU\\Software\\Wine\\Fonts\\Replacements" /v "$face" /t REG_SZ /d IPAGothic /f
+    done
+    # Tahoma is the menu and message box font; it has no Japanese.
+    for face in "ＭＳ Ｐゴシック" Tahoma; do
+        "$1" reg.exe add "HKCU\\Software\\Wine\\Fonts\\Replacements" /v "$face" /t REG_SZ /d IPAPGothic /f
+    done
+    while [ ! -e "$2" ]; do sleep 0.2; done
+    "$1" --server -k' sh "$wine_run" "$stop" >"$work/emu.out" 2>&1 &
+emu_pid=$!
+for _ in $(seq 300); do
+    (($(grep -c successfully "$work/emu.out" 2>/dev/null) >= 4)) && break
+    sleep 0.1
+done
+mkdir -p "$(dirname "$ini")"
+rm -f "$ini"
+
+# 1. The Linux end-to-end sequence: version box, O, F2 1 2 . 5 Enter, Escape, Enter, X.
+start_tovrik
+xdotool key alt+v
+wait_log "hidraw0 get-feature"  # the handle opened at start: the TOVRIK was found
+if box=$(new_window '^TOVRIK$' "$win"); then
+    xdotool windowfocus --sync "$box" key Return
+    gone "$box" || fail "the version box stayed"
+else
+    fail "no version message box"
+fi
+xdotool windowfocus --sync "$win" key o
+wait_log "hidraw0 write 00 8E E3 38 0E 01 00 00"
+xdotool key F2 1 2 period 5 Return
+wait_log "hidraw0 write 00 2A 01 00 00 01 00 00"
+xdotool key Escape Return
+sleep 0.3
+kill -0 "$app" 2>/dev/null || fail "Enter or Escape ended the program"
+if [[ -n ${TOVRIK_SCREENSHOTS:-} ]]; then
+    geometry "$win"
+    import -window root -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage \
+        "$TOVRIK_SCREENSHOTS/windows-main-window.png"
+fi
+xdotool key x
+wait_log "hidraw0 write 00 00 00 00 00 01 00 00"
+end_tovrik
+grep ' write ' "$log" >"$work/writes.win"
+cp "$ini" "$work/ini.win" 2>/dev/null || fail "no settings file at $ini"
+keys=$(sed -n 's/^\(\[[^]]*\]\).*/\1/p; s/^\([^=[]*\)=.*/\1/p' "$ini" | tr '\n' ' ')
+[[ $keys == "[Profile] Freq Step Display SaveFreq RevSpin RevWheel Lock OutStart [Preset] 0 1 2 " ]] ||
+    fail "settings keys: $keys"
+grep -qx 'Freq=12.50' "$ini" || fail "Freq: $(cat "$ini")"
+if [[ -x $native ]]; then
+    if TOVRIK_DRIVE_OUT=$work/linux "$here/../app/drive_tovrik.sh" "$native" "$emu" exit >/dev/null; then
+        diff <(cut -d' ' -f2- "$work/writes.win") <(cut -d' ' -f2- "$work/linux/writes") ||
+            fail "reports differ from the Linux TOVRIK's"
+        diff "$work/ini.win" "$work/linux/TOVRIK.INI" || fail "settings file differs from the Linux TOVRIK's"
+        echo "same reports and settings file as the Linux TOVRIK"
+    else
+        fail "the Linux TOVRIK's run failed"
+    fi
+else
+    echo "note: no native TOVRIK at '$native': no comparison with the Linux program"
+fi
+
+# 2. Wheel, the entry limit and the units.
+start_tovrik
+xdotool key o
+wait_log "hidraw0 write 00 8E E3 38 0E 01 00 00"  # SaveFreq=0: 10 MHz again
+geometry "$win"
+xdotool mousemove --window "$win" $((WIDTH / 2)) $((HEIGHT / 2)) click 4
+wait_log "hidraw0 write 00 E1 7A 14 0E 01 00 00"  # one notch forward: 100 kHz lower
+xdotool key F2 8 0 0 0 0 0 0 0 0 Return  # the ninth digit would pass 80,000,000
+wait_log "hidraw0 write 00 72 1C C7 71 01 00 00"
+xdotool key F2 1 2 k Return
+wait_log "hidraw0 write 00 7B 5E 04 00 01 00 00"
+xdotool key F2 1 m Return
+wait_log "hidraw0 write 00 C1 16 6C 01 01 00 00"
+xdotool key alt+F4  # the close box: no stop report
+end_tovrik
+grep -qx 'Freq=1000000.00' "$ini" || fail "Freq after the units: $(grep Freq "$ini")"
+
+# 3. A hand-edited file: OutStart sends at start, Lock refuses the wheel with a beep.
+printf '[Profile]\r\nOutStart=1\r\nLock=1\r\nStep=5\r\n' >"$ini"
+count=$(writes)
+start_tovrik
+wait_log "hidraw0 write 00 8E E3 38 0E 01 00 00"
+geometry "$win"
+xdotool mousemove --window "$win" $((WIDTH / 2)) $((HEIGHT / 2)) click 4 click 5
+sleep 0.5
+xdotool key alt+F4
+end_tovrik
+(( $(writes) == count + 1 )) || fail "locked output sent: $(tail -n +$((mark + 1)) "$log")"
+grep -qx 'Step=5' "$ini" && grep -qx 'Lock=1' "$ini" || fail "hand-edited keys lost: $(cat "$ini")"
+
+# 4. The settings dialog: Escape, its close box and Enter on ｷｬﾝｾﾙ apply nothing; OK does.
+printf '[Profile]\n' >"$ini"
+start_tovrik
+settings() {  # opens the dialog, ticks the first box (SaveFreq); echoes the dialog
+    local d
+    xdotool windowfocus --sync "$win" key alt+s
+    d=$(new_window '^初期設定$' "") || { fail "no settings dialog"; return 1; }
+    xdotool windowfocus --sync "$d" key Tab Tab space
+    echo "$d"
+}
+if d=$(settings); then xdotool key Escape; gone "$d" || fail "Escape left the dialog open"; fi
+if d=$(settings); then xdotool key alt+F4; gone "$d" || fail "the close box left the dialog open"; fi
+if d=$(settings); then xdotool key shift+Tab Return; gone "$d" || fail "Enter on ｷｬﾝｾﾙ left the dialog open"; fi
+if d=$(settings); then
+    if [[ -n ${TOVRIK_SCREENSHOTS:-} ]]; then
+        geometry "$d"
+        import -window root -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage \
+            "$TOVRIK_SCREENSHOTS/windows-settings-dialog.png"
+    fi
+    xdotool key Return; gone "$d" || fail "OK left the dialog open"
+fi
+xdotool windowfocus --sync "$win" key alt+F4
+end_tovrik
+grep -qx 'SaveFreq=1' "$ini" || fail "SaveFreq after three cancels and one OK: $(grep SaveFreq "$ini")"
+
+# 5. No device: one spin click with the output on shows one message box, sends nothing.
+printf '[Profile]\n' >"$ini"
+start_tovrik
+xdotool key o
+wait_log "hidraw0 write 00 8E E3 38 0E 01 00 00"
+count=$(writes)
+echo "unplug 0" >"$fifo"
+wait_log "control unplug 0 ok"
+geometry "$win"
+# The lower arrow's centre in dialog units (240, 72) of 258 x 161, the menu bar above them.
+xdotool mousemove --window "$win" $((WIDTH * 240 / 258)) $((HEIGHT - (HEIGHT - 20) * 89 / 161))
+xdotool mousedown 1; sleep 0.15; xdotool mouseup 1
+sleep 2
+boxes=$(comm -13 <(echo "$win") <(windows '^TOVRIK$'))
+[[ $(echo "$boxes" | grep -c .) -eq 1 ]] || fail "message boxes after one click: $(echo "$boxes" | grep -c .)"
+for b in $boxes; do xdotool windowfocus --sync "$b" key Return; gone "$b"; done
+echo "replug 0" >"$fifo"
+wait_log "control replug 0 ok"
+(( $(writes) == count )) || fail "sent without a device"
+xdotool windowfocus --sync "$win" key alt+F4
+end_tovrik
+
+# 6. The sample: start-up message, 12800000, -1, refused "abc" and 95000000, power saving.
+"$wine_run" "$sample" &
+app=$!
+box=$(timeout 20 xdotool search --sync --onlyvisible --name '^tovrik-sample$' | head -1)
+[[ -n $box ]] || fail "no start-up message box"
+xdotool windowfocus --sync "$box" key Return
+form=$(timeout 20 xdotool search --sync --onlyvisible --name '^Form1$' | head -1)
+if [[ -n $form ]]; then
+    sleep 0.5
+    geometry "$form"
+    if [[ -n ${TOVRIK_SCREENSHOTS:-} ]]; then
+        import -window root -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage \
+            "$TOVRIK_SCREENSHOTS/windows-sample.png"
+    fi
+    click() { xdotool mousemove --window "$form" $((WIDTH * $1 / 4665)) $((HEIGHT * $2 / 3165)) click 1; }
+    command1() { click $((3480 + 975 / 2)) $((2520 + 495 / 2)); }
+    typed() { click $((720 + 3135 / 2)) $((600 + 615 / 2)); xdotool key ctrl+a BackSpace type -- "$1"; }
+    count=$(writes)
+    command1
+    wait_log "hidraw0 write 00 79 56 34 12 01 00 00"
+    typed -1; command1
+    wait_log "hidraw0 write 00 E8 FF FF FF 01 00 00"
+    for text in abc 95000000; do
+        typed "$text"; command1
+        if b=$(new_window '^tovrik-sample$' ""); then
+            xdotool windowfocus --sync "$b" key Return; gone "$b" || fail "message box stayed"
+        else
+            fail "no message for '$text'"
+        fi
+    done
+    click $((1680 + 1695 / 2)) $((2520 + 495 / 2))  # Command2
+    wait_log "hidraw0 write 00 00 00 00 00 05 00 00"
+    (( $(writes) == count + 3 )) || fail "sample writes: $(tail -n +$((count)) "$log" | grep write)"
+    xdotool windowfocus --sync "$form" key alt+F4
+else
+    fail "Form1 did not appear"
+fi
+for _ in $(seq 50); do kill -0 "$app" 2>/dev/null || break; sleep 0.1; done
+kill "$app" 2>/dev/null
+app=""
+
+if ((failures)); then
+    echo "--- emulator log"; cat "$log"
+    exit 1
+fi
+echo "passed"
