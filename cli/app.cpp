@@ -18,7 +18,8 @@ namespace {
 
 using nlohmann::json;
 
-constexpr const char* kFooter = R"(Frequencies: a decimal number, then nothing or Hz, k or kHz, M or MHz, with or
+constexpr const char* kFooter =
+    R"(Frequencies: a decimal number, then nothing or Hz, k or kHz, M or MHz, with or
 without a space: 12500000, 1.5k, 12.5M, 12.5MHz, "12.5 MHz". Unit letters are read
 without regard to case (KHZ, mhz), except that a lone lower-case "m" is refused, since it
 would mean milli. No signs, no exponents; at most 80 MHz.
@@ -89,7 +90,8 @@ std::string HexWord(TuningWord word) {
 
 int SendOnce(Context& ctx, const OutputReport& report, json result, const std::string& text) {
     const Selection selection = SelectDevice(ctx.platform, ctx.Choice());
-    if (selection.path.empty()) return ctx.Fail(kExitDevice, selection.error, selection.kind.c_str());
+    if (selection.path.empty())
+        return ctx.Fail(kExitDevice, selection.error, selection.kind.c_str());
     const SendOutcome outcome = SendReportOnce(ctx.platform, selection.path, report);
     switch (outcome.kind) {
         case SendOutcome::Kind::NotOpened:
@@ -98,8 +100,8 @@ int SendOnce(Context& ctx, const OutputReport& report, json result, const std::s
                             KindOf(ctx.platform, outcome.openError));
         case SendOutcome::Kind::WriteRefused:
             return ctx.Fail(kExitDevice,
-                            selection.path + ": write refused: " +
-                                ctx.platform.Describe(outcome.errorCode).text,
+                            selection.path +
+                                ": write refused: " + ctx.platform.Describe(outcome.errorCode).text,
                             "refused");
         case SendOutcome::Kind::Sent:
             break;
@@ -118,8 +120,10 @@ int SetFrequency(Context& ctx, const std::vector<std::string>& words, bool off) 
     const double requested = std::get<double>(parsed);
     const TuningWord word = ComputeTuningWord(requested);
     const double actual = TuningWordToHz(word);
-    json result{{"command", off ? "set-off" : "set"}, {"requested_hz", requested},
-                {"actual_hz", actual},                {"word", word},
+    json result{{"command", off ? "set-off" : "set"},
+                {"requested_hz", requested},
+                {"actual_hz", actual},
+                {"word", word},
                 {"output", !off}};
     std::string text = FormatReadout(actual, kDisplayHundredths) + " (word " + HexWord(word) + ")";
     text += off ? ", output off" : ", output on";
@@ -155,7 +159,8 @@ int List(Context& ctx) {
 
 int Version(Context& ctx) {
     const Selection selection = SelectDevice(ctx.platform, ctx.Choice());
-    if (selection.path.empty()) return ctx.Fail(kExitDevice, selection.error, selection.kind.c_str());
+    if (selection.path.empty())
+        return ctx.Fail(kExitDevice, selection.error, selection.kind.c_str());
     SystemError error = 0;
     const auto version = ReadVersionOnce(ctx.platform, selection.path, &error);
     if (!version) {
@@ -167,11 +172,13 @@ int Version(Context& ctx) {
 }
 
 volatile std::sig_atomic_t gStopRequested = 0;
-extern "C" void RequestStop(int) { gStopRequested = 1; }
+extern "C" void RequestStop(int) {
+    gStopRequested = 1;
+}
 
 // SIGINT and SIGTERM end the sweep at the next wake-up instead of the process.
 class StopSignals {
-public:
+  public:
     StopSignals() {
         gStopRequested = 0;
         struct sigaction action {};
@@ -187,7 +194,7 @@ public:
     StopSignals(const StopSignals&) = delete;
     StopSignals& operator=(const StopSignals&) = delete;
 
-private:
+  private:
     struct sigaction oldInt_ {};
     struct sigaction oldTerm_ {};
 };
@@ -225,7 +232,8 @@ int Sweep(Context& ctx, const SweepArgs& args) {
     request.dwellSeconds = std::get<double>(dwell);
     request.logarithmic = args.log;
     request.repeats = args.forever ? 0 : args.repeat;
-    if (!args.forever && args.repeat == 0) return ctx.Fail(kExitUsage, "--repeat must be at least 1", "usage");
+    if (!args.forever && args.repeat == 0)
+        return ctx.Fail(kExitUsage, "--repeat must be at least 1", "usage");
     const auto planned = MakeSweepPlan(request);
     if (const auto* error = std::get_if<ParseError>(&planned)) {
         return ctx.Fail(kExitUsage, error->message, "usage");
@@ -233,7 +241,8 @@ int Sweep(Context& ctx, const SweepArgs& args) {
     const SweepPlan& plan = std::get<SweepPlan>(planned);
 
     const Selection selection = SelectDevice(ctx.platform, ctx.Choice());
-    if (selection.path.empty()) return ctx.Fail(kExitDevice, selection.error, selection.kind.c_str());
+    if (selection.path.empty())
+        return ctx.Fail(kExitDevice, selection.error, selection.kind.c_str());
     SystemError error = 0;
     DeviceHandle handle = OpenDevice(ctx.platform, selection.path, &error);
     if (!handle) {
@@ -252,9 +261,10 @@ int Sweep(Context& ctx, const SweepArgs& args) {
     StopSignals signals;
     const SweepResult result = RunSweep(plan, send, gStopRequested);
     if (result.writeFailed) {
-        return ctx.Fail(kExitDevice,
-                        selection.path + ": write refused: " + ctx.platform.Describe(writeError).text,
-                        KindOf(ctx.platform, writeError));
+        return ctx.Fail(
+            kExitDevice,
+            selection.path + ": write refused: " + ctx.platform.Describe(writeError).text,
+            KindOf(ctx.platform, writeError));
     }
     return ctx.Done({{"command", "sweep"},
                      {"device", selection.path},
@@ -270,9 +280,10 @@ int Sweep(Context& ctx, const SweepArgs& args) {
 int Run(int argc, const char* const* argv, DevicePlatform& platform, std::ostream& out,
         std::ostream& err) {
     Context ctx{platform, out, err, {}};
-    CLI::App app{"Controls TOVRIK signal generators from scripts and serves them as an SCPI "
-                 "instrument.",
-                 "tovrikctl"};
+    CLI::App app{
+        "Controls TOVRIK signal generators from scripts and serves them as an SCPI "
+        "instrument.",
+        "tovrikctl"};
     app.footer(kFooter);
     app.require_subcommand(1);
     app.add_option("--device", ctx.globals.path, "Device node, e.g. /dev/hidraw3");
@@ -304,9 +315,12 @@ int Run(int argc, const char* const* argv, DevicePlatform& platform, std::ostrea
     auto* points = sweep->add_option("--points", sweepArgs.points, "Number of points, 2 or more");
     auto* step = sweep->add_option("--step", sweepArgs.step, "Distance between points, e.g. 1k");
     points->excludes(step);
-    sweep->add_option("--dwell", sweepArgs.dwell, "Time per point: 1ms, 2.5ms, 0.1s, 500us (>= 1 ms)")
+    sweep
+        ->add_option("--dwell", sweepArgs.dwell,
+                     "Time per point: 1ms, 2.5ms, 0.1s, 500us (>= 1 ms)")
         ->required();
-    sweep->add_flag("--log-spacing", sweepArgs.log, "Points at equal ratios instead of equal steps");
+    sweep->add_flag("--log-spacing", sweepArgs.log,
+                    "Points at equal ratios instead of equal steps");
     auto* repeat = sweep->add_option("--repeat", sweepArgs.repeat, "Passes (default 1)");
     auto* forever = sweep->add_flag("--forever", sweepArgs.forever, "Repeat until stopped");
     repeat->excludes(forever);
@@ -335,8 +349,7 @@ int Run(int argc, const char* const* argv, DevicePlatform& platform, std::ostrea
                         "output off");
     }
     if (*suspend) {
-        return SendOnce(ctx, BuildPowerSavingReport(), {{"command", "suspend"}},
-                        "power saving");
+        return SendOnce(ctx, BuildPowerSavingReport(), {{"command", "suspend"}}, "power saving");
     }
     if (*version) return Version(ctx);
     if (*sweep) return Sweep(ctx, sweepArgs);

@@ -63,13 +63,15 @@ Selection SelectDevice(DevicePlatform& platform, const DeviceChoice& choice) {
         const auto entries = ListDevices(platform, false);
         const int index = *choice.index;
         if (index < 0 || static_cast<std::size_t>(index) >= entries.size()) {
-            return {{}, "no TOVRIK at index " + std::to_string(index) + " (" +
-                            std::to_string(entries.size()) + " found)"};
+            return {{},
+                    "no TOVRIK at index " + std::to_string(index) + " (" +
+                        std::to_string(entries.size()) + " found)"};
         }
         const DeviceEntry& entry = entries[static_cast<std::size_t>(index)];
         if (entry.state != DeviceState::Available) {
-            return {{}, entry.path + ": " + entry.reason,
-                    entry.state == DeviceState::Busy ? "busy"
+            return {{},
+                    entry.path + ": " + entry.reason,
+                    entry.state == DeviceState::Busy           ? "busy"
                     : entry.state == DeviceState::NotPermitted ? "not-permitted"
                                                                : "refused"};
         }
@@ -81,7 +83,8 @@ Selection SelectDevice(DevicePlatform& platform, const DeviceChoice& choice) {
     if (FindDevice(platform, start, path, &refused)) return {path, {}};
     if (!refused.empty()) {
         const FailureKind kind = platform.Describe(refused.front().error).kind;
-        return {{}, DescribeFailure(platform, refused.front().path, refused.front().error),
+        return {{},
+                DescribeFailure(platform, refused.front().path, refused.front().error),
                 kind == FailureKind::Busy           ? "busy"
                 : kind == FailureKind::NotPermitted ? "not-permitted"
                                                     : "refused"};

@@ -31,8 +31,8 @@ struct DeviceChoice {
 };
 
 struct Selection {
-    std::string path;   // empty when nothing was selected
-    std::string error;  // why not, for the user
+    std::string path;                // empty when nothing was selected
+    std::string error;               // why not, for the user
     std::string kind = "not-found";  // or "busy", "not-permitted", "refused"
 };
 

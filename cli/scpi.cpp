@@ -9,10 +9,14 @@
 namespace tovrik::cli {
 
 void ScpiClient::Push(int code, std::string text) {
-    if (code <= -100 && code > -200) esr |= 0x20;       // command error
-    else if (code <= -200 && code > -300) esr |= 0x10;  // execution error
-    else if (code <= -300 && code > -400) esr |= 0x08;  // device-specific error
-    else if (code <= -400 && code > -500) esr |= 0x04;  // query error
+    if (code <= -100 && code > -200)
+        esr |= 0x20;  // command error
+    else if (code <= -200 && code > -300)
+        esr |= 0x10;  // execution error
+    else if (code <= -300 && code > -400)
+        esr |= 0x08;  // device-specific error
+    else if (code <= -400 && code > -500)
+        esr |= 0x04;  // query error
     if (errors.size() >= kErrorQueueSize) {
         errors.back() = {-350, "Queue overflow"};
         return;
@@ -50,7 +54,7 @@ bool KeywordMatches(std::string_view form, std::string_view input) {
     // A numeric suffix of 1 is the only instance this instrument has.
     while (!input.empty() && std::isdigit(static_cast<unsigned char>(input.back()))) {
         if (input.back() != '1' || (input.size() >= 2 && std::isdigit(static_cast<unsigned char>(
-                                                            input[input.size() - 2])))) {
+                                                             input[input.size() - 2])))) {
             return false;
         }
         input.remove_suffix(1);
@@ -93,15 +97,18 @@ bool SplitDecimal(std::string_view text, double& value, std::string_view& suffix
         std::size_t j = i + 1;
         if (j < text.size() && (text[j] == '+' || text[j] == '-')) ++j;
         std::size_t exponent = 0;
-        while (j < text.size() && std::isdigit(static_cast<unsigned char>(text[j]))) ++j, ++exponent;
+        while (j < text.size() && std::isdigit(static_cast<unsigned char>(text[j])))
+            ++j, ++exponent;
         if (exponent > 0) i = j;
     }
     const char* begin = text.data();
     if (*begin == '+') ++begin;
     const auto [end, ec] = std::from_chars(begin, text.data() + i, value);
     if (end != text.data() + i) return false;
-    if (ec == std::errc::result_out_of_range) value = begin[0] == '-' ? -HUGE_VAL : HUGE_VAL;
-    else if (ec != std::errc()) return false;
+    if (ec == std::errc::result_out_of_range)
+        value = begin[0] == '-' ? -HUGE_VAL : HUGE_VAL;
+    else if (ec != std::errc())
+        return false;
     suffix = Trim(text.substr(i));
     return true;
 }
@@ -126,7 +133,9 @@ struct Context {
         const std::string upper = Upper(argument);
         for (const char* special : {"MIN", "MAX", "DEF"}) {
             const std::string_view s(special);
-            if (upper == s || upper == (s == "MIN" ? "MINIMUM" : s == "MAX" ? "MAXIMUM" : "DEFAULT")) {
+            if (upper == s || upper == (s == "MIN"   ? "MINIMUM"
+                                        : s == "MAX" ? "MAXIMUM"
+                                                     : "DEFAULT")) {
                 return Unit{std::nullopt, std::string(s)};
             }
         }
@@ -191,12 +200,17 @@ struct Command {
     std::function<void(Context&)> run;
 };
 
-std::string Bool(bool b) { return b ? "1" : "0"; }
+std::string Bool(bool b) {
+    return b ? "1" : "0";
+}
 
 std::vector<Command> MakeCommands() {
     const Keyword source{"SOURce", true};
     return {
-        {{source, {"FREQuency"}, {"CW", true}}, Param::Required, true, true,
+        {{source, {"FREQuency"}, {"CW", true}},
+         Param::Required,
+         true,
+         true,
          [](Context& c) {
              if (c.query) {
                  c.answers.push_back(FormatNumber(TuningWordToHz(c.instrument.word)));
@@ -211,17 +225,26 @@ std::vector<Command> MakeCommands() {
              }
              c.instrument.word = word;
          }},
-        {{source, {"FREQuency"}, {"STARt"}}, Param::Required, true, true,
+        {{source, {"FREQuency"}, {"STARt"}},
+         Param::Required,
+         true,
+         true,
          [](Context& c) {
              if (c.query) return c.answers.push_back(FormatNumber(c.instrument.sweep.startHz));
              if (const auto hz = FrequencyArgument(c, 1e6)) c.instrument.sweep.startHz = *hz;
          }},
-        {{source, {"FREQuency"}, {"STOP"}}, Param::Required, true, true,
+        {{source, {"FREQuency"}, {"STOP"}},
+         Param::Required,
+         true,
+         true,
          [](Context& c) {
              if (c.query) return c.answers.push_back(FormatNumber(c.instrument.sweep.stopHz));
              if (const auto hz = FrequencyArgument(c, 10e6)) c.instrument.sweep.stopHz = *hz;
          }},
-        {{source, {"SWEep"}, {"POINts"}}, Param::Required, true, true,
+        {{source, {"SWEep"}, {"POINts"}},
+         Param::Required,
+         true,
+         true,
          [](Context& c) {
              if (c.query) {
                  return c.answers.push_back(std::to_string(c.instrument.sweep.points.value_or(0)));
@@ -237,7 +260,10 @@ std::vector<Command> MakeCommands() {
              }
              c.instrument.sweep.points = static_cast<std::uint64_t>(points);
          }},
-        {{source, {"SWEep"}, {"DWELl"}}, Param::Required, true, true,
+        {{source, {"SWEep"}, {"DWELl"}},
+         Param::Required,
+         true,
+         true,
          [](Context& c) {
              if (c.query) return c.answers.push_back(FormatNumber(c.instrument.sweep.dwellSeconds));
              const auto unit = c.Numeric(kSecondUnits);
@@ -251,15 +277,25 @@ std::vector<Command> MakeCommands() {
              }
              c.instrument.sweep.dwellSeconds = seconds;
          }},
-        {{source, {"SWEep"}, {"SPACing"}}, Param::Required, true, true,
+        {{source, {"SWEep"}, {"SPACing"}},
+         Param::Required,
+         true,
+         true,
          [](Context& c) {
-             if (c.query) return c.answers.push_back(c.instrument.sweep.logarithmic ? "LOG" : "LIN");
+             if (c.query)
+                 return c.answers.push_back(c.instrument.sweep.logarithmic ? "LOG" : "LIN");
              const std::string upper = Upper(c.argument);
-             if (upper == "LIN" || upper == "LINEAR") c.instrument.sweep.logarithmic = false;
-             else if (upper == "LOG" || upper == "LOGARITHMIC") c.instrument.sweep.logarithmic = true;
-             else c.Error(-224, "Illegal parameter value");
+             if (upper == "LIN" || upper == "LINEAR")
+                 c.instrument.sweep.logarithmic = false;
+             else if (upper == "LOG" || upper == "LOGARITHMIC")
+                 c.instrument.sweep.logarithmic = true;
+             else
+                 c.Error(-224, "Illegal parameter value");
          }},
-        {{{"OUTPut"}, {"STATe", true}}, Param::Required, true, true,
+        {{{"OUTPut"}, {"STATe", true}},
+         Param::Required,
+         true,
+         true,
          [](Context& c) {
              if (c.query) return c.answers.push_back(Bool(c.instrument.output));
              const auto on = c.Boolean();
@@ -270,12 +306,18 @@ std::vector<Command> MakeCommands() {
              }
              c.instrument.output = *on;
          }},
-        {{{"INITiate"}, {"IMMediate", true}}, Param::None, false, true,
+        {{{"INITiate"}, {"IMMediate", true}},
+         Param::None,
+         false,
+         true,
          [](Context& c) {
              if (c.instrument.sweeping) return c.Error(-213, "Init ignored");
              c.outcome.sweep = ScpiOutcome::Sweep::Start;
          }},
-        {{{"INITiate"}, {"CONTinuous"}}, Param::Required, true, true,
+        {{{"INITiate"}, {"CONTinuous"}},
+         Param::Required,
+         true,
+         true,
          [](Context& c) {
              if (c.query) return c.answers.push_back(Bool(c.instrument.continuous));
              const auto on = c.Boolean();
@@ -283,25 +325,37 @@ std::vector<Command> MakeCommands() {
              c.instrument.continuous = *on;
              if (*on && !c.instrument.sweeping) c.outcome.sweep = ScpiOutcome::Sweep::Start;
          }},
-        {{{"ABORt"}}, Param::None, false, true,
+        {{{"ABORt"}},
+         Param::None,
+         false,
+         true,
          [](Context& c) {
              c.instrument.continuous = false;
              c.outcome.sweep = ScpiOutcome::Sweep::Abort;
          }},
-        {{{"SYSTem"}, {"SUSPend"}}, Param::None, false, true,
+        {{{"SYSTem"}, {"SUSPend"}},
+         Param::None,
+         false,
+         true,
          [](Context& c) {
              c.instrument.continuous = false;
              c.outcome.sweep = ScpiOutcome::Sweep::Abort;
              if (c.Send(BuildPowerSavingReport())) c.instrument.output = false;
          }},
-        {{{"SYSTem"}, {"ERRor"}, {"NEXT", true}}, Param::None, true, false,
+        {{{"SYSTem"}, {"ERRor"}, {"NEXT", true}},
+         Param::None,
+         true,
+         false,
          [](Context& c) {
              if (c.client.errors.empty()) return c.answers.push_back("0,\"No error\"");
              const ScpiError e = c.client.errors.front();
              c.client.errors.pop_front();
              c.answers.push_back(std::to_string(e.code) + ",\"" + e.text + "\"");
          }},
-        {{{"SYSTem"}, {"VERSion"}}, Param::None, true, false,
+        {{{"SYSTem"}, {"VERSion"}},
+         Param::None,
+         true,
+         false,
          [](Context& c) { c.answers.push_back("1999.0"); }},
     };
 }

@@ -21,7 +21,7 @@ struct ScpiError {
 // What the language needs of the instrument; the server's implementation finds the device
 // again after an unplug, tests record.
 class ScpiDevice {
-public:
+  public:
     virtual ~ScpiDevice() = default;
     // Empty on success, else -240 (hardware error) or -241 (hardware missing).
     virtual std::optional<ScpiError> Send(const OutputReport& report) = 0;
@@ -54,7 +54,7 @@ struct ScpiOutcome {
 };
 
 class ScpiEngine {
-public:
+  public:
     explicit ScpiEngine(ScpiDevice& device) : device_(device) {}
 
     ScpiOutcome Execute(ScpiClient& client, std::string_view line);
@@ -62,7 +62,7 @@ public:
     // The report that gives the output its set state (frequency report or stop report).
     OutputReport SteadyReport() const;
 
-private:
+  private:
     ScpiDevice& device_;
     ScpiInstrument instrument_;
 };

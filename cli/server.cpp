@@ -17,7 +17,7 @@ using asio::ip::tcp;
 
 // The exclusively held device; one rediscovery and reopen when a write fails.
 class HeldDevice : public ScpiDevice {
-public:
+  public:
     HeldDevice(DevicePlatform& platform, DeviceChoice choice)
         : platform_(platform), choice_(std::move(choice)) {}
 
@@ -59,7 +59,7 @@ public:
 
     const std::string& path() const { return path_; }
 
-private:
+  private:
     DevicePlatform& platform_;
     DeviceChoice choice_;
     DeviceHandle handle_;
@@ -69,7 +69,7 @@ private:
 class Server;
 
 class Connection : public std::enable_shared_from_this<Connection> {
-public:
+  public:
     Connection(Server& server, tcp::socket socket)
         : server_(server), socket_(std::move(socket)), client_(std::make_shared<ScpiClient>()) {}
     void Start() { Read(); }
@@ -79,7 +79,7 @@ public:
     }
     void Deliver(std::string text);
 
-private:
+  private:
     void Read();
     void Consume(std::size_t n);
     void Write();
@@ -95,7 +95,7 @@ private:
 };
 
 class Server {
-public:
+  public:
     Server(asio::io_context& io, HeldDevice& device, tcp::endpoint endpoint)
         : io_(io), device_(device), engine_(device), acceptor_(io, endpoint), timer_(io) {}
 
@@ -135,7 +135,7 @@ public:
         return outcome.response;
     }
 
-private:
+  private:
     void StartSweep(const std::shared_ptr<ScpiClient>& client) {
         const auto planned = MakeSweepPlan(engine_.instrument().sweep);
         if (const auto* error = std::get_if<ParseError>(&planned)) {

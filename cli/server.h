@@ -10,8 +10,8 @@
 
 namespace tovrik::cli {
 
-inline constexpr std::size_t kMaxLineLength = 4096;   // longer lines are dropped with -363
-inline constexpr std::size_t kMaxConnections = 16;    // further clients are closed at once
+inline constexpr std::size_t kMaxLineLength = 4096;        // longer lines are dropped with -363
+inline constexpr std::size_t kMaxConnections = 16;         // further clients are closed at once
 inline constexpr std::size_t kMaxPendingOutput = 1 << 20;  // a client that never reads is dropped
 
 struct ServerOptions {

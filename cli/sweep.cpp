@@ -94,8 +94,7 @@ SweepResult RunSweep(const SweepPlan& plan, const std::function<bool(const Outpu
     const std::uint64_t dwell = plan.DwellNanoseconds();
     const std::uint64_t start = NowNanoseconds();
     std::uint64_t slot = 0;  // unsigned: a sweep that runs for centuries wraps, never overflows
-    for (std::uint64_t pass = 0; plan.request.repeats == 0 || pass < plan.request.repeats;
-         ++pass) {
+    for (std::uint64_t pass = 0; plan.request.repeats == 0 || pass < plan.request.repeats; ++pass) {
         for (std::uint64_t k = 0; k < plan.points; ++k, ++slot) {
             if (!SleepUntil(start + slot * dwell, stop)) {
                 result.interrupted = true;

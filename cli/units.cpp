@@ -34,8 +34,10 @@ bool SplitNumber(std::string_view text, double& value, std::string_view& rest) {
     if (digits == 0) return false;
     const auto [end, ec] = std::from_chars(text.data(), text.data() + i, value);
     if (end != text.data() + i) return false;
-    if (ec == std::errc::result_out_of_range) value = HUGE_VAL;  // refused as above the limit
-    else if (ec != std::errc()) return false;
+    if (ec == std::errc::result_out_of_range)
+        value = HUGE_VAL;  // refused as above the limit
+    else if (ec != std::errc())
+        return false;
     rest = text.substr(i);
     while (!rest.empty() && rest.front() == ' ') rest.remove_prefix(1);
     return true;

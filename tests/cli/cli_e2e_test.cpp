@@ -28,7 +28,7 @@ struct Result {
 };
 
 class Ctl {
-public:
+  public:
     explicit Ctl(const std::string& devices, std::vector<std::string> extra = {})
         : session_(EmuOptions{devices, "6.1.5", false, {}, std::move(extra)},
                    {"/bin/sh", "-c", kShell}) {}
@@ -48,7 +48,7 @@ public:
     }
     EmuSession& emu() { return session_; }
 
-private:
+  private:
     EmuSession session_;
 };
 
@@ -61,11 +61,9 @@ TEST(CtlE2e, EachCommandSendsItsReportByteForByte) {
         {"set 12.5M", "12,500,000.00Hz (word 0x11C71C72), output on", "00 72 1C C7 11 01 00 00"},
         {"set '12.5 MHz'", "12,500,000.00Hz (word 0x11C71C72), output on",
          "00 72 1C C7 11 01 00 00"},
-        {"set 12.5 MHz", "12,500,000.00Hz (word 0x11C71C72), output on",
-         "00 72 1C C7 11 01 00 00"},
+        {"set 12.5 MHz", "12,500,000.00Hz (word 0x11C71C72), output on", "00 72 1C C7 11 01 00 00"},
         {"on 1.5kHz", "1,499.98Hz (word 0x00008BCF), output on", "00 CF 8B 00 00 01 00 00"},
-        {"set 80000000", "80,000,000.00Hz (word 0x71C71C72), output on",
-         "00 72 1C C7 71 01 00 00"},
+        {"set 80000000", "80,000,000.00Hz (word 0x71C71C72), output on", "00 72 1C C7 71 01 00 00"},
         {"set 1k --off", "1,000.00Hz (word 0x00005D35), output off", "00 00 00 00 00 01 00 00"},
         {"off", "output off", "00 00 00 00 00 01 00 00"},
         {"suspend", "power saving", "00 00 00 00 00 05 00 00"},
@@ -100,8 +98,8 @@ TEST(CtlE2e, UsageErrorsExitTwoAndSendNothing) {
 TEST(CtlE2e, BusyMissingAndRefusedDevicesExitOneAndSayWhy) {
     Ctl ctl("o,t");
     ASSERT_TRUE(ctl.emu().Control("hold 1"));
-    for (const std::string args : {"set 1M", "off", "version", "--index 0 set 1M",
-                                   "--device /dev/hidraw1 set 1M"}) {
+    for (const std::string args :
+         {"set 1M", "off", "version", "--index 0 set 1M", "--device /dev/hidraw1 set 1M"}) {
         const Result r = ctl(args);
         EXPECT_EQ(r.status, 1) << args;
         EXPECT_NE(r.Text().find("held by another program"), std::string::npos) << r.Text();
@@ -199,10 +197,10 @@ TEST(CtlE2e, SweepSendsEveryPointInOrderThenTheStopReport) {
     EXPECT_EQ(log.status, 0);
     const auto logWrites = TimedWrites(ctl.emu());
     ASSERT_EQ(logWrites.size(), 28u);
-    EXPECT_EQ(logWrites[23].second, Bytes(23861, 1));    // 1 kHz
-    EXPECT_EQ(logWrites[24].second, Bytes(238609, 1));   // 10 kHz
-    EXPECT_EQ(logWrites[25].second, Bytes(2386093, 1));  // 100 kHz
-    EXPECT_EQ(logWrites[26].second, Bytes(23860929, 1)); // 1 MHz; then the stop report
+    EXPECT_EQ(logWrites[23].second, Bytes(23861, 1));     // 1 kHz
+    EXPECT_EQ(logWrites[24].second, Bytes(238609, 1));    // 10 kHz
+    EXPECT_EQ(logWrites[25].second, Bytes(2386093, 1));   // 100 kHz
+    EXPECT_EQ(logWrites[26].second, Bytes(23860929, 1));  // 1 MHz; then the stop report
 }
 
 TEST(CtlE2e, InterruptedSweepLeavesTheOutputOffAndHoldsTheDeviceMeanwhile) {

@@ -1,10 +1,10 @@
 // The SCPI language without sockets: responses, error queues and the reports it sends.
+#include "cli/scpi.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
-
-#include "cli/scpi.h"
 
 namespace {
 
@@ -12,7 +12,7 @@ using namespace tovrik;
 using namespace tovrik::cli;
 
 class RecordingDevice : public ScpiDevice {
-public:
+  public:
     std::optional<ScpiError> Send(const OutputReport& report) override {
         if (missing) return ScpiError{-241, "Hardware missing"};
         sent.push_back(report);
@@ -24,8 +24,10 @@ public:
 };
 
 class Scpi : public ::testing::Test {
-protected:
-    std::string operator()(const std::string& line) { return engine.Execute(client, line).response; }
+  protected:
+    std::string operator()(const std::string& line) {
+        return engine.Execute(client, line).response;
+    }
     std::vector<std::string> Drain() {
         std::vector<std::string> errors;
         for (std::string e; (e = (*this)("SYST:ERR?")) != "0,\"No error\"";) errors.push_back(e);
@@ -60,10 +62,10 @@ TEST_F(Scpi, ReportsFollowTheOutputState) {
     (*this)("FREQ 1MHZ");  // output off: nothing is sent
     EXPECT_TRUE(device.sent.empty());
     (*this)("OUTP ON;FREQ 2 MHZ;OUTP OFF;SYST:SUSP");
-    EXPECT_EQ(device.sent, (std::vector<OutputReport>{
-                               BuildFrequencyReport(ComputeTuningWord(1e6)),
-                               BuildFrequencyReport(ComputeTuningWord(2e6)), BuildStopReport(),
-                               BuildPowerSavingReport()}));
+    EXPECT_EQ(device.sent,
+              (std::vector<OutputReport>{BuildFrequencyReport(ComputeTuningWord(1e6)),
+                                         BuildFrequencyReport(ComputeTuningWord(2e6)),
+                                         BuildStopReport(), BuildPowerSavingReport()}));
     (*this)("OUTP ON;*RST");
     EXPECT_EQ(device.sent.back(), BuildStopReport());
     EXPECT_EQ((*this)("OUTP?"), "0");

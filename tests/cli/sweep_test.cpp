@@ -1,9 +1,9 @@
 // Sweep points and the paced run (with a short dwell; the pacing figures are benchmarks).
+#include "cli/sweep.h"
+
 #include <gtest/gtest.h>
 
 #include <vector>
-
-#include "cli/sweep.h"
 
 namespace {
 
@@ -85,7 +85,8 @@ TEST(SweepRun, StopRequestAndWriteFailureEndIt) {
 
     stop = 0;
     int writes = 0;
-    const SweepResult failed = RunSweep(plan, [&](const OutputReport&) { return ++writes < 2; }, stop);
+    const SweepResult failed = RunSweep(
+        plan, [&](const OutputReport&) { return ++writes < 2; }, stop);
     EXPECT_TRUE(failed.writeFailed);
     EXPECT_EQ(writes, 2);
 }

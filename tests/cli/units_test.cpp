@@ -1,10 +1,10 @@
 // The frequency and duration grammar of tovrikctl.
+#include "cli/units.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
-
-#include "cli/units.h"
 
 namespace {
 
@@ -14,10 +14,22 @@ using tovrik::cli::ParseFrequency;
 
 TEST(FrequencyText, AcceptedFormsGiveHertz) {
     const std::vector<std::pair<std::string, double>> cases = {
-        {"12500000", 12.5e6}, {"12.5M", 12.5e6},    {"12.5MHz", 12.5e6}, {"12.5 MHz", 12.5e6},
-        {"12.5mhz", 12.5e6},  {"12.5MHZ", 12.5e6},  {"1.5k", 1500},      {"1.5K", 1500},
-        {"1.5kHz", 1500},     {"1.5 khz", 1500},    {"440Hz", 440},      {"440 hz", 440},
-        {".5k", 500},         {"0", 0},             {"80M", 80e6},       {"80000000", 80e6},
+        {"12500000", 12.5e6},
+        {"12.5M", 12.5e6},
+        {"12.5MHz", 12.5e6},
+        {"12.5 MHz", 12.5e6},
+        {"12.5mhz", 12.5e6},
+        {"12.5MHZ", 12.5e6},
+        {"1.5k", 1500},
+        {"1.5K", 1500},
+        {"1.5kHz", 1500},
+        {"1.5 khz", 1500},
+        {"440Hz", 440},
+        {"440 hz", 440},
+        {".5k", 500},
+        {"0", 0},
+        {"80M", 80e6},
+        {"80000000", 80e6},
         {"0.041909515857696533203125", 0.041909515857696533203125},
     };
     for (const auto& [text, hz] : cases) {
@@ -29,12 +41,18 @@ TEST(FrequencyText, AcceptedFormsGiveHertz) {
 
 TEST(FrequencyText, RefusalsSayWhy) {
     const std::vector<std::pair<std::string, std::string>> cases = {
-        {"12.5m", "milli"},          {"80.000001M", "above the limit"},
-        {"80000001", "above"},       {"1e6", "unknown unit"},
-        {"-5", "not a frequency"},   {"+5", "not a frequency"},
-        {"", "not a frequency"},     {"M", "not a frequency"},
-        {"12.5 GHz", "unknown unit"}, {"1.2.3", "unknown unit"},
-        {"12.5MHzz", "unknown unit"}, {"nan", "not a frequency"},
+        {"12.5m", "milli"},
+        {"80.000001M", "above the limit"},
+        {"80000001", "above"},
+        {"1e6", "unknown unit"},
+        {"-5", "not a frequency"},
+        {"+5", "not a frequency"},
+        {"", "not a frequency"},
+        {"M", "not a frequency"},
+        {"12.5 GHz", "unknown unit"},
+        {"1.2.3", "unknown unit"},
+        {"12.5MHzz", "unknown unit"},
+        {"nan", "not a frequency"},
         {"99999999999999999999999999999999999999M", "above"},
         {std::string(400, '9'), "above"},
     };
