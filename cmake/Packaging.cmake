@@ -29,7 +29,7 @@ install(FILES ${PROJECT_SOURCE_DIR}/LICENSE
     DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/tovrik RENAME copyright COMPONENT runtime)
 
 # Man pages go out compressed, as Debian expects; -n keeps the archives reproducible.
-set(man_pages TOVRIK.1 tovrik-sample.1)
+set(man_pages TOVRIK.1 tovrik-sample.1 tovrikctl.1)
 if(TOVRIK_INSTALL_EMULATOR AND TARGET tovrik-emu)  # its page only with the program
     list(APPEND man_pages tovrik-emu.1)
 endif()
@@ -47,6 +47,9 @@ add_custom_target(tovrik_man_pages ALL DEPENDS ${compressed_man_pages})
 install(FILES ${compressed_man_pages}
     DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT runtime)
 
+install(FILES ${TOVRIK_PACKAGING_DIR}/completion/tovrikctl
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions COMPONENT runtime)
+
 # Debian package: one package with the programs, the library and its development files.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME tovrik)
@@ -58,7 +61,7 @@ set(CPACK_PACKAGE_DESCRIPTION
     "TOVRIK is a USB signal generator built around a direct digital synthesizer.\n"
     "This package holds the control application TOVRIK, the driver library\n"
     "libtovrik with its header, pkg-config and CMake files, the sample client\n"
-    "tovrik-sample, and a udev rule that lets the logged-in user open the device.")
+    "tovrik-sample, the command-line and SCPI server tovrikctl, and a udev rule that lets the logged-in user open the device.")
 string(CONCAT CPACK_PACKAGE_DESCRIPTION ${CPACK_PACKAGE_DESCRIPTION})
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

@@ -50,6 +50,9 @@ required=(
     '^/usr/share/man/man1/TOVRIK\.1\.gz$'
     '^/usr/share/man/man1/tovrik-sample\.1\.gz$'
     '^/usr/share/doc/tovrik/copyright$'
+    '^/usr/bin/tovrikctl$'
+    '^/usr/share/man/man1/tovrikctl\.1\.gz$'
+    '^/usr/share/bash-completion/completions/tovrikctl$'
 )
 for size in 16 32 48 64 128 256; do
     required+=("^/usr/share/icons/hicolor/${size}x${size}/apps/tovrik\\.png$")
@@ -131,7 +134,7 @@ if command -v convert >/dev/null && command -v compare >/dev/null; then
         [[ $diff == 0 ]] || fail "icon $size differs from tovrik.xpm in $diff pixels"
     done
 fi
-man_pages=(TOVRIK tovrik-sample)
+man_pages=(TOVRIK tovrik-sample tovrikctl)
 [[ $install_emulator == ON ]] && man_pages+=(tovrik-emu)
 for page in "${man_pages[@]}"; do
     gz=$root/usr/share/man/man1/$page.1.gz

@@ -1,0 +1,363 @@
+#include "cli/app.h"
+
+#include <CLI/CLI.hpp>
+#include <csignal>
+#include <iomanip>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "cli/devices.h"
+#include "cli/server.h"
+#include "cli/sweep.h"
+#include "cli/units.h"
+#include "controller/readout.h"
+#include "device/transport.h"
+
+namespace tovrik::cli {
+namespace {
+
+using nlohmann::json;
+
+constexpr const char* kFooter =
+    R"(Frequencies: a decimal number, then nothing or Hz, k or kHz, M or MHz, with or
+without a space: 12500000, 1.5k, 12.5M, 12.5MHz, "12.5 MHz". Unit letters are read
+without regard to case (KHZ, mhz), except that a lone lower-case "m" is refused, since it
+would mean milli. No signs, no exponents; at most 80 MHz.
+
+The device produces the frequency of the nearest tuning word (steps of 0.0419 Hz); set
+prints that frequency. The device keeps no frequency while its output is off, so "on"
+needs one: "on FREQ" is "set FREQ".
+
+Exit status: 0 done, 1 device not found, busy or refused, 2 usage error.)";
+
+struct Globals {
+    DeviceChoice choice;
+    std::string path;
+    int index = -1;
+    bool json = false;
+};
+
+struct Context {
+    DevicePlatform& platform;
+    std::ostream& out;
+    std::ostream& err;
+    Globals globals;
+
+    DeviceChoice Choice() const {
+        DeviceChoice choice;
+        if (!globals.path.empty()) choice.path = globals.path;
+        if (globals.index >= 0) choice.index = globals.index;
+        return choice;
+    }
+
+    int Fail(int status, const std::string& message, const char* kind) {
+        err << "tovrikctl: " << message << '\n';
+        if (globals.json) out << json{{"ok", false}, {"error", message}, {"kind", kind}} << '\n';
+        return status;
+    }
+
+    int Done(json result, const std::string& text) {
+        if (globals.json) {
+            result["ok"] = true;
+            out << result << '\n';
+        } else if (!text.empty()) {
+            out << text << '\n';
+        }
+        return kExitOk;
+    }
+};
+
+const char* KindOf(DevicePlatform& platform, SystemError error) {
+    if (error == 0) return "not-found";
+    switch (platform.Describe(error).kind) {
+        case FailureKind::Busy:
+            return "busy";
+        case FailureKind::NotPermitted:
+            return "not-permitted";
+        case FailureKind::Gone:
+            return "not-found";
+        case FailureKind::Other:
+            break;
+    }
+    return "refused";
+}
+
+std::string HexWord(TuningWord word) {
+    std::ostringstream text;
+    text << "0x" << std::hex << std::uppercase << std::setw(8) << std::setfill('0') << word;
+    return text.str();
+}
+
+int SendOnce(Context& ctx, const OutputReport& report, json result, const std::string& text) {
+    const Selection selection = SelectDevice(ctx.platform, ctx.Choice());
+    if (selection.path.empty())
+        return ctx.Fail(kExitDevice, selection.error, selection.kind.c_str());
+    const SendOutcome outcome = SendReportOnce(ctx.platform, selection.path, report);
+    switch (outcome.kind) {
+        case SendOutcome::Kind::NotOpened:
+            return ctx.Fail(kExitDevice,
+                            DescribeFailure(ctx.platform, selection.path, outcome.openError),
+                            KindOf(ctx.platform, outcome.openError));
+        case SendOutcome::Kind::WriteRefused:
+            return ctx.Fail(kExitDevice,
+                            selection.path +
+                                ": write refused: " + ctx.platform.Describe(outcome.errorCode).text,
+                            "refused");
+        case SendOutcome::Kind::Sent:
+            break;
+    }
+    result["device"] = selection.path;
+    return ctx.Done(std::move(result), text);
+}
+
+int SetFrequency(Context& ctx, const std::vector<std::string>& words, bool off) {
+    std::string joined;
+    for (const auto& w : words) joined += (joined.empty() ? "" : " ") + w;
+    const auto parsed = ParseFrequency(joined);
+    if (const auto* error = std::get_if<ParseError>(&parsed)) {
+        return ctx.Fail(kExitUsage, error->message, "usage");
+    }
+    const double requested = std::get<double>(parsed);
+    const TuningWord word = ComputeTuningWord(requested);
+    const double actual = TuningWordToHz(word);
+    json result{{"command", off ? "set-off" : "set"},
+                {"requested_hz", requested},
+                {"actual_hz", actual},
+                {"word", word},
+                {"output", !off}};
+    std::string text = FormatReadout(actual, kDisplayHundredths) + " (word " + HexWord(word) + ")";
+    text += off ? ", output off" : ", output on";
+    return SendOnce(ctx, off ? BuildStopReport() : BuildFrequencyReport(word), std::move(result),
+                    text);
+}
+
+int List(Context& ctx) {
+    const auto entries = ListDevices(ctx.platform, true);
+    json rows = json::array();
+    std::ostringstream text;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const DeviceEntry& e = entries[i];
+        rows.push_back({{"index", i},
+                        {"position", e.position},
+                        {"path", e.path},
+                        {"state", StateName(e.state)},
+                        {"version", e.version.empty() ? json(nullptr) : json(e.version)},
+                        {"reason", e.reason.empty() ? json(nullptr) : json(e.reason)}});
+        text << i << "  " << e.path << "  position " << e.position << "  ";
+        if (e.state == DeviceState::Available) {
+            text << "firmware " << (e.version.empty() ? "?" : e.version);
+        } else {
+            text << StateName(e.state) << " (" << e.reason << ")";
+        }
+        if (i + 1 < entries.size()) text << '\n';
+    }
+    if (entries.empty() && !ctx.globals.json) {
+        return ctx.Fail(kExitDevice, "no TOVRIK found", "not-found");
+    }
+    return ctx.Done({{"command", "list"}, {"devices", rows}}, text.str());
+}
+
+int Version(Context& ctx) {
+    const Selection selection = SelectDevice(ctx.platform, ctx.Choice());
+    if (selection.path.empty())
+        return ctx.Fail(kExitDevice, selection.error, selection.kind.c_str());
+    SystemError error = 0;
+    const auto version = ReadVersionOnce(ctx.platform, selection.path, &error);
+    if (!version) {
+        return ctx.Fail(kExitDevice, DescribeFailure(ctx.platform, selection.path, error),
+                        KindOf(ctx.platform, error));
+    }
+    return ctx.Done({{"command", "version"}, {"device", selection.path}, {"version", *version}},
+                    *version);
+}
+
+volatile std::sig_atomic_t gStopRequested = 0;
+extern "C" void RequestStop(int) {
+    gStopRequested = 1;
+}
+
+// SIGINT and SIGTERM end the sweep at the next wake-up instead of the process.
+class StopSignals {
+  public:
+    StopSignals() {
+        gStopRequested = 0;
+        struct sigaction action {};
+        action.sa_handler = RequestStop;
+        sigemptyset(&action.sa_mask);
+        ::sigaction(SIGINT, &action, &oldInt_);
+        ::sigaction(SIGTERM, &action, &oldTerm_);
+    }
+    ~StopSignals() {
+        ::sigaction(SIGINT, &oldInt_, nullptr);
+        ::sigaction(SIGTERM, &oldTerm_, nullptr);
+    }
+    StopSignals(const StopSignals&) = delete;
+    StopSignals& operator=(const StopSignals&) = delete;
+
+  private:
+    struct sigaction oldInt_ {};
+    struct sigaction oldTerm_ {};
+};
+
+struct SweepArgs {
+    std::string start, stop, step, dwell;
+    std::uint64_t points = 0;
+    std::uint64_t repeat = 1;
+    bool log = false;
+    bool forever = false;
+};
+
+int Sweep(Context& ctx, const SweepArgs& args) {
+    SweepRequest request;
+    for (const auto& [text, target] :
+         {std::pair{&args.start, &request.startHz}, std::pair{&args.stop, &request.stopHz}}) {
+        const auto parsed = ParseFrequency(*text);
+        if (const auto* error = std::get_if<ParseError>(&parsed)) {
+            return ctx.Fail(kExitUsage, error->message, "usage");
+        }
+        *target = std::get<double>(parsed);
+    }
+    if (!args.step.empty()) {
+        const auto parsed = ParseFrequency(args.step);
+        if (const auto* error = std::get_if<ParseError>(&parsed)) {
+            return ctx.Fail(kExitUsage, error->message, "usage");
+        }
+        request.stepHz = std::get<double>(parsed);
+    }
+    if (args.points != 0) request.points = args.points;
+    const auto dwell = ParseDuration(args.dwell);
+    if (const auto* error = std::get_if<ParseError>(&dwell)) {
+        return ctx.Fail(kExitUsage, error->message, "usage");
+    }
+    request.dwellSeconds = std::get<double>(dwell);
+    request.logarithmic = args.log;
+    request.repeats = args.forever ? 0 : args.repeat;
+    if (!args.forever && args.repeat == 0)
+        return ctx.Fail(kExitUsage, "--repeat must be at least 1", "usage");
+    const auto planned = MakeSweepPlan(request);
+    if (const auto* error = std::get_if<ParseError>(&planned)) {
+        return ctx.Fail(kExitUsage, error->message, "usage");
+    }
+    const SweepPlan& plan = std::get<SweepPlan>(planned);
+
+    const Selection selection = SelectDevice(ctx.platform, ctx.Choice());
+    if (selection.path.empty())
+        return ctx.Fail(kExitDevice, selection.error, selection.kind.c_str());
+    SystemError error = 0;
+    DeviceHandle handle = OpenDevice(ctx.platform, selection.path, &error);
+    if (!handle) {
+        return ctx.Fail(kExitDevice, DescribeFailure(ctx.platform, selection.path, error),
+                        KindOf(ctx.platform, error));
+    }
+    const auto ids = ctx.platform.GetIds(handle.native());
+    if (!ids || ids->vendorId != kTovrikVendorId || ids->productId != kTovrikProductId) {
+        return ctx.Fail(kExitDevice, selection.path + ": not a TOVRIK", "not-found");
+    }
+    SystemError writeError = 0;
+    const auto send = [&](const OutputReport& report) {
+        writeError = ctx.platform.WriteReport(handle.native(), report);
+        return writeError == 0;
+    };
+    StopSignals signals;
+    const SweepResult result = RunSweep(plan, send, gStopRequested);
+    if (result.writeFailed) {
+        return ctx.Fail(
+            kExitDevice,
+            selection.path + ": write refused: " + ctx.platform.Describe(writeError).text,
+            KindOf(ctx.platform, writeError));
+    }
+    return ctx.Done({{"command", "sweep"},
+                     {"device", selection.path},
+                     {"points", plan.points},
+                     {"reports", result.reportsSent},
+                     {"interrupted", result.interrupted},
+                     {"output", false}},
+                    result.interrupted ? "sweep stopped, output off" : "");
+}
+
+}  // namespace
+
+int Run(int argc, const char* const* argv, DevicePlatform& platform, std::ostream& out,
+        std::ostream& err) {
+    Context ctx{platform, out, err, {}};
+    CLI::App app{
+        "Controls TOVRIK signal generators from scripts and serves them as an SCPI "
+        "instrument.",
+        "tovrikctl"};
+    app.footer(kFooter);
+    app.require_subcommand(1);
+    app.add_option("--device", ctx.globals.path, "Device node, e.g. /dev/hidraw3");
+    app.add_option("--index", ctx.globals.index, "Row of 'tovrikctl list', from 0")
+        ->check(CLI::NonNegativeNumber);
+    app.add_flag("--json", ctx.globals.json, "One JSON object on standard output");
+
+    auto* list = app.add_subcommand("list", "Every TOVRIK: index, path, firmware, busy or not");
+    std::vector<std::string> frequency;
+    bool off = false;
+    auto* set = app.add_subcommand("set", "Output FREQ (prints the frequency really produced)");
+    set->add_option("FREQ", frequency, "Frequency, e.g. 12.5M")->required()->expected(1, 2);
+    set->add_flag("--off", off, "Check FREQ but send the stop report: output off");
+    std::vector<std::string> onFrequency;
+    auto* on = app.add_subcommand("on", "Same as set FREQ");
+    on->add_option("FREQ", onFrequency, "Frequency, e.g. 12.5M")->required()->expected(1, 2);
+    auto* offCmd = app.add_subcommand("off", "Send the stop report: output off");
+    auto* suspend = app.add_subcommand("suspend", "Send the power-saving report");
+    auto* version = app.add_subcommand("version", "Print the firmware version");
+
+    SweepArgs sweepArgs;
+    auto* sweep = app.add_subcommand(
+        "sweep",
+        "Step from START to STOP, each point held for --dwell, paced by the monotonic clock. "
+        "The device is held exclusively. At the end, on Ctrl+C or SIGTERM the stop report is "
+        "sent: the output is off afterwards.");
+    sweep->add_option("START", sweepArgs.start, "First frequency")->required();
+    sweep->add_option("STOP", sweepArgs.stop, "Last frequency")->required();
+    auto* points = sweep->add_option("--points", sweepArgs.points, "Number of points, 2 or more");
+    auto* step = sweep->add_option("--step", sweepArgs.step, "Distance between points, e.g. 1k");
+    points->excludes(step);
+    sweep
+        ->add_option("--dwell", sweepArgs.dwell,
+                     "Time per point: 1ms, 2.5ms, 0.1s, 500us (>= 1 ms)")
+        ->required();
+    sweep->add_flag("--log-spacing", sweepArgs.log,
+                    "Points at equal ratios instead of equal steps");
+    auto* repeat = sweep->add_option("--repeat", sweepArgs.repeat, "Passes (default 1)");
+    auto* forever = sweep->add_flag("--forever", sweepArgs.forever, "Repeat until stopped");
+    repeat->excludes(forever);
+
+    ServerOptions serverOptions;
+    auto* serve = app.add_subcommand(
+        "serve",
+        "SCPI instrument over TCP (one command line per line, '\\n' terminated). Holds the "
+        "device exclusively and finds it again after an unplug.");
+    serve->add_option("--listen", serverOptions.listen,
+                      "ADDR:PORT, default 127.0.0.1:5025; port 0 picks a free one");
+    for (auto* sub : {list, set, on, offCmd, suspend, version, sweep, serve}) sub->fallthrough();
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        const int status = app.exit(e, out, err);
+        return status == 0 ? kExitOk : kExitUsage;
+    }
+
+    if (*list) return List(ctx);
+    if (*set) return SetFrequency(ctx, frequency, off);
+    if (*on) return SetFrequency(ctx, onFrequency, false);
+    if (*offCmd) {
+        return SendOnce(ctx, BuildStopReport(), {{"command", "off"}, {"output", false}},
+                        "output off");
+    }
+    if (*suspend) {
+        return SendOnce(ctx, BuildPowerSavingReport(), {{"command", "suspend"}}, "power saving");
+    }
+    if (*version) return Version(ctx);
+    if (*sweep) return Sweep(ctx, sweepArgs);
+    if (*serve) {
+        serverOptions.device = ctx.Choice();
+        return RunServer(platform, serverOptions, out, err);
+    }
+    return kExitUsage;
+}
+
+}  // namespace tovrik::cli

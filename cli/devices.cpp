@@ -1,0 +1,95 @@
+#include "cli/devices.h"
+
+#include <algorithm>
+
+#include "device/transport.h"
+
+namespace tovrik::cli {
+
+std::vector<DeviceEntry> ListDevices(DevicePlatform& platform, bool readVersions) {
+    std::vector<DeviceEntry> entries;
+    std::vector<DeviceRefusal> refused;
+    int start = 0;
+    std::string path;
+    // Each call scans on from the position after the last hit, so every interface is seen once.
+    while (FindDevice(platform, start, path, &refused)) {
+        DeviceEntry entry;
+        entry.position = start - 1;
+        entry.path = path;
+        if (readVersions) entry.version = ReadVersionOnce(platform, path).value_or("");
+        entries.push_back(std::move(entry));
+        if (start <= 0) break;
+    }
+    const std::vector<std::string> interfaces = platform.EnumerateHidInterfaces();
+    for (const DeviceRefusal& refusal : refused) {
+        DeviceEntry entry;
+        const auto at = std::find(interfaces.begin(), interfaces.end(), refusal.path);
+        entry.position = static_cast<int>(at - interfaces.begin());
+        entry.path = refusal.path;
+        const FailureReason reason = platform.Describe(refusal.error);
+        entry.state = reason.kind == FailureKind::Busy           ? DeviceState::Busy
+                      : reason.kind == FailureKind::NotPermitted ? DeviceState::NotPermitted
+                                                                 : DeviceState::Unavailable;
+        entry.reason = reason.text;
+        entries.push_back(std::move(entry));
+    }
+    std::stable_sort(entries.begin(), entries.end(),
+                     [](const auto& a, const auto& b) { return a.position < b.position; });
+    return entries;
+}
+
+const char* StateName(DeviceState state) {
+    switch (state) {
+        case DeviceState::Available:
+            return "available";
+        case DeviceState::Busy:
+            return "busy";
+        case DeviceState::NotPermitted:
+            return "not-permitted";
+        case DeviceState::Unavailable:
+            break;
+    }
+    return "unavailable";
+}
+
+std::string DescribeFailure(DevicePlatform& platform, const std::string& path, SystemError error) {
+    if (error == 0) return path + ": not a TOVRIK";
+    return path + ": " + platform.Describe(error).text;
+}
+
+Selection SelectDevice(DevicePlatform& platform, const DeviceChoice& choice) {
+    if (choice.path) return {*choice.path, {}};
+    if (choice.index) {
+        const auto entries = ListDevices(platform, false);
+        const int index = *choice.index;
+        if (index < 0 || static_cast<std::size_t>(index) >= entries.size()) {
+            return {{},
+                    "no TOVRIK at index " + std::to_string(index) + " (" +
+                        std::to_string(entries.size()) + " found)"};
+        }
+        const DeviceEntry& entry = entries[static_cast<std::size_t>(index)];
+        if (entry.state != DeviceState::Available) {
+            return {{},
+                    entry.path + ": " + entry.reason,
+                    entry.state == DeviceState::Busy           ? "busy"
+                    : entry.state == DeviceState::NotPermitted ? "not-permitted"
+                                                               : "refused"};
+        }
+        return {entry.path, {}};
+    }
+    std::vector<DeviceRefusal> refused;
+    int start = 0;
+    std::string path;
+    if (FindDevice(platform, start, path, &refused)) return {path, {}};
+    if (!refused.empty()) {
+        const FailureKind kind = platform.Describe(refused.front().error).kind;
+        return {{},
+                DescribeFailure(platform, refused.front().path, refused.front().error),
+                kind == FailureKind::Busy           ? "busy"
+                : kind == FailureKind::NotPermitted ? "not-permitted"
+                                                    : "refused"};
+    }
+    return {{}, "no TOVRIK found"};
+}
+
+}  // namespace tovrik::cli

@@ -1,0 +1,44 @@
+// Which TOVRIKs are there, and which one a command means.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "device/platform.h"
+
+namespace tovrik::cli {
+
+enum class DeviceState { Available, Busy, NotPermitted, Unavailable };
+
+struct DeviceEntry {
+    int position = 0;  // enumeration position among all HID interfaces
+    std::string path;
+    DeviceState state = DeviceState::Available;
+    std::string reason;   // the system's reason when not available
+    std::string version;  // firmware version, empty when it could not be read
+};
+
+// Every TOVRIK in enumeration order, those that cannot be opened included.
+std::vector<DeviceEntry> ListDevices(DevicePlatform& platform, bool readVersions);
+
+const char* StateName(DeviceState state);
+
+// What --device / --index asked for; neither means the first TOVRIK that opens.
+struct DeviceChoice {
+    std::optional<std::string> path;
+    std::optional<int> index;  // row of `tovrikctl list`, from 0
+};
+
+struct Selection {
+    std::string path;                // empty when nothing was selected
+    std::string error;               // why not, for the user
+    std::string kind = "not-found";  // or "busy", "not-permitted", "refused"
+};
+
+Selection SelectDevice(DevicePlatform& platform, const DeviceChoice& choice);
+
+// "<path>: <reason>" from a system error.
+std::string DescribeFailure(DevicePlatform& platform, const std::string& path, SystemError error);
+
+}  // namespace tovrik::cli

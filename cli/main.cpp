@@ -1,0 +1,7 @@
+#include <iostream>
+
+#include "cli/app.h"
+
+int main(int argc, char** argv) {
+    return tovrik::cli::Run(argc, argv, tovrik::SystemPlatform(), std::cout, std::cerr);
+}

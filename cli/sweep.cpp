@@ -1,0 +1,116 @@
+#include "cli/sweep.h"
+
+#include <time.h>
+
+#include <cerrno>
+#include <cmath>
+#include <csignal>
+
+namespace tovrik::cli {
+
+TuningWord SweepPlan::WordAt(std::uint64_t k) const {
+    const SweepRequest& r = request;
+    const double x = points > 1 ? static_cast<double>(k) / static_cast<double>(points - 1) : 0.0;
+    double hz = 0;
+    if (r.stepHz) {
+        const double direction = r.stopHz >= r.startHz ? 1.0 : -1.0;
+        hz = r.startHz + direction * static_cast<double>(k) * *r.stepHz;
+    } else if (r.logarithmic) {
+        hz = r.startHz * std::pow(r.stopHz / r.startHz, x);
+    } else {
+        hz = r.startHz + (r.stopHz - r.startHz) * x;
+    }
+    // Rounding at the ends must not step outside the range the user gave.
+    hz = std::fmin(std::fmax(hz, std::fmin(r.startHz, r.stopHz)), std::fmax(r.startHz, r.stopHz));
+    return ComputeTuningWord(hz);
+}
+
+std::uint64_t SweepPlan::DwellNanoseconds() const {
+    // MakeSweepPlan keeps the dwell within 1 ms .. 1 day, far inside 64 bits.
+    return static_cast<std::uint64_t>(std::llround(request.dwellSeconds * 1e9));
+}
+
+std::variant<SweepPlan, ParseError> MakeSweepPlan(const SweepRequest& request) {
+    const SweepRequest& r = request;
+    if (r.points.has_value() == r.stepHz.has_value()) {
+        return ParseError{"give either --points or --step"};
+    }
+    if (!(r.dwellSeconds >= 1e-3 - 1e-12 && r.dwellSeconds <= 86400)) {
+        return ParseError{"the dwell must lie between 1 ms and one day"};
+    }
+    for (const double hz : {r.startHz, r.stopHz}) {
+        if (!(hz >= 0 && hz <= FrequencyLimitHz)) {
+            return ParseError{"sweep limits must lie within 0 .. 80 MHz"};
+        }
+    }
+    if (r.logarithmic && !(r.startHz > 0 && r.stopHz > 0)) {
+        return ParseError{"a logarithmic sweep needs start and stop above 0 Hz"};
+    }
+    SweepPlan plan{request, 0};
+    if (r.stepHz) {
+        if (r.logarithmic) return ParseError{"--step and --log-spacing do not go together"};
+        if (!(*r.stepHz > 0)) return ParseError{"the step must be above 0 Hz"};
+        const double count = std::floor(std::fabs(r.stopHz - r.startHz) / *r.stepHz + 1e-9) + 1;
+        if (!(count <= static_cast<double>(kMaxSweepPoints))) {
+            return ParseError{"the step gives more than 10,000,000 points"};
+        }
+        plan.points = static_cast<std::uint64_t>(count);
+    } else {
+        if (*r.points < 2 || *r.points > kMaxSweepPoints) {
+            return ParseError{"--points must lie between 2 and 10,000,000"};
+        }
+        plan.points = *r.points;
+    }
+    return plan;
+}
+
+namespace {
+
+std::uint64_t NowNanoseconds() {
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<std::uint64_t>(now.tv_sec) * 1'000'000'000u +
+           static_cast<std::uint64_t>(now.tv_nsec);
+}
+
+// Sleeps until the absolute monotonic deadline; false when a stop was requested meanwhile.
+bool SleepUntil(std::uint64_t deadline, const volatile std::sig_atomic_t& stop) {
+    timespec at{};
+    at.tv_sec = static_cast<time_t>(deadline / 1'000'000'000u);
+    at.tv_nsec = static_cast<long>(deadline % 1'000'000'000u);
+    while (stop == 0) {
+        const int rc = ::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &at, nullptr);
+        if (rc == 0) return stop == 0;
+        if (rc != EINTR) return stop == 0;
+    }
+    return false;
+}
+
+}  // namespace
+
+SweepResult RunSweep(const SweepPlan& plan, const std::function<bool(const OutputReport&)>& send,
+                     const volatile std::sig_atomic_t& stop) {
+    SweepResult result;
+    const std::uint64_t dwell = plan.DwellNanoseconds();
+    const std::uint64_t start = NowNanoseconds();
+    std::uint64_t slot = 0;  // unsigned: a sweep that runs for centuries wraps, never overflows
+    for (std::uint64_t pass = 0; plan.request.repeats == 0 || pass < plan.request.repeats; ++pass) {
+        for (std::uint64_t k = 0; k < plan.points; ++k, ++slot) {
+            if (!SleepUntil(start + slot * dwell, stop)) {
+                result.interrupted = true;
+                break;
+            }
+            if (!send(BuildFrequencyReport(plan.WordAt(k)))) {
+                result.writeFailed = true;
+                return result;
+            }
+            ++result.reportsSent;
+        }
+        if (result.interrupted) break;
+    }
+    if (!result.interrupted) result.interrupted = !SleepUntil(start + slot * dwell, stop);
+    if (!send(BuildStopReport())) result.writeFailed = true;
+    return result;
+}
+
+}  // namespace tovrik::cli

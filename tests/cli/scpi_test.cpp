@@ -1,0 +1,144 @@
+// The SCPI language without sockets: responses, error queues and the reports it sends.
+#include "cli/scpi.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace tovrik;
+using namespace tovrik::cli;
+
+class RecordingDevice : public ScpiDevice {
+  public:
+    std::optional<ScpiError> Send(const OutputReport& report) override {
+        if (missing) return ScpiError{-241, "Hardware missing"};
+        sent.push_back(report);
+        return std::nullopt;
+    }
+    std::optional<std::string> Version() override { return "01/02/03"; }
+    std::vector<OutputReport> sent;
+    bool missing = false;
+};
+
+class Scpi : public ::testing::Test {
+  protected:
+    std::string operator()(const std::string& line) {
+        return engine.Execute(client, line).response;
+    }
+    std::vector<std::string> Drain() {
+        std::vector<std::string> errors;
+        for (std::string e; (e = (*this)("SYST:ERR?")) != "0,\"No error\"";) errors.push_back(e);
+        return errors;
+    }
+    RecordingDevice device;
+    ScpiEngine engine{device};
+    ScpiClient client;
+};
+
+TEST_F(Scpi, QueriesAndSettingsInShortLongAndMixedCase) {
+    EXPECT_EQ((*this)("*IDN?"), "TOVRIK,TOVRIK DDS,0,01/02/03");
+    const std::vector<std::pair<std::string, std::string>> table = {
+        {"FREQ 12.5MHZ;FREQ?", FormatNumber(TuningWordToHz(ComputeTuningWord(12.5e6)))},
+        {":source:frequency:cw 1.5 kHz;:SOUR1:FREQ:CW?",
+         FormatNumber(TuningWordToHz(ComputeTuningWord(1500)))},
+        {"FREQ 1.25E+6;freq?", FormatNumber(TuningWordToHz(ComputeTuningWord(1.25e6)))},
+        {"FREQ MAX;FREQ?", FormatNumber(TuningWordToHz(ComputeTuningWord(80e6)))},
+        {"FREQ MIN;FREQ?", "0"},
+        {"OUTP ON;OUTP?", "1"},
+        {"OUTPut:STATe 0;:OUTPUT?", "0"},
+        {"FREQ:STAR 1 KHZ;STOP 2KHZ;:FREQ:STAR?;STOP?", "1000;2000"},  // relative headers
+        {"SWE:POIN 101;POIN?;DWEL 5 ms;DWEL?;SPAC LOG;SPAC?", "101;0.005;LOG"},
+        {"SYST:VERS?", "1999.0"},
+        {"*OPC?;*ESR?", "1;0"},
+    };
+    for (const auto& [line, answer] : table) EXPECT_EQ((*this)(line), answer) << line;
+    EXPECT_TRUE(Drain().empty());
+}
+
+TEST_F(Scpi, ReportsFollowTheOutputState) {
+    (*this)("FREQ 1MHZ");  // output off: nothing is sent
+    EXPECT_TRUE(device.sent.empty());
+    (*this)("OUTP ON;FREQ 2 MHZ;OUTP OFF;SYST:SUSP");
+    EXPECT_EQ(device.sent,
+              (std::vector<OutputReport>{BuildFrequencyReport(ComputeTuningWord(1e6)),
+                                         BuildFrequencyReport(ComputeTuningWord(2e6)),
+                                         BuildStopReport(), BuildPowerSavingReport()}));
+    (*this)("OUTP ON;*RST");
+    EXPECT_EQ(device.sent.back(), BuildStopReport());
+    EXPECT_EQ((*this)("OUTP?"), "0");
+}
+
+TEST_F(Scpi, ErrorsQueueWithTheStandardCodes) {
+    const std::vector<std::pair<std::string, std::string>> table = {
+        {"FROB 1", "-113,\"Undefined header\""},
+        {"FREQ 80000001", "-222,\"Data out of range\""},
+        {"FREQ -1", "-222,\"Data out of range\""},
+        {"FREQ 1 GHZ", "-131,\"Invalid suffix\""},
+        {"FREQ ON", "-104,\"Data type error\""},
+        {"FREQ? 5", "-108,\"Parameter not allowed\""},
+        {"*IDN? x", "-108,\"Parameter not allowed\""},
+        {"FREQ", "-109,\"Missing parameter\""},
+        {"OUTP MAYBE", "-224,\"Illegal parameter value\""},
+        {"SWE:SPAC CUBIC", "-224,\"Illegal parameter value\""},
+        {"SWE:POIN 1", "-222,\"Data out of range\""},
+        {"FREQ$ 1", "-102,\"Syntax error\""},
+        {"FR::EQ 1", "-102,\"Syntax error\""},
+        {std::string("FREQ \x01\xff", 7), "-100,\"Command error\""},
+        {"*FOO", "-113,\"Undefined header\""},
+        {"SOUR2:FREQ 1", "-113,\"Undefined header\""},
+        {"SYST:ERR 1", "-113,\"Undefined header\""},
+    };
+    for (const auto& [line, error] : table) {
+        EXPECT_EQ((*this)(line), "") << line;
+        EXPECT_EQ(Drain(), std::vector<std::string>{error}) << line;
+    }
+    EXPECT_TRUE(device.sent.empty());  // nothing out of range ever reaches the device
+}
+
+TEST_F(Scpi, CommandErrorDropsTheRestOfTheLineButExecutionErrorsDoNot) {
+    EXPECT_EQ((*this)("FREQ 99 MHZ;FREQ 2KHZ;FREQ?"),
+              FormatNumber(TuningWordToHz(ComputeTuningWord(2000))));
+    EXPECT_EQ((*this)("BOGUS;FREQ 3k;FREQ?"), "");
+    EXPECT_EQ(Drain().size(), 2u);
+}
+
+TEST_F(Scpi, QueueOverflowEndsInMinus350AndStatusBytesSeeErrors) {
+    for (int i = 0; i < 20; ++i) (*this)("BAD");
+    EXPECT_EQ((*this)("*STB?"), "4");
+    EXPECT_EQ((*this)("*ESE 32;*STB?"), "36");
+    EXPECT_EQ((*this)("*ESR?"), "32");
+    const auto errors = Drain();
+    ASSERT_EQ(errors.size(), kErrorQueueSize);
+    EXPECT_EQ(errors.back(), "-350,\"Queue overflow\"");
+    (*this)("FREQ 99 MHZ;*CLS");
+    EXPECT_TRUE(Drain().empty());
+}
+
+TEST_F(Scpi, EachClientHasItsOwnQueue) {
+    ScpiClient other;
+    engine.Execute(other, "BAD");
+    EXPECT_TRUE(Drain().empty());
+    EXPECT_EQ(engine.Execute(other, "SYST:ERR:NEXT?").response, "-113,\"Undefined header\"");
+}
+
+TEST_F(Scpi, DeviceFaultsQueueAndLeaveTheStateAlone) {
+    device.missing = true;
+    (*this)("OUTP ON");
+    EXPECT_EQ(Drain(), std::vector<std::string>{"-241,\"Hardware missing\""});
+    EXPECT_EQ((*this)("OUTP?"), "0");
+}
+
+TEST_F(Scpi, SweepCommandsAskTheServerToStartAndStop) {
+    EXPECT_EQ(engine.Execute(client, "INIT").sweep, ScpiOutcome::Sweep::Start);
+    EXPECT_EQ(engine.Execute(client, "ABOR").sweep, ScpiOutcome::Sweep::Abort);
+    EXPECT_EQ(engine.Execute(client, "INIT:CONT ON").sweep, ScpiOutcome::Sweep::Start);
+    EXPECT_EQ((*this)("INIT:CONT?"), "1");
+    engine.instrument().sweeping = true;
+    (*this)("INIT");
+    EXPECT_EQ(Drain(), std::vector<std::string>{"-213,\"Init ignored\""});
+}
+
+}  // namespace
