@@ -7,7 +7,6 @@
 #include <QMessageBox>
 #include <QPushButton>
 
-
 namespace tovrik::sample {
 namespace {
 
@@ -46,7 +45,8 @@ QString BindFailureText(const BindError& error) {
 Form1::Form1(LibraryBinding& library, MessageBoxes& messages, QWidget* parent)
     : QWidget(parent),
       messages_(messages),
-      client_(library, [this](const std::string& text) { ShowMessage(QString::fromStdString(text)); }),
+      client_(library,
+              [this](const std::string& text) { ShowMessage(QString::fromStdString(text)); }),
       label1_(new QLabel(QString::fromUtf8(text::kLabel1), this)),
       text1_(new QLineEdit(QString::fromUtf8(text::kText1), this)),
       command1_(new QPushButton(QString::fromUtf8(text::kCommand1), this)),

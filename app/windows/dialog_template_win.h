@@ -16,7 +16,6 @@ DWORD ControlStyle(const ui::ControlTemplate& control);
 
 // The whole template, with DS_SETFONT and the table's font added to `dialogStyle`. The words
 // are DWORD-aligned as the dialog manager requires; pass data() to the *Indirect functions.
-std::vector<std::uint32_t> BuildDialogTemplate(const ui::DialogTemplate& dialog,
-                                               DWORD dialogStyle);
+std::vector<std::uint32_t> BuildDialogTemplate(const ui::DialogTemplate& dialog, DWORD dialogStyle);
 
 }  // namespace tovrik::win

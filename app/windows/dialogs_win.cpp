@@ -23,7 +23,8 @@ void ExchangeIn(HWND dialog, const ControllerState& values) {
         if (row.edit == SettingEdit::List) {
             HWND list = ::GetDlgItem(dialog, row.controlId);
             const int count = static_cast<int>(::SendMessageW(list, CB_GETCOUNT, 0, 0));
-            ::SendMessageW(list, CB_SETCURSEL, static_cast<WPARAM>(ShownListIndex(value, count)), 0);
+            ::SendMessageW(list, CB_SETCURSEL, static_cast<WPARAM>(ShownListIndex(value, count)),
+                           0);
         } else {
             ::CheckDlgButton(dialog, row.controlId, static_cast<UINT>(ShownCheckValue(value)));
         }
@@ -33,8 +34,8 @@ void ExchangeIn(HWND dialog, const ControllerState& values) {
 void ExchangeOut(HWND dialog, ControllerState& values) {
     for (const StoredSetting& row : SettingsTable) {
         if (row.edit == SettingEdit::List) {
-            values.*row.field = static_cast<int>(
-                ::SendDlgItemMessageW(dialog, row.controlId, CB_GETCURSEL, 0, 0));
+            values.*row.field =
+                static_cast<int>(::SendDlgItemMessageW(dialog, row.controlId, CB_GETCURSEL, 0, 0));
         } else {
             values.*row.field = static_cast<int>(::IsDlgButtonChecked(dialog, row.controlId));
         }
@@ -104,8 +105,8 @@ void CentreOver(HWND window, HWND owner) {
     const int height = rect.bottom - rect.top;
     MONITORINFO monitor{};
     monitor.cbSize = sizeof monitor;
-    HMONITOR handle = ::MonitorFromWindow(owner != nullptr ? owner : window,
-                                          MONITOR_DEFAULTTOPRIMARY);
+    HMONITOR handle =
+        ::MonitorFromWindow(owner != nullptr ? owner : window, MONITOR_DEFAULTTOPRIMARY);
     ::GetMonitorInfoW(handle, &monitor);
     const RECT area = monitor.rcWork;
     RECT centreOf = area;
@@ -122,9 +123,9 @@ void CentreOver(HWND window, HWND owner) {
 bool RunSettingsDialog(HINSTANCE instance, HWND owner, ControllerState& state) {
     SettingsSession session{state};
     const auto words = BuildDialogTemplate(ui::SettingsDialogTemplate(), kModalStyle);
-    const INT_PTR result = ::DialogBoxIndirectParamW(
-        instance, reinterpret_cast<LPCDLGTEMPLATEW>(words.data()), owner, SettingsProc,
-        reinterpret_cast<LPARAM>(&session));
+    const INT_PTR result =
+        ::DialogBoxIndirectParamW(instance, reinterpret_cast<LPCDLGTEMPLATEW>(words.data()), owner,
+                                  SettingsProc, reinterpret_cast<LPARAM>(&session));
     if (result != IDOK) return false;
     CopySettings(session.values, state);
     return true;

@@ -1,6 +1,6 @@
 // TOVRIK for Windows: the control application's entry point and message loop.
-#include <windows.h>
 #include <commctrl.h>
+#include <windows.h>
 
 #include <filesystem>
 #include <string>
@@ -16,8 +16,8 @@ namespace {
 std::wstring ApplicationName() {
     std::wstring buffer(MAX_PATH, L'\0');
     for (;;) {
-        const DWORD n = ::GetModuleFileNameW(nullptr, buffer.data(),
-                                             static_cast<DWORD>(buffer.size()));
+        const DWORD n =
+            ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
         if (n == 0) return L"TOVRIK";
         if (n < buffer.size()) {
             buffer.resize(n);

@@ -65,9 +65,9 @@ MainWindow::~MainWindow() {
 
 bool MainWindow::Create() {
     const auto words = BuildDialogTemplate(ui::MainDialogTemplate(), kMainStyle);
-    HWND hwnd = ::CreateDialogIndirectParamW(instance_,
-                                             reinterpret_cast<LPCDLGTEMPLATEW>(words.data()),
-                                             nullptr, DialogProc, reinterpret_cast<LPARAM>(this));
+    HWND hwnd =
+        ::CreateDialogIndirectParamW(instance_, reinterpret_cast<LPCDLGTEMPLATEW>(words.data()),
+                                     nullptr, DialogProc, reinterpret_cast<LPARAM>(this));
     if (hwnd == nullptr) return false;
     InitMainWindow();
     return true;

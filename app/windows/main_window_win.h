@@ -9,9 +9,9 @@
 #include <span>
 #include <string>
 
+#include "app/windows/win_handles.h"
 #include "controller/frequency_controller.h"
 #include "controller/window.h"
-#include "app/windows/win_handles.h"
 
 namespace tovrik::win {
 

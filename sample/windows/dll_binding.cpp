@@ -57,7 +57,8 @@ Bound<std::int32_t> DllBinding::DDSOut(const std::string& path, std::int32_t wor
     Bound<std::int32_t> result;
     if (FARPROC out = Resolve(ddsOut_, TOVRIK_NAME_DDSOUT, result.error)) {
         // The word's bit pattern goes out unchanged: a negative word as its two's complement.
-        result.value = As<TovrikDDSOutFn>(out)(path.c_str(), static_cast<std::uint32_t>(word), flag);
+        result.value =
+            As<TovrikDDSOutFn>(out)(path.c_str(), static_cast<std::uint32_t>(word), flag);
     }
     return result;
 }

@@ -25,8 +25,7 @@ constexpr wchar_t kClassName[] = L"TovrikSampleForm1";
 class Form1 {
   public:
     Form1(HINSTANCE instance, LibraryBinding& library)
-        : instance_(instance),
-          client_(library, [this](const std::string& text) { Show(text); }) {}
+        : instance_(instance), client_(library, [this](const std::string& text) { Show(text); }) {}
 
     bool Create();
     HWND hwnd() const { return window_.get(); }

@@ -57,9 +57,9 @@ fs::path KnownFolder(REFKNOWNFOLDERID id) {
 }  // namespace
 
 std::optional<std::string> ReadRegularFile(const fs::path& path) {
-    const UniqueHandle file = Own(::CreateFileW(path.c_str(), GENERIC_READ,
-                                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    const UniqueHandle file =
+        Own(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file || ::GetFileType(file.get()) != FILE_TYPE_DISK) return std::nullopt;
     std::string text;
     char buffer[16 * 1024];
@@ -93,7 +93,8 @@ bool ReplaceAtomically(const fs::path& target, const std::string& text) {
         if (!file) return false;
         std::size_t done = 0;
         while (done < text.size()) {
-            const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(text.size() - done, 1u << 20));
+            const DWORD chunk =
+                static_cast<DWORD>(std::min<std::size_t>(text.size() - done, 1u << 20));
             DWORD written = 0;
             if (!::WriteFile(file.get(), text.data() + done, chunk, &written, nullptr) ||
                 written == 0) {
@@ -103,10 +104,9 @@ bool ReplaceAtomically(const fs::path& target, const std::string& text) {
         }
         if (!::FlushFileBuffers(file.get())) return false;
     }
-    const BOOL moved =
-        exists ? ::ReplaceFileW(target.c_str(), tempName, nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
-                                nullptr, nullptr)
-               : ::MoveFileExW(tempName, target.c_str(), MOVEFILE_WRITE_THROUGH);
+    const BOOL moved = exists ? ::ReplaceFileW(target.c_str(), tempName, nullptr,
+                                               REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)
+                              : ::MoveFileExW(tempName, target.c_str(), MOVEFILE_WRITE_THROUGH);
     if (!moved) return false;
     temp.Release();
     return true;
