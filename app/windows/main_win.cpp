@@ -1,6 +1,8 @@
 // TOVRIK for Windows: the control application's entry point and message loop.
-#include <commctrl.h>
 #include <windows.h>
+
+// After windows.h, which it needs.
+#include <commctrl.h>
 
 #include <filesystem>
 #include <string>
