@@ -20,6 +20,7 @@
 #include "app/gui/fonts.h"
 #include "app/gui/key_mapping.h"
 #include "app/gui/settings_dialog.h"
+#include "app/settings/save_report.h"
 #include "app/settings/settings_store.h"
 
 namespace tovrik::gui {
@@ -345,7 +346,7 @@ void MainDialog::SaveSettingsOnce() {
     // Read the file again: keys another copy of the program wrote meanwhile stay.
     IniProfile profile(profilePath_);
     SaveSettings(profile, controller_.state(), PressedStepIndex());
-    profile.Save();  // a failed save stays silent
+    SaveProfileOrSay(profile, "TOVRIK");  // the window stays as it is; stderr says why
 }
 
 // ---------------------------------------------------------------------------------------------
