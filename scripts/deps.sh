@@ -14,6 +14,8 @@ packages=(
     fonts-ipafont-gothic
     xvfb xauth xdotool x11-utils imagemagick
     dpkg-dev file desktop-file-utils groff-base
+    clang libclang-rt-14-dev  # fuzzers (scripts/fuzz.sh): libFuzzer and the sanitizers
+    util-linux  # flock(1) for the holds test
     locales  # locale sources for localedef (settings tests under a decimal-comma locale)
     # Windows: cross compilers (posix threads: std::mutex, std::thread), Wine to run the tests
     g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools

@@ -17,6 +17,7 @@
 #include "app/gui/controls.h"
 #include "app/gui/fonts.h"
 #include "app/gui/settings_dialog.h"
+#include "app/settings/save_report.h"
 #include "app/settings/settings_store.h"
 
 namespace tovrik::gui {
@@ -332,7 +333,7 @@ void MainDialog::SaveSettingsOnce() {
     // Read the file again: keys another copy of the program wrote meanwhile stay.
     IniProfile profile(profilePath_);
     SaveSettings(profile, controller_.state(), PressedStepIndex());
-    profile.Save();  // a failed save stays silent
+    SaveProfileOrSay(profile, "TOVRIK");  // the window stays as it is; stderr says why
 }
 
 }  // namespace tovrik::gui

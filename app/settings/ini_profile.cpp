@@ -9,12 +9,15 @@
 
 #include <cerrno>
 #include <optional>
+#include <string_view>
 #include <system_error>
 #include <utility>
+#include <vector>
 
 #ifdef _WIN32
 #include "app/settings/windows/file_io.h"
 #else
+#include "app/settings/temp_files.h"
 #include "common/posix_io.h"
 #endif
 
@@ -76,15 +79,39 @@ std::vector<std::string> SplitLines(const std::string& text) {
     while (start < text.size()) {
         auto end = text.find('\n', start);
         if (end == std::string::npos) end = text.size();
-        std::size_t len = end - start;
-        if (len > 0 && text[start + len - 1] == '\r') --len;
-        lines.emplace_back(text, start, len);
+        // A line keeps its carriage returns, so that lines nobody changes are written back
+        // byte for byte; Classify trims them.
+        lines.emplace_back(text, start, end - start);
         start = end + 1;
     }
     return lines;
 }
 
+// The carriage returns that end `line`: a replaced line keeps its file's line end.
+std::string_view CrTail(std::string_view line) {
+    const auto last = line.find_last_not_of('\r');
+    return line.substr(last == std::string_view::npos ? 0 : last + 1);
+}
+
 #ifndef _WIN32
+// Whether the caller's class (owner, group, others) has the write bit. Root passes access()
+// for every file, yet must not replace one that its owner made read-only.
+bool ModeLetsWrite(const struct stat& st) {
+    if (st.st_uid == ::geteuid()) return (st.st_mode & S_IWUSR) != 0;
+    bool inGroup = st.st_gid == ::getegid();
+    if (!inGroup) {
+        const int count = ::getgroups(0, nullptr);
+        if (count > 0) {
+            std::vector<gid_t> groups(static_cast<std::size_t>(count));
+            const int got = ::getgroups(count, groups.data());
+            for (int i = 0; i < got && !inGroup; ++i) {
+                inGroup = groups[static_cast<std::size_t>(i)] == st.st_gid;
+            }
+        }
+    }
+    return (st.st_mode & (inGroup ? S_IWGRP : S_IWOTH)) != 0;
+}
+
 using Fd = UniqueFd;
 
 // Removes the temporary file unless the rename took it.
@@ -190,9 +217,11 @@ void IniProfile::WriteText(const std::string& section, const std::string& key,
 
     if (const auto i = FindKey(lines_, sec, name)) {
         const std::string existingName(Classify(lines_[*i]).name);
-        lines_[*i] = existingName + "=" + val;
+        lines_[*i] = existingName + "=" + val + std::string(CrTail(lines_[*i]));
         return;
     }
+    // New lines end like the file's first line, so a CRLF file stays CRLF.
+    const std::string end = !lines_.empty() && lines_.front().ends_with('\r') ? "\r" : "";
     if (const auto header = FindSection(lines_, sec)) {
         std::size_t at = *header + 1;
         for (std::size_t j = at; j < lines_.size(); ++j) {
@@ -200,12 +229,12 @@ void IniProfile::WriteText(const std::string& section, const std::string& key,
             if (line.kind == Line::Kind::Section) break;
             if (line.kind == Line::Kind::Key) at = j + 1;
         }
-        lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(at), name + "=" + val);
+        lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(at), name + "=" + val + end);
         return;
     }
-    if (!lines_.empty() && !Trim(lines_.back()).empty()) lines_.emplace_back();
-    lines_.push_back("[" + sec + "]");
-    lines_.push_back(name + "=" + val);
+    if (!lines_.empty() && !Trim(lines_.back()).empty()) lines_.push_back(end);
+    lines_.push_back("[" + sec + "]" + end);
+    lines_.push_back(name + "=" + val + end);
 }
 
 std::string IniProfile::Text() const {
@@ -218,47 +247,65 @@ std::string IniProfile::Text() const {
 }
 
 #ifdef _WIN32
-bool IniProfile::Save() const {
-    return windows_files::ReplaceAtomically(path_, Text());
+bool IniProfile::Save(std::error_code* reason) const {
+    const bool saved = windows_files::ReplaceAtomically(path_, Text());
+    if (reason != nullptr) {
+        *reason = saved ? std::error_code() : std::make_error_code(std::errc::io_error);
+    }
+    return saved;
 }
 #else
-bool IniProfile::Save() const {
-    if (path_.empty()) return false;
-    std::error_code ec;
+bool IniProfile::Save(std::error_code* reason) const {
+    std::error_code unused;
+    std::error_code& ec = reason != nullptr ? *reason : unused;
+    ec.clear();
+    const auto fail = [&ec](int error) {
+        ec = std::error_code(error != 0 ? error : EIO, std::generic_category());
+        return false;
+    };
+    if (path_.empty()) return fail(ENOENT);
     fs::path target = path_;
     if (fs::is_symlink(target, ec)) {
         target = fs::weakly_canonical(target, ec);
         if (ec) return false;
     }
+    ec.clear();
     fs::path dir = target.parent_path();
     if (dir.empty()) dir = ".";
     if (!fs::exists(dir, ec)) {
-        if (!fs::create_directories(dir, ec) || ec) return false;
+        if (!fs::create_directories(dir, ec) || ec) return ec ? false : fail(EIO);
         fs::permissions(dir, fs::perms::owner_all, ec);
     }
+    ec.clear();
 
     // A new file is private to the user, like the folder it usually lives in; a replaced file
     // keeps its mode. A read-only file stays unwritten even though the folder would allow the
-    // rename.
+    // rename, for root as well.
     mode_t mode = S_IRUSR | S_IWUSR;
     struct stat st {};
     if (::stat(target.c_str(), &st) == 0) {
-        if (!S_ISREG(st.st_mode) || ::access(target.c_str(), W_OK) != 0) return false;
+        if (S_ISDIR(st.st_mode)) return fail(EISDIR);
+        if (!S_ISREG(st.st_mode)) return fail(EINVAL);
+        if (::access(target.c_str(), W_OK) != 0) return fail(errno);
+        if (!ModeLetsWrite(st)) return fail(EACCES);
         mode = st.st_mode & 07777;
     }
 
-    std::string pattern = (dir / ("." + target.filename().string() + ".XXXXXX")).string();
-    const int rawFd = ::mkostemp(pattern.data(), O_CLOEXEC);
-    if (rawFd < 0) return false;
+    const std::string name = target.filename().string();
+    RemoveStaleTempFiles(dir, name);
+    std::string tempPath;
+    const int rawFd = CreateLockedTempFile(dir, name, tempPath);
+    if (rawFd < 0) return fail(errno);
+    // Declared first, closed last: the lock lasts until the file is renamed or removed.
     Fd fd(rawFd);
-    TempFile temp(pattern);
+    TempFile temp(tempPath);
 
-    if (::fchmod(fd.get(), mode) != 0) return false;
-    if (!WriteAll(fd.get(), Text())) return false;
-    if (::fsync(fd.get()) != 0) return false;
-    if (!fd.Close()) return false;
-    if (::rename(temp.path().c_str(), target.c_str()) != 0) return false;
+    if (::fchmod(fd.get(), mode) != 0) return fail(errno);
+    if (!WriteAll(fd.get(), Text())) return fail(errno);
+    if (::fsync(fd.get()) != 0) return fail(errno);
+    if (::rename(temp.path().c_str(), target.c_str()) != 0) return fail(errno);
     temp.Release();
+    fd.Close();  // fsync has reported any write error already
 
     // Make the rename itself durable; the new file is complete either way.
     const int dirFd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

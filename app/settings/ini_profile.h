@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 namespace tovrik {
@@ -14,19 +15,21 @@ namespace tovrik {
 // end of its section and a new section to the end of the file; everything else in the file
 // (other sections, keys, comments) is kept. Changes stay in memory until Save().
 //
-// Reading: LF and CRLF line ends. "[name]" (blanks allowed around it and the name) opens a
-// section; a line starting with '[' but without ']' opens nothing. "key=value" lines hold
-// values, key and value trimmed of blanks; lines starting with ';' are comments. Case is
-// folded for ASCII letters only. When a section name occurs twice, a key is looked up in
-// each in file order and the first hit wins; a new key goes to the first one. Lines before
-// the first section and lines that are none of the above are kept but never matched.
-// Bytes of any value (NUL, non-UTF-8) are kept as they are.
+// Reading: lines end at LF; carriage returns before it are kept with the line, so lines the
+// program does not change are written back byte for byte. "[name]" (blanks allowed around it
+// and the name) opens a section; a line starting with '[' but without ']' opens nothing.
+// "key=value" lines hold values, key and value trimmed of blanks; lines starting with ';' are
+// comments. Case is folded for ASCII letters only. When a section name occurs twice, a key is
+// looked up in each in file order and the first hit wins; a new key goes to the first one. Lines
+// before the first section and lines that are none of the above are kept but never matched. Bytes
+// of any value (NUL, non-UTF-8) are kept as they are.
 //
 // Writing: the replaced line becomes "key=value" with the key spelled as in the file. A new
 // key follows the section's last key line (so blank lines and comments that end the section
 // stay in front of the next one); a new section goes to the end, after one blank line when
 // the file has text. A value (or name) is cut at its first line break, which would otherwise
-// split it into lines of their own. The file is written with LF line ends.
+// split it into lines of their own. A replaced line keeps its carriage returns; new lines end
+// like the file's first line.
 class IniProfile {
   public:
     IniProfile() = default;
@@ -45,10 +48,11 @@ class IniProfile {
     void WriteText(const std::string& section, const std::string& key, const std::string& value);
 
     // Writes the whole file through a temporary file in the same folder and a rename, so a
-    // failed or interrupted save leaves the previous file as it was. False on failure. Creates
-    // a missing parent folder (mode 0700); refuses (false) a file that exists but that the
-    // user may not write. A symbolic link is followed: its target is replaced.
-    bool Save() const;
+    // failed or interrupted save leaves the previous file as it was. False on failure, with
+    // the system's reason in `reason`. Creates a missing parent folder (mode 0700); refuses a
+    // file that exists but whose mode bits deny the user writing (root included). Removes the
+    // temporary files of killed saves. A symbolic link is followed: its target is replaced.
+    bool Save(std::error_code* reason = nullptr) const;
 
     std::string Text() const;  // the file's text as Save() would write it
 

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
 
 #include "app/settings/ini_profile.h"
 #include "app/settings/settings_table.h"

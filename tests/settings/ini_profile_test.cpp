@@ -63,15 +63,15 @@ TEST(IniProfile, ReplacesInPlaceAndKeepsEverythingElse) {
                         "stray line\r\n");
     p.WriteText("Profile", "Freq", "7.00");
     EXPECT_EQ(p.Text(),
-              "; written by hand\n"
-              "[Other]\n"
-              "freq=1\n"
-              "\n"
-              "[profile]\n"
-              "; the frequency\n"
-              "FREQ=7.00\n"
-              "Step=3\n"
-              "stray line\n");
+              "; written by hand\r\n"
+              "[Other]\r\n"
+              "freq=1\r\n"
+              "\r\n"
+              "[profile]\r\n"
+              "; the frequency\r\n"
+              "FREQ=7.00\r\n"
+              "Step=3\r\n"
+              "stray line\r\n");
     ASSERT_TRUE(p.Save());
     EXPECT_EQ(ReadFile(dir / "T.INI"), p.Text());
 }

@@ -134,9 +134,9 @@ TEST(Settings, SaveUpdatesAnExistingFileAndKeepsTheStepWhileTheFineStepIsSelecte
     SaveSettings(p, s, std::nullopt);  // fine step selected
     ASSERT_TRUE(p.Save());
     EXPECT_EQ(ReadFile(dir / "TOVRIK.INI"),
-              "; my generator\n[profile]\nstep=6\nfreq=2.50\nSaveFreq=0\nDisplay=0\nRevSpin=0\n"
-              "RevWheel=0\nLock=0\nOutStart=0\n[Other]\nx=y\n\n[Preset]\n0=0.000000\n"
-              "1=0.000000\n2=0.000000\n");
+              "; my generator\r\n[profile]\r\nstep=6\r\nfreq=2.50\r\nSaveFreq=0\r\n"
+              "Display=0\r\nRevSpin=0\r\nRevWheel=0\r\nLock=0\r\nOutStart=0\r\n[Other]\r\n"
+              "x=y\r\n\r\n[Preset]\r\n0=0.000000\r\n1=0.000000\r\n2=0.000000\r\n");
 
     // Without an earlier Step the key stays absent and the next start takes the default.
     IniProfile fresh(dir / "NEW.INI");

@@ -1,0 +1,22 @@
+// Saving the profile where a failure must not pass unnoticed.
+#pragma once
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <system_error>
+
+namespace tovrik {
+
+class IniProfile;
+
+// "<program>: cannot save <path>: <reason>"
+std::string SaveFailureLine(const std::string& program, const std::filesystem::path& path,
+                            const std::error_code& reason);
+
+// Saves `profile`; a failure is one line on `out`. The window stays as it is: the run's
+// settings are lost, but the user who looks is told which file and why.
+bool SaveProfileOrSay(const IniProfile& profile, const std::string& program,
+                      std::FILE* out = stderr);
+
+}  // namespace tovrik
