@@ -97,7 +97,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
 class Server {
   public:
     Server(asio::io_context& io, HeldDevice& device, tcp::endpoint endpoint)
-        : io_(io), device_(device), engine_(device), acceptor_(io, endpoint), timer_(io) {}
+        : device_(device), engine_(device), acceptor_(io, endpoint), timer_(io) {}
 
     tcp::endpoint endpoint() const { return acceptor_.local_endpoint(); }
     void Accept() {
@@ -181,7 +181,6 @@ class Server {
         }
     }
 
-    asio::io_context& io_;
     HeldDevice& device_;
     ScpiEngine engine_;
     tcp::acceptor acceptor_;
