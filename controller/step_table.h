@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstddef>
+#include <optional>
 
 #include "controller/window.h"
 #include "device/reports.h"
@@ -35,5 +36,14 @@ static_assert(control::kFirstStepButton + static_cast<int>(StepTable.size()) ==
 
 // One tuning-word unit; selectable on its own button, never stored.
 inline constexpr double FineStepHz = kWordToHzFactor;
+
+// The step a step button selects, for the window's command handler; empty for other ids.
+constexpr std::optional<double> StepOfButton(int buttonId) {
+    if (buttonId == control::kFineStepButton) return FineStepHz;
+    for (const StepEntry& entry : StepTable) {
+        if (entry.buttonId == buttonId) return entry.hz;
+    }
+    return std::nullopt;
+}
 
 }  // namespace tovrik

@@ -202,13 +202,7 @@ void MainDialog::OnCommand(int id) {
 }
 
 void MainDialog::OnStep(int id) {
-    if (id == control::kFineStepButton) {
-        controller_.SelectStep(FineStepHz);
-        return;
-    }
-    for (const StepEntry& entry : StepTable) {
-        if (entry.buttonId == id) controller_.SelectStep(entry.hz);
-    }
+    if (const auto hz = StepOfButton(id)) controller_.SelectStep(*hz);
 }
 
 void MainDialog::OnReadoutClick(int) {

@@ -146,3 +146,14 @@ TEST_F(SpinWheel, TuningDuringEntryChangesFrequencyButShowsTheText) {
 
 }  // namespace
 }  // namespace tovrik::testing
+
+namespace tovrik::testing {
+// Both window shells map a step button to its step through this one function.
+TEST(StepTable, EachStepButtonSelectsItsStep) {
+    EXPECT_EQ(StepOfButton(control::kFirstStepButton), 10'000'000.0);
+    EXPECT_EQ(StepOfButton(control::kFirstStepButton + 8), 0.1);
+    EXPECT_EQ(StepOfButton(control::kFineStepButton), FineStepHz);
+    EXPECT_EQ(StepOfButton(control::kFirstStepButton - 1), std::nullopt);
+    EXPECT_EQ(StepOfButton(control::kFineStepButton + 1), std::nullopt);
+}
+}  // namespace tovrik::testing
