@@ -332,6 +332,9 @@ int Run(int argc, const char* const* argv, DevicePlatform& platform, std::ostrea
         "device exclusively and finds it again after an unplug.");
     serve->add_option("--listen", serverOptions.listen,
                       "ADDR:PORT, default 127.0.0.1:5025; port 0 picks a free one");
+    serve->add_option("--idle", serverOptions.idleSeconds,
+                      "With all 16 connections taken, a new client replaces the one silent "
+                      "longest once it has been silent this many seconds (default 60)");
     for (auto* sub : {list, set, on, offCmd, suspend, version, sweep, serve}) sub->fallthrough();
 
     try {

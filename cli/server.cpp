@@ -1,5 +1,6 @@
 #include "cli/server.h"
 
+#include <algorithm>
 #include <asio.hpp>
 #include <chrono>
 #include <deque>
@@ -73,6 +74,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
     Connection(Server& server, tcp::socket socket)
         : server_(server), socket_(std::move(socket)), client_(std::make_shared<ScpiClient>()) {}
     void Start() { Read(); }
+    std::chrono::steady_clock::time_point lastHeard() const { return lastHeard_; }
     void Close() {
         asio::error_code ignored;
         socket_.close(ignored);
@@ -92,12 +94,18 @@ class Connection : public std::enable_shared_from_this<Connection> {
     bool discarding_ = false;
     std::deque<std::string> pending_;
     std::size_t pendingBytes_ = 0;
+    std::chrono::steady_clock::time_point lastHeard_ = std::chrono::steady_clock::now();
 };
 
 class Server {
   public:
-    Server(asio::io_context& io, HeldDevice& device, tcp::endpoint endpoint)
-        : device_(device), engine_(device), acceptor_(io, endpoint), timer_(io) {}
+    Server(asio::io_context& io, HeldDevice& device, tcp::endpoint endpoint,
+           std::chrono::seconds idleLimit)
+        : device_(device),
+          engine_(device),
+          acceptor_(io, endpoint),
+          timer_(io),
+          idleLimit_(idleLimit) {}
 
     tcp::endpoint endpoint() const { return acceptor_.local_endpoint(); }
     void Accept() {
@@ -106,7 +114,7 @@ class Server {
                 if (ec != asio::error::operation_aborted) Accept();
                 return;
             }
-            if (connections_.size() >= kMaxConnections) {
+            if (connections_.size() >= kMaxConnections && !EvictSilentClient()) {
                 asio::error_code ignored;
                 socket.close(ignored);
             } else {
@@ -127,6 +135,20 @@ class Server {
         device_.Send(BuildStopReport());
     }
     void Forget(const std::shared_ptr<Connection>& connection) { connections_.erase(connection); }
+
+    // Clients that connect and never send must not lock everybody else out for good.
+    bool EvictSilentClient() {
+        const auto silent = std::min_element(
+            connections_.begin(), connections_.end(),
+            [](const auto& a, const auto& b) { return a->lastHeard() < b->lastHeard(); });
+        if (silent == connections_.end() ||
+            std::chrono::steady_clock::now() - (*silent)->lastHeard() < idleLimit_) {
+            return false;
+        }
+        (*silent)->Close();
+        connections_.erase(silent);
+        return true;
+    }
 
     std::string Execute(const std::shared_ptr<ScpiClient>& client, std::string_view line) {
         const ScpiOutcome outcome = engine_.Execute(*client, line);
@@ -185,6 +207,7 @@ class Server {
     ScpiEngine engine_;
     tcp::acceptor acceptor_;
     asio::steady_timer timer_;
+    std::chrono::seconds idleLimit_;
     std::set<std::shared_ptr<Connection>> connections_;
     SweepPlan plan_;
     std::shared_ptr<ScpiClient> sweepClient_;
@@ -200,6 +223,7 @@ void Connection::Read() {
                                     self->server_.Forget(self);
                                     return;
                                 }
+                                self->lastHeard_ = std::chrono::steady_clock::now();
                                 self->Consume(n);
                                 if (self->socket_.is_open()) self->Read();
                             });
@@ -282,7 +306,8 @@ int RunServer(DevicePlatform& platform, const ServerOptions& options, std::ostre
     }
     try {
         asio::io_context io;
-        Server server(io, device, tcp::endpoint(address, static_cast<unsigned short>(port)));
+        Server server(io, device, tcp::endpoint(address, static_cast<unsigned short>(port)),
+                      std::chrono::seconds(options.idleSeconds));
         asio::signal_set signals(io, SIGINT, SIGTERM);
         signals.async_wait([&](asio::error_code, int) {
             server.Stop();

@@ -19,13 +19,13 @@ EMU, CTL = sys.argv[1], sys.argv[2]
 
 
 class Server:
-    def __init__(self, devices="t"):
+    def __init__(self, devices="t", extra=()):
         self.folder = tempfile.TemporaryDirectory()
         self.log = os.path.join(self.folder.name, "log")
         self.control = os.path.join(self.folder.name, "control")
         self.process = subprocess.Popen(
             [EMU, "--devices", devices, "--version", "6.1.5", "--log", self.log,
-             "--control", self.control, "--", CTL, "serve", "--listen", "127.0.0.1:0"],
+             "--control", self.control, "--", CTL, "serve", "--listen", "127.0.0.1:0", *extra],
             stdout=subprocess.PIPE, text=True)
         ready, _, _ = select.select([self.process.stdout], [], [], 20)
         line = self.process.stdout.readline() if ready else ""
@@ -186,6 +186,30 @@ class ScpiOverVisa(unittest.TestCase):
                          [report(word(1e6)), report(word(1.5e6)), report(word(2e6)), report(0)])
         self.assertEqual(inst.query("SYST:ERR?"), '0,"No error"')
         inst.close()
+
+
+class SilentClients(unittest.TestCase):
+    # Clients that take every connection and never send give way to a new one once silent
+    # for --idle seconds; a client that talks keeps its place.
+    def test_a_new_client_replaces_the_longest_silent_one(self):
+        server = Server("t", ["--idle", "1"])
+        try:
+            talker = socket.create_connection(("127.0.0.1", server.port))
+            silent = [socket.create_connection(("127.0.0.1", server.port)) for _ in range(15)]
+            refused = socket.create_connection(("127.0.0.1", server.port))
+            self.assertEqual(refused.recv(1), b"")  # all taken, nobody silent long enough
+            time.sleep(1.5)
+            talker.sendall(b"*OPC?\n")
+            self.assertEqual(talker.makefile("rb").readline(), b"1\n")
+            newcomer = socket.create_connection(("127.0.0.1", server.port))
+            newcomer.sendall(b"*IDN?\n")
+            self.assertTrue(newcomer.makefile("rb").readline().startswith(b"TOVRIK"))
+            talker.sendall(b"*OPC?\n")
+            self.assertEqual(talker.makefile("rb").readline(), b"1\n")
+            for s in silent + [talker, newcomer, refused]:
+                s.close()
+        finally:
+            self.assertEqual(server.stop(), 0)
 
 
 if __name__ == "__main__":
