@@ -28,8 +28,14 @@ struct HidIds {
 using SystemError = int;
 
 struct OpenResult {
+    OpenResult() = default;
+    OpenResult(NativeHandle handle_, SystemError error_, std::optional<HidIds> ids_ = std::nullopt)
+        : handle(handle_), error(error_), ids(ids_) {}
+
     NativeHandle handle = kNoNativeHandle;
     SystemError error = 0;  // why the open failed; 0 when it succeeded
+    // The ids, when the open learned them anyway; saves the caller a second request.
+    std::optional<HidIds> ids;
 };
 
 // What a failure means to a user, whatever the system called it.

@@ -10,32 +10,32 @@ bool IsTovrikIds(const std::optional<HidIds>& ids) {
 }
 
 DeviceHandle Open(DevicePlatform& platform, const std::string& path, ShareMode mode,
-                  SystemError* error) {
-    const OpenResult opened = platform.Open(path, mode);
+                  SystemError* error, std::optional<HidIds>* ids = nullptr) {
+    OpenResult opened = platform.Open(path, mode);
     if (error != nullptr) *error = opened.error;
+    if (ids != nullptr) *ids = opened.ids;
     return DeviceHandle(platform, opened.handle);
+}
+
+// Shared open of a path that must be a TOVRIK; anything else is closed again at once.
+DeviceHandle OpenTovrikShared(DevicePlatform& platform, const std::string& path,
+                              SystemError* error) {
+    std::optional<HidIds> ids;
+    DeviceHandle handle = Open(platform, path, ShareMode::Shared, error, &ids);
+    if (handle && !ids) ids = platform.GetIds(handle.native());
+    if (handle && !IsTovrikIds(ids)) handle.Reset();
+    return handle;
 }
 
 bool IsTovrik(DevicePlatform& platform, const std::string& path,
               std::vector<DeviceRefusal>* refused) {
     if (path.empty() || path.size() > kMaxDevicePathLength) return false;
     SystemError error = 0;
-    DeviceHandle probe = Open(platform, path, ShareMode::Shared, &error);
-    if (!probe) {
-        if (refused != nullptr && IsTovrikIds(platform.PeekIds(path))) {
-            refused->push_back({path, error});
-        }
-        return false;
+    if (OpenTovrikShared(platform, path, &error)) return true;
+    if (error != 0 && refused != nullptr && IsTovrikIds(platform.PeekIds(path))) {
+        refused->push_back({path, error});
     }
-    return IsTovrikIds(platform.GetIds(probe.native()));
-}
-
-// Shared open of a path that must be a TOVRIK; anything else is closed again at once.
-DeviceHandle OpenTovrikShared(DevicePlatform& platform, const std::string& path,
-                              SystemError* error) {
-    DeviceHandle handle = Open(platform, path, ShareMode::Shared, error);
-    if (handle && !IsTovrikIds(platform.GetIds(handle.native()))) handle.Reset();
-    return handle;
+    return false;
 }
 
 }  // namespace

@@ -95,7 +95,10 @@ OpenResult HidrawPlatform::Open(const std::string& path, ShareMode mode) {
         ::close(fd);
         return {kNoNativeHandle, error};
     }
-    return {fd, 0};
+    // The kernel declares vendor and product as signed 16-bit values.
+    return {
+        fd, 0,
+        HidIds{static_cast<std::uint16_t>(info.vendor), static_cast<std::uint16_t>(info.product)}};
 }
 
 std::optional<HidIds> HidrawPlatform::PeekIds(const std::string& path) {

@@ -122,7 +122,8 @@ OpenResult WindowsHidPlatform::Open(const std::string& path, ShareMode mode) {
         ::CloseHandle(handle);
         return {kNoNativeHandle, ERROR_BAD_DEVICE};
     }
-    return {reinterpret_cast<NativeHandle>(handle), 0};
+    return {reinterpret_cast<NativeHandle>(handle), 0,
+            HidIds{attributes.VendorID, attributes.ProductID}};
 }
 
 std::optional<HidIds> WindowsHidPlatform::GetIds(NativeHandle handle) {
