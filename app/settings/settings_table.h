@@ -30,7 +30,7 @@ struct StoredSetting {
 };
 
 // Save order is table order; it follows Freq and Step and comes before the presets.
-inline constexpr std::array<StoredSetting, 6> SettingsTable = {{
+inline constexpr auto SettingsTable = std::to_array<StoredSetting>({
     {"Display", kProfileSection, kDisplayHundredths, settings_control::kDisplayFormat,
      SettingEdit::List, &ControllerState::displayMode},
     {"SaveFreq", kProfileSection, 0, settings_control::kSaveFrequency, SettingEdit::CheckBox,
@@ -43,7 +43,7 @@ inline constexpr std::array<StoredSetting, 6> SettingsTable = {{
      &ControllerState::lockWhileOutput},
     {"OutStart", kProfileSection, 0, settings_control::kOutputAtStart, SettingEdit::CheckBox,
      &ControllerState::outputAtStart},
-}};
+});
 
 // The settings dialog's rules, the same in every shell. Into the controls: a list value
 // outside 0..count-1 selects nothing (-1); a check box value outside 0..2 becomes 0.
