@@ -177,7 +177,9 @@ sleep 0.5
 xdotool key alt+F4
 end_tovrik
 (( $(writes) == count + 1 )) || fail "locked output sent: $(tail -n +$((mark + 1)) "$log")"
-grep -qx 'Step=5' "$ini" && grep -qx 'Lock=1' "$ini" || fail "hand-edited keys lost: $(cat "$ini")"
+# The hand-edited CRLF file stays CRLF: kept lines byte for byte, new lines like the first.
+grep -qx $'Step=5\r' "$ini" && grep -qx $'Lock=1\r' "$ini" && ! grep -qv $'\r$' "$ini" ||
+    fail "hand-edited keys or their line ends lost: $(cat -A "$ini")"
 
 # 4. The settings dialog: Escape, its close box and Enter on ｷｬﾝｾﾙ apply nothing; OK does.
 printf '[Profile]\n' >"$ini"
