@@ -67,21 +67,6 @@ struct Context {
     }
 };
 
-const char* KindOf(DevicePlatform& platform, SystemError error) {
-    if (error == 0) return "not-found";
-    switch (platform.Describe(error).kind) {
-        case FailureKind::Busy:
-            return "busy";
-        case FailureKind::NotPermitted:
-            return "not-permitted";
-        case FailureKind::Gone:
-            return "not-found";
-        case FailureKind::Other:
-            break;
-    }
-    return "refused";
-}
-
 std::string HexWord(TuningWord word) {
     std::ostringstream text;
     text << "0x" << std::hex << std::uppercase << std::setw(8) << std::setfill('0') << word;
@@ -97,7 +82,7 @@ int SendOnce(Context& ctx, const OutputReport& report, json result, const std::s
         case SendOutcome::Kind::NotOpened:
             return ctx.Fail(kExitDevice,
                             DescribeFailure(ctx.platform, selection.path, outcome.openError),
-                            KindOf(ctx.platform, outcome.openError));
+                            FailureKindName(ctx.platform, outcome.openError));
         case SendOutcome::Kind::WriteRefused:
             return ctx.Fail(kExitDevice,
                             selection.path +
@@ -165,7 +150,7 @@ int Version(Context& ctx) {
     const auto version = ReadVersionOnce(ctx.platform, selection.path, &error);
     if (!version) {
         return ctx.Fail(kExitDevice, DescribeFailure(ctx.platform, selection.path, error),
-                        KindOf(ctx.platform, error));
+                        FailureKindName(ctx.platform, error));
     }
     return ctx.Done({{"command", "version"}, {"device", selection.path}, {"version", *version}},
                     *version);
@@ -247,7 +232,7 @@ int Sweep(Context& ctx, const SweepArgs& args) {
     DeviceHandle handle = OpenDevice(ctx.platform, selection.path, &error);
     if (!handle) {
         return ctx.Fail(kExitDevice, DescribeFailure(ctx.platform, selection.path, error),
-                        KindOf(ctx.platform, error));
+                        FailureKindName(ctx.platform, error));
     }
     const auto ids = ctx.platform.GetIds(handle.native());
     if (!ids || ids->vendorId != kTovrikVendorId || ids->productId != kTovrikProductId) {
@@ -264,7 +249,7 @@ int Sweep(Context& ctx, const SweepArgs& args) {
         return ctx.Fail(
             kExitDevice,
             selection.path + ": write refused: " + ctx.platform.Describe(writeError).text,
-            KindOf(ctx.platform, writeError));
+            FailureKindName(ctx.platform, writeError));
     }
     return ctx.Done({{"command", "sweep"},
                      {"device", selection.path},

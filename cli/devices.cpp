@@ -57,6 +57,21 @@ std::string DescribeFailure(DevicePlatform& platform, const std::string& path, S
     return path + ": " + platform.Describe(error).text;
 }
 
+const char* FailureKindName(DevicePlatform& platform, SystemError error) {
+    if (error == 0) return "not-found";
+    switch (platform.Describe(error).kind) {
+        case FailureKind::Busy:
+            return "busy";
+        case FailureKind::NotPermitted:
+            return "not-permitted";
+        case FailureKind::Gone:
+            return "not-found";
+        case FailureKind::Other:
+            break;
+    }
+    return "refused";
+}
+
 Selection SelectDevice(DevicePlatform& platform, const DeviceChoice& choice) {
     if (choice.path) return {*choice.path, {}};
     if (choice.index) {
@@ -82,12 +97,10 @@ Selection SelectDevice(DevicePlatform& platform, const DeviceChoice& choice) {
     std::string path;
     if (FindDevice(platform, start, path, &refused)) return {path, {}};
     if (!refused.empty()) {
-        const FailureKind kind = platform.Describe(refused.front().error).kind;
+        const DeviceRefusal& first = refused.front();
         return {{},
-                DescribeFailure(platform, refused.front().path, refused.front().error),
-                kind == FailureKind::Busy           ? "busy"
-                : kind == FailureKind::NotPermitted ? "not-permitted"
-                                                    : "refused"};
+                DescribeFailure(platform, first.path, first.error),
+                FailureKindName(platform, first.error)};
     }
     return {{}, "no TOVRIK found"};
 }

@@ -40,5 +40,7 @@ Selection SelectDevice(DevicePlatform& platform, const DeviceChoice& choice);
 
 // "<path>: <reason>" from a system error.
 std::string DescribeFailure(DevicePlatform& platform, const std::string& path, SystemError error);
+// The --json "kind" of a failure: "busy", "not-permitted", "not-found" or "refused".
+const char* FailureKindName(DevicePlatform& platform, SystemError error);
 
 }  // namespace tovrik::cli

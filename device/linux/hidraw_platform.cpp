@@ -52,6 +52,11 @@ bool ReadRawInfo(int fd, hidraw_devinfo& info) {
     return ::ioctl(fd, HIDIOCGRAWINFO, &info) == 0;
 }
 
+// The kernel declares vendor and product as signed 16-bit values.
+HidIds IdsOf(const hidraw_devinfo& info) {
+    return {static_cast<std::uint16_t>(info.vendor), static_cast<std::uint16_t>(info.product)};
+}
+
 }  // namespace
 
 std::vector<std::string> HidrawPlatform::EnumerateHidInterfaces() {
@@ -95,10 +100,7 @@ OpenResult HidrawPlatform::Open(const std::string& path, ShareMode mode) {
         ::close(fd);
         return {kNoNativeHandle, error};
     }
-    // The kernel declares vendor and product as signed 16-bit values.
-    return {
-        fd, 0,
-        HidIds{static_cast<std::uint16_t>(info.vendor), static_cast<std::uint16_t>(info.product)}};
+    return {fd, 0, IdsOf(info)};
 }
 
 std::optional<HidIds> HidrawPlatform::PeekIds(const std::string& path) {
@@ -123,9 +125,7 @@ std::optional<HidIds> HidrawPlatform::PeekIds(const std::string& path) {
 std::optional<HidIds> HidrawPlatform::GetIds(NativeHandle handle) {
     hidraw_devinfo info{};
     if (handle < 0 || !ReadRawInfo(static_cast<int>(handle), info)) return std::nullopt;
-    // The kernel declares vendor and product as signed 16-bit values.
-    return HidIds{static_cast<std::uint16_t>(info.vendor),
-                  static_cast<std::uint16_t>(info.product)};
+    return IdsOf(info);
 }
 
 SystemError HidrawPlatform::WriteReport(NativeHandle handle, const OutputReport& report) {
