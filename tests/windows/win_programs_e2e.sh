@@ -17,7 +17,7 @@ fi
 "$wine_run" --can-run || exit $?  # 77 with the reason, e.g. a 32-bit build on this machine
 
 rm -rf "$work" && mkdir -p "$work"
-log=$work/emu.log fifo=$work/control stop=$work/stop
+log=$work/emu.log fifo=$work/control stop=$work/stop ready=$work/ready
 failures=0 xvfb="" emu_pid="" app=""
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 cleanup() {
@@ -95,11 +95,13 @@ touch "$log"
     for face in "ＭＳ Ｐゴシック" Tahoma; do
         "$1" reg.exe add "HKCU\\Software\\Wine\\Fonts\\Replacements" /v "$face" /t REG_SZ /d IPAPGothic /f
     done
+    touch "$3"
     while [ ! -e "$2" ]; do sleep 0.2; done
-    "$1" --server -k' sh "$wine_run" "$stop" >"$work/emu.out" 2>&1 &
+    "$1" --server -k' sh "$wine_run" "$stop" "$ready" >"$work/emu.out" 2>&1 &
 emu_pid=$!
+# Told by a file, not by reading the output, which the loader and Wine share.
 for _ in $(seq 300); do
-    (($(grep -c successfully "$work/emu.out" 2>/dev/null) >= 4)) && break
+    [[ -e $ready ]] && break
     sleep 0.1
 done
 mkdir -p "$(dirname "$ini")"
