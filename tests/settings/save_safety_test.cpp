@@ -10,7 +10,7 @@
 
 #include "app/settings/save_report.h"
 #include "app/settings/settings_store.h"
-#include "app/settings/temp_files.h"
+#include "app/settings/posix/temp_files.h"
 #include "tests/settings/temp_dir.h"
 
 namespace tovrik {

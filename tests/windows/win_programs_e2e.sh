@@ -79,6 +79,7 @@ end_tovrik() {  # waits for the program to end
     wait "$app"
     app=""
 }
+has_line() { tr -d '\r' <"$ini" | grep -qx "$1"; }
 geometry() { eval "$(xdotool getwindowgeometry --shell "$1")"; }
 
 # The wineserver and Wine's HID stack start inside the emulator; the programs, started
@@ -137,12 +138,15 @@ cp "$ini" "$work/ini.win" 2>/dev/null || fail "no settings file at $ini"
 keys=$(sed -n 's/^\(\[[^]]*\]\).*/\1/p; s/^\([^=[]*\)=.*/\1/p' "$ini" | tr '\n' ' ')
 [[ $keys == "[Profile] Freq Step Display SaveFreq RevSpin RevWheel Lock OutStart [Preset] 0 1 2 " ]] ||
     fail "settings keys: $keys"
-grep -qx 'Freq=12.50' "$ini" || fail "Freq: $(cat "$ini")"
+has_line 'Freq=12.50' || fail "Freq: $(cat "$ini")"
+# A file written from nothing has Windows' line ends.
+grep -qv $'\r$' "$ini" && fail "a new settings file without CR LF: $(cat -A "$ini")"
 if [[ -x $native ]]; then
     if TOVRIK_DRIVE_OUT=$work/linux "$here/../app/drive_tovrik.sh" "$native" "$emu" exit >/dev/null; then
         diff <(cut -d' ' -f2- "$work/writes.win") <(cut -d' ' -f2- "$work/linux/writes") ||
             fail "reports differ from the Linux TOVRIK's"
-        diff "$work/ini.win" "$work/linux/TOVRIK.INI" || fail "settings file differs from the Linux TOVRIK's"
+        diff <(tr -d '\r' <"$work/ini.win") "$work/linux/TOVRIK.INI" ||
+            fail "settings file differs from the Linux TOVRIK's"
         echo "same reports and settings file as the Linux TOVRIK"
     else
         fail "the Linux TOVRIK's run failed"
@@ -166,7 +170,7 @@ xdotool key F2 1 m Return
 wait_log "hidraw0 write 00 C1 16 6C 01 01 00 00"
 xdotool key alt+F4  # the close box: no stop report
 end_tovrik
-grep -qx 'Freq=1000000.00' "$ini" || fail "Freq after the units: $(grep Freq "$ini")"
+has_line 'Freq=1000000.00' || fail "Freq after the units: $(grep Freq "$ini")"
 
 # 3. A hand-edited file: OutStart sends at start, Lock refuses the wheel with a beep.
 printf '[Profile]\r\nOutStart=1\r\nLock=1\r\nStep=5\r\n' >"$ini"
