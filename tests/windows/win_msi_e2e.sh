@@ -20,16 +20,8 @@ if [[ ! -f $msi ]]; then
 fi
 
 rm -rf "$work" && mkdir -p "$work"
-log=$work/emu.log stop=$work/stop ready=$work/ready
-failures=0 xvfb="" emu_pid="" app=""
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-cleanup() {
-    [[ -n $app ]] && kill "$app" 2>/dev/null
-    touch "$stop"
-    [[ -n $emu_pid ]] && wait "$emu_pid" 2>/dev/null
-    [[ -n $xvfb ]] && kill "$xvfb" 2>/dev/null
-}
-trap cleanup EXIT
+# shellcheck source=wine_session.sh
+. "$(dirname "$0")/wine_session.sh"
 
 # 1. The Property table.
 props=$(msiinfo export "$msi" Property | tr -d '\r')
@@ -50,25 +42,8 @@ installed=("$dir/TOVRIK.exe" "$dir/tovrik-sample.exe" "$dir/tovrik.ico" "$dir/RE
            "$dir/SDK/lib/x64/tovrik.def" "$dir/SDK/x86/tovrik.dll" "$dir/SDK/x86/set_frequency.exe"
            "$dir/SDK/examples/set_frequency.c" "$system_dll")
 
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
-xvfb=$!
-for _ in $(seq 100); do [[ -s $work/display ]] && break; sleep 0.1; done
-[[ -s $work/display ]] || { echo "FAIL: Xvfb did not start"; exit 1; }
-export DISPLAY=:$(head -1 "$work/display")
-export TOVRIK_WINE_DISPLAY=$DISPLAY
-
-# The wineserver and Wine's HID stack start inside the emulator, as in programs_e2e.
-"$wine_run" --server -k 2>/dev/null
-"$wine_run" --server -w 2>/dev/null
-touch "$log"
-"$emu" --devices t --log "$log" -- sh -c '
-    "$1" --server -p
-    "$1" reg.exe query "HKCU\\Software" >/dev/null  # starts the HID stack in here
-    touch "$3"
-    while [ ! -e "$2" ]; do sleep 0.2; done
-    "$1" --server -k' sh "$wine_run" "$stop" "$ready" >"$work/emu.out" 2>&1 &
-emu_pid=$!
-for _ in $(seq 300); do [[ -e $ready ]] && break; sleep 0.1; done
+start_xvfb
+start_session '"$1" reg.exe query "HKCU\\Software" >/dev/null' --devices t
 
 # 2. Silent install.
 rm -f "$ini"

@@ -17,23 +17,10 @@ fi
 "$wine_run" --can-run || exit $?  # 77 with the reason, e.g. a 32-bit build on this machine
 
 rm -rf "$work" && mkdir -p "$work"
-log=$work/emu.log fifo=$work/control stop=$work/stop ready=$work/ready
-failures=0 xvfb="" emu_pid="" app=""
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-cleanup() {
-    [[ -n $app ]] && kill "$app" 2>/dev/null
-    touch "$stop"
-    [[ -n $emu_pid ]] && wait "$emu_pid" 2>/dev/null
-    [[ -n $xvfb ]] && kill "$xvfb" 2>/dev/null
-}
-trap cleanup EXIT
-
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
-xvfb=$!
-for _ in $(seq 100); do [[ -s $work/display ]] && break; sleep 0.1; done
-[[ -s $work/display ]] || { echo "FAIL: Xvfb did not start"; exit 1; }
-export DISPLAY=:$(head -1 "$work/display")
-export TOVRIK_WINE_DISPLAY=$DISPLAY
+fifo=$work/control
+# shellcheck source=wine_session.sh
+. "$here/wine_session.sh"
+start_xvfb
 
 # The profile as TOVRIK.exe finds it under Wine.
 appdata=$("$wine_run" --prefix-path)/drive_c/users/$(id -un)/AppData/Roaming
@@ -82,29 +69,15 @@ end_tovrik() {  # waits for the program to end
 has_line() { tr -d '\r' <"$ini" | grep -qx "$1"; }
 geometry() { eval "$(xdotool getwindowgeometry --shell "$1")"; }
 
-# The wineserver and Wine's HID stack start inside the emulator; the programs, started
-# outside, reach the emulated device through them.
-"$wine_run" --server -k 2>/dev/null
-"$wine_run" --server -w 2>/dev/null
-touch "$log"
-"$emu" --devices t --log "$log" --control "$fifo" -- sh -c '
-    "$1" --server -p
+# The fonts the programs name, mapped to ones Wine has.
+start_session '
     for face in "ＭＳ ゴシック" "ＭＳゴシック"; do
         "$1" reg.exe add "HKCU\\Software\\Wine\\Fonts\\Replacements" /v "$face" /t REG_SZ /d IPAGothic /f
     done
     # Tahoma is the menu and message box font; it has no Japanese.
     for face in "ＭＳ Ｐゴシック" Tahoma; do
         "$1" reg.exe add "HKCU\\Software\\Wine\\Fonts\\Replacements" /v "$face" /t REG_SZ /d IPAPGothic /f
-    done
-    touch "$3"
-    while [ ! -e "$2" ]; do sleep 0.2; done
-    "$1" --server -k' sh "$wine_run" "$stop" "$ready" >"$work/emu.out" 2>&1 &
-emu_pid=$!
-# Told by a file, not by reading the output, which the loader and Wine share.
-for _ in $(seq 300); do
-    [[ -e $ready ]] && break
-    sleep 0.1
-done
+    done' --devices t --control "$fifo"
 mkdir -p "$(dirname "$ini")"
 rm -f "$ini"
 
