@@ -36,15 +36,15 @@ std::span<const MainWindow::Command> MainWindow::CommandTable() {
 
 namespace {
 
-// A modeless dialog with a minimise box; it is no modal frame's business to be resized.
-constexpr DWORD kMainStyle =
-    DS_MODALFRAME | DS_3DLOOK | WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+// A modeless dialog without minimise or maximise box; a modal frame is not resized.
+constexpr DWORD kMainStyle = DS_MODALFRAME | DS_3DLOOK | WS_POPUP | WS_CAPTION | WS_SYSMENU;
 
-UniqueFont FixedFont(int cellHeight, int weight) {
+// Weight and pitch matter when the face is missing: they steer GDI's choice of a fallback.
+UniqueFont LabelFont(int cellHeight, int weight, BYTE pitchAndFamily) {
     const std::wstring face = Widen(ui::kFixedFontFace);
     return UniqueFont(::CreateFontW(cellHeight, 0, 0, 0, weight, FALSE, FALSE, FALSE,
                                     SHIFTJIS_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
-                                    DEFAULT_QUALITY, FIXED_PITCH | FF_MODERN, face.c_str()));
+                                    DEFAULT_QUALITY, pitchAndFamily, face.c_str()));
 }
 
 }  // namespace
@@ -117,8 +117,8 @@ void MainWindow::AddMenus() {
 
 void MainWindow::ApplyFonts() {
     HWND hwnd = window_.get();
-    captionFont_ = FixedFont(ui::kCaptionFontHeight, FW_NORMAL);
-    readoutFont_ = FixedFont(ui::kReadoutFontHeight, FW_BOLD);
+    captionFont_ = LabelFont(ui::kCaptionFontHeight, FW_DONTCARE, DEFAULT_PITCH);
+    readoutFont_ = LabelFont(ui::kReadoutFontHeight, FW_BOLD, FIXED_PITCH);
     ::SendDlgItemMessageW(hwnd, control::kReadoutCaption, WM_SETFONT,
                           reinterpret_cast<WPARAM>(captionFont_.get()), TRUE);
     ::SendDlgItemMessageW(hwnd, control::kReadout, WM_SETFONT,

@@ -80,6 +80,14 @@ end_tovrik() {  # waits for the program to end
     app=""
 }
 geometry() { eval "$(xdotool getwindowgeometry --shell "$1")"; }
+# The Windows API's answers about a window or a program, read from a file (win_probe.cpp).
+probe_exe=$(dirname "$tovrik")/tovrik_win_probe.exe
+winpath() { local p=$1; echo "Z:${p//\//\\}"; }
+probe() {
+    rm -f "$work/probe.txt"
+    "$wine_run" "$probe_exe" "$(winpath "$work/probe.txt")" "$@" >/dev/null 2>&1 &&
+        cat "$work/probe.txt"
+}
 
 # The wineserver and Wine's HID stack start inside the emulator; the programs, started
 # outside, reach the emulated device through them.
@@ -105,8 +113,22 @@ done
 mkdir -p "$(dirname "$ini")"
 rm -f "$ini"
 
+# 0. The version record, as Windows reads it: these values and nothing else.
+version=$(probe version "$(winpath "$tovrik")")
+[[ $version == "file 1.0.0.1 product 1.0.0.1
+translation 0411 1200
+string 041104B0/FileDescription=TOVRIKｺﾝﾄﾛｰﾙｱﾌﾟﾘｹｰｼｮﾝ
+string 041104B0/FileVersion=1, 6, 1, 5
+string 041104B0/InternalName=TOVRIK
+string 041104B0/OriginalFilename=TOVRIK.EXE
+string 041104B0/ProductName=TOVRIK ｱﾌﾟﾘｹｰｼｮﾝ
+string 041104B0/ProductVersion=1, 6, 1, 5
+language 1041" ]] || fail "version record: $version"
+
 # 1. The Linux end-to-end sequence: version box, O, F2 1 2 . 5 Enter, Escape, Enter, X.
 start_tovrik
+style=$(probe style TOVRIK)
+[[ $style == *"minimize 0 maximize 0" ]] || fail "main window: $style"
 xdotool key alt+v
 wait_log "hidraw0 get-feature"  # the handle opened at start: the TOVRIK was found
 if box=$(new_window '^TOVRIK$' "$win"); then
