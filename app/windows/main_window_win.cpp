@@ -9,6 +9,7 @@
 #include "app/ui/templates.h"
 #include "app/windows/dialog_template_win.h"
 #include "app/windows/dialogs_win.h"
+#include "app/windows/wheel_routing_win.h"
 #include "app/windows/win_text.h"
 
 namespace tovrik::win {
@@ -81,6 +82,7 @@ void MainWindow::InitMainWindow() {
     ::SendMessageW(hwnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_.get()));
     AddMenus();
     ApplyFonts();
+    RouteWheelToWindow(hwnd);
     controller_.ConnectAtStartup();
     const IniProfile profile(readFrom_);
     const int step = LoadSettings(profile, controller_.state());

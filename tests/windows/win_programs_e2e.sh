@@ -188,13 +188,31 @@ xdotool key alt+F4  # the close box: no stop report
 end_tovrik
 grep -qx 'Freq=1000000.00' "$ini" || fail "Freq after the units: $(grep Freq "$ini")"
 
-# 3. A hand-edited file: OutStart sends at start, Lock refuses the wheel with a beep.
+# 2b. The wheel over the spin is a wheel turn, not a spin click: RevWheel turns both ways alike.
+over() {  # ID: the pointer to the centre of TOVRIK's control ID (screen = X root coordinates)
+    local id l t r b
+    read -r id l t r b < <(probe rect TOVRIK "$1") || { fail "no rectangle of $1"; return 1; }
+    xdotool mousemove $(((l + r) / 2)) $(((t + b) / 2))
+}
+printf '[Profile]\r\nOutStart=1\r\nRevWheel=1\r\n' >"$ini"
+start_tovrik
+wait_log "hidraw0 write 00 8E E3 38 0E 01 00 00"
+over 1006 && xdotool click 4
+wait_log "hidraw0 write 00 3B 4C 5D 0E 01 00 00"  # forward, reversed: 100 kHz higher
+over 1000 && xdotool click 4
+wait_log "hidraw0 write 00 E8 B4 81 0E 01 00 00"  # the same over the spin
+xdotool key alt+F4
+end_tovrik
+
+# 3. A hand-edited file: OutStart sends at start, Lock refuses the wheel with a beep, over the
+# spin too.
 printf '[Profile]\r\nOutStart=1\r\nLock=1\r\nStep=5\r\n' >"$ini"
 count=$(writes)
 start_tovrik
 wait_log "hidraw0 write 00 8E E3 38 0E 01 00 00"
 geometry "$win"
 xdotool mousemove --window "$win" $((WIDTH / 2)) $((HEIGHT / 2)) click 4 click 5
+over 1000 && xdotool click 4 click 5
 sleep 0.5
 xdotool key alt+F4
 end_tovrik
