@@ -282,6 +282,25 @@ if [[ -n $form ]]; then
         import -window root -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage \
             "$TOVRIK_SCREENSHOTS/windows-sample.png"
     fi
+    # The keyboard alone: Text1 has the focus at start, Tab goes Text1, Command1, Command2 and
+    # round, Shift+Tab back, and a message box hands the focus back to the button it came from.
+    xdotool windowfocus --sync "$form" key ctrl+a type 1
+    xdotool key Tab space
+    wait_log "hidraw0 write 00 18 00 00 00 01 00 00"
+    xdotool key Tab space
+    wait_log "hidraw0 write 00 00 00 00 00 05 00 00"
+    xdotool key Tab ctrl+a type abc
+    for round in 1 2; do
+        [[ $round == 1 ]] && xdotool key shift+Tab shift+Tab space ||
+            xdotool windowfocus --sync "$form" key space
+        if b=$(new_window '^tovrik-sample$' ""); then
+            xdotool windowfocus --sync "$b" key Return; gone "$b" || fail "message box stayed"
+        else
+            fail "Space on Command1 (round $round) showed no message"
+        fi
+    done
+    [[ $(probe focus Form1) == "focus 3" ]] || fail "after the box: $(probe focus Form1)"
+    xdotool windowfocus --sync "$form" key shift+Tab ctrl+a type 12800000
     click() { xdotool mousemove --window "$form" $((WIDTH * $1 / 4665)) $((HEIGHT * $2 / 3165)) click 1; }
     command1() { click $((3480 + 975 / 2)) $((2520 + 495 / 2)); }
     typed() { click $((720 + 3135 / 2)) $((600 + 615 / 2)); xdotool key ctrl+a BackSpace type -- "$1"; }
