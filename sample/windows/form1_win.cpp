@@ -50,6 +50,7 @@ class Form1 {
     tovrik::win::UniqueIcon bigIcon_;
     tovrik::win::UniqueIcon smallIcon_;
     double dpi_ = 96.0;
+    HWND lastFocus_ = nullptr;  // the control that gets the focus back when Form1 is activated
 };
 
 tovrik::win::UniqueFont JapaneseFont(double points, double dpi) {
@@ -110,7 +111,7 @@ bool Form1::Create() {
                kCommand1Id, nullptr);
     AddControl(L"BUTTON", text::kCommand2, WS_TABSTOP | BS_PUSHBUTTON, 0, kCommand2Rect,
                kCommand2Id, nullptr);
-    ::SetFocus(text1);
+    lastFocus_ = text1;  // takes the focus when the window first shows
     return true;
 }
 
@@ -149,7 +150,21 @@ LRESULT Form1::OnMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) 
                 return 0;
             }
             break;
+        case WM_ACTIVATE:
+            // As a dialog does: the focus leaves with the window (to a message box, another
+            // program) and comes back to the same control, never to the frame.
+            if (LOWORD(wParam) == WA_INACTIVE) {
+                HWND focus = ::GetFocus();
+                if (focus != nullptr && ::IsChild(hwnd, focus)) lastFocus_ = focus;
+                return 0;
+            }
+            if (lastFocus_ != nullptr && HIWORD(wParam) == 0) ::SetFocus(lastFocus_);
+            return 0;
+        case WM_SETFOCUS:
+            if (lastFocus_ != nullptr) ::SetFocus(lastFocus_);
+            return 0;
         case WM_DESTROY:
+            lastFocus_ = nullptr;
             (void)window_.release();
             ::PostQuitMessage(0);
             return 0;

@@ -246,6 +246,21 @@ xdotool windowfocus --sync "$win" key alt+F4
 end_tovrik
 grep -qx 'SaveFreq=1' "$ini" || fail "SaveFreq after three cancels and one OK: $(grep SaveFreq "$ini")"
 
+# 4b. A hand-edited 2 opens in the third state and stays 2 on OK; a click makes it checked.
+printf '[Profile]\r\nRevSpin=2\r\nRevWheel=2\r\n' >"$ini"
+start_tovrik
+xdotool windowfocus --sync "$win" key alt+s
+if d=$(new_window '^初期設定$' ""); then
+    xdotool windowfocus --sync "$d" key Tab Tab Tab space Return  # from OK to 1032 (RevSpin)
+    gone "$d" || fail "OK left the dialog open"
+else
+    fail "no settings dialog"
+fi
+xdotool windowfocus --sync "$win" key alt+F4
+end_tovrik
+grep -qx $'RevSpin=1\r' "$ini" && grep -qx $'RevWheel=2\r' "$ini" ||
+    fail "third state: $(grep Rev "$ini")"
+
 # 5. No device: one spin click with the output on shows one message box, sends nothing.
 printf '[Profile]\n' >"$ini"
 start_tovrik
