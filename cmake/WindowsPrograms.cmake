@@ -8,6 +8,8 @@ function(tovrik_windows_resources target rc_in)
     set(rc ${CMAKE_CURRENT_BINARY_DIR}/${target}.rc)
     configure_file(${rc_in} ${rc} @ONLY)
     target_sources(${target} PRIVATE ${rc})
+    # The resource compiler's dependency scan does not see the files the script names.
+    set_source_files_properties(${rc} PROPERTIES OBJECT_DEPENDS "${TOVRIK_RC_ICON};${TOVRIK_RC_MANIFEST}")
     # No console window; the runtime is linked in, so the programs need only system DLLs.
     target_compile_definitions(${target} PRIVATE UNICODE _UNICODE)
     target_link_options(${target} PRIVATE -mwindows -municode -static)

@@ -9,6 +9,8 @@
 #include "app/ui/templates.h"
 #include "app/windows/dialog_template_win.h"
 #include "app/windows/dialogs_win.h"
+#include "app/windows/dpi_win.h"
+#include "app/windows/label_fonts_win.h"
 #include "app/windows/wheel_routing_win.h"
 #include "app/windows/win_text.h"
 
@@ -40,14 +42,6 @@ namespace {
 // A modeless dialog without minimise or maximise box; a modal frame is not resized.
 constexpr DWORD kMainStyle = DS_MODALFRAME | DS_3DLOOK | WS_POPUP | WS_CAPTION | WS_SYSMENU;
 
-// Weight and pitch matter when the face is missing: they steer GDI's choice of a fallback.
-UniqueFont LabelFont(int cellHeight, int weight, BYTE pitchAndFamily) {
-    const std::wstring face = Widen(ui::kFixedFontFace);
-    return UniqueFont(::CreateFontW(cellHeight, 0, 0, 0, weight, FALSE, FALSE, FALSE,
-                                    SHIFTJIS_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
-                                    DEFAULT_QUALITY, pitchAndFamily, face.c_str()));
-}
-
 }  // namespace
 
 MainWindow::MainWindow(HINSTANCE instance, DevicePlatform& platform, std::wstring applicationName,
@@ -76,12 +70,10 @@ bool MainWindow::Create() {
 
 void MainWindow::InitMainWindow() {
     HWND hwnd = window_.get();
-    bigIcon_ = LoadAppIcon(instance_, ui::kIconId, SM_CXICON, SM_CYICON);
-    smallIcon_ = LoadAppIcon(instance_, ui::kIconId, SM_CXSMICON, SM_CYSMICON);
-    ::SendMessageW(hwnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon_.get()));
-    ::SendMessageW(hwnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_.get()));
+    const UINT dpi = WindowDpi(hwnd);
+    SetWindowIcons(hwnd, instance_, ui::kIconId, dpi, bigIcon_, smallIcon_);
     AddMenus();
-    ApplyFonts();
+    ApplyFonts(dpi);
     RouteWheelToWindow(hwnd);
     controller_.ConnectAtStartup();
     const IniProfile profile(readFrom_);
@@ -117,14 +109,18 @@ void MainWindow::AddMenus() {
                   Widen(about.text).c_str());
 }
 
-void MainWindow::ApplyFonts() {
+void MainWindow::ApplyFonts(UINT dpi) {
     HWND hwnd = window_.get();
-    captionFont_ = LabelFont(ui::kCaptionFontHeight, FW_DONTCARE, DEFAULT_PITCH);
-    readoutFont_ = LabelFont(ui::kReadoutFontHeight, FW_BOLD, FIXED_PITCH);
+    // The dialog's own font and layout scale with the DPI by themselves.
+    UniqueFont caption = CaptionFont(dpi);
+    UniqueFont readout = ReadoutFont(dpi);
     ::SendDlgItemMessageW(hwnd, control::kReadoutCaption, WM_SETFONT,
-                          reinterpret_cast<WPARAM>(captionFont_.get()), TRUE);
+                          reinterpret_cast<WPARAM>(caption.get()), TRUE);
     ::SendDlgItemMessageW(hwnd, control::kReadout, WM_SETFONT,
-                          reinterpret_cast<WPARAM>(readoutFont_.get()), TRUE);
+                          reinterpret_cast<WPARAM>(readout.get()), TRUE);
+    // Deleted only once the controls no longer use them.
+    captionFont_ = std::move(caption);
+    readoutFont_ = std::move(readout);
 }
 
 void MainWindow::ShowCentred() {
@@ -171,6 +167,13 @@ INT_PTR MainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             }
             return FALSE;
         }
+        case WM_DPICHANGED:
+            // Moved to a monitor with another scale: the dialog rescales itself, not the icons
+            // and fonts it was given.
+            SetWindowIcons(hwnd, instance_, ui::kIconId, HIWORD(wParam), bigIcon_, smallIcon_);
+            ApplyFonts(HIWORD(wParam));
+            TakeSuggestedRect(hwnd, lParam);
+            return TRUE;
         case WM_MOUSEWHEEL:
             controller_.ApplyWheelDelta(static_cast<std::int16_t>(GET_WHEEL_DELTA_WPARAM(wParam)));
             return TRUE;
