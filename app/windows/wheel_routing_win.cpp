@@ -16,16 +16,15 @@ LRESULT CALLBACK WheelToParent(HWND child, UINT message, WPARAM wParam, LPARAM l
     return ::DefSubclassProc(child, message, wParam, lParam);
 }
 
+BOOL CALLBACK Subclass(HWND child, LPARAM) {
+    ::SetWindowSubclass(child, WheelToParent, kSubclassId, 0);
+    return TRUE;
+}
+
 }  // namespace
 
 void RouteWheelToWindow(HWND window) {
-    ::EnumChildWindows(
-        window,
-        [](HWND child, LPARAM) -> BOOL {
-            ::SetWindowSubclass(child, WheelToParent, kSubclassId, 0);
-            return TRUE;
-        },
-        0);
+    ::EnumChildWindows(window, Subclass, 0);
 }
 
 }  // namespace tovrik::win

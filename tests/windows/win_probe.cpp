@@ -27,32 +27,43 @@ std::string Utf8(const std::wstring& text) {
     return out;
 }
 
+struct Search {
+    const std::wstring* title;
+    HWND best = nullptr;
+    int bestChildren = -1;
+};
+
+BOOL CALLBACK CountChild(HWND, LPARAM count) {
+    ++*reinterpret_cast<int*>(count);
+    return TRUE;
+}
+
+BOOL CALLBACK Consider(HWND hwnd, LPARAM param) {
+    auto* s = reinterpret_cast<Search*>(param);
+    wchar_t text[256] = {};
+    ::GetWindowTextW(hwnd, text, 256);
+    if (!::IsWindowVisible(hwnd) || *s->title != text) return TRUE;
+    int children = 0;
+    ::EnumChildWindows(hwnd, CountChild, reinterpret_cast<LPARAM>(&children));
+    if (children > s->bestChildren) {
+        s->best = hwnd;
+        s->bestChildren = children;
+    }
+    return TRUE;
+}
+
 // A visible top-level window with this title; TOVRIK's message boxes share the main window's
 // title, so among several the one with the most children wins.
 HWND FindTopLevel(const std::wstring& title) {
-    struct Search {
-        const std::wstring* title;
-        HWND best = nullptr;
-        int bestChildren = -1;
-    } search{&title};
-    ::EnumWindows(
-        [](HWND hwnd, LPARAM param) -> BOOL {
-            auto* s = reinterpret_cast<Search*>(param);
-            wchar_t text[256] = {};
-            ::GetWindowTextW(hwnd, text, 256);
-            if (!::IsWindowVisible(hwnd) || *s->title != text) return TRUE;
-            int children = 0;
-            ::EnumChildWindows(
-                hwnd, [](HWND, LPARAM n) -> BOOL { return ++*reinterpret_cast<int*>(n), TRUE; },
-                reinterpret_cast<LPARAM>(&children));
-            if (children > s->bestChildren) {
-                s->best = hwnd;
-                s->bestChildren = children;
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
+    Search search{&title};
+    ::EnumWindows(Consider, reinterpret_cast<LPARAM>(&search));
     return search.best;
+}
+
+BOOL CALLBACK AddLanguage(HMODULE, LPCWSTR, LPCWSTR, WORD language, LONG_PTR lines) {
+    reinterpret_cast<std::vector<std::string>*>(lines)->push_back("language " +
+                                                                  std::to_string(language));
+    return TRUE;
 }
 
 // Every "key=value" text leaf under StringFileInfo of a raw version record, by walking its
@@ -114,14 +125,8 @@ bool Version(const std::wstring& exe, std::vector<std::string>& out) {
     // GetFileVersionInfoW reads the first language it finds; name the resource's own.
     HMODULE module = ::LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     if (module != nullptr) {
-        ::EnumResourceLanguagesW(
-            module, MAKEINTRESOURCEW(16), MAKEINTRESOURCEW(1),
-            [](HMODULE, LPCWSTR, LPCWSTR, WORD language, LONG_PTR param) -> BOOL {
-                reinterpret_cast<std::vector<std::string>*>(param)->push_back(
-                    "language " + std::to_string(language));
-                return TRUE;
-            },
-            reinterpret_cast<LONG_PTR>(&out));
+        ::EnumResourceLanguagesW(module, MAKEINTRESOURCEW(16), MAKEINTRESOURCEW(1), AddLanguage,
+                                 reinterpret_cast<LONG_PTR>(&out));
         ::FreeLibrary(module);
     }
     return true;
