@@ -42,6 +42,9 @@ namespace {
 // A modeless dialog without minimise or maximise box; a modal frame is not resized.
 constexpr DWORD kMainStyle = DS_MODALFRAME | DS_3DLOOK | WS_POPUP | WS_CAPTION | WS_SYSMENU;
 
+// Posted after a DPI change, with the new DPI.
+constexpr UINT kDpiApplied = WM_APP + 1;
+
 }  // namespace
 
 MainWindow::MainWindow(HINSTANCE instance, DevicePlatform& platform, std::wstring applicationName,
@@ -168,11 +171,16 @@ INT_PTR MainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             return FALSE;
         }
         case WM_DPICHANGED:
-            // Moved to a monitor with another scale: the dialog rescales itself, not the icons
-            // and fonts it was given.
-            SetWindowIcons(hwnd, instance_, ui::kIconId, HIWORD(wParam), bigIcon_, smallIcon_);
-            ApplyFonts(HIWORD(wParam));
+            // Moved to a monitor with another scale. The dialog manager's default handling
+            // rescales the layout and hands every control the new dialog font; the icons and
+            // the two label fonts are set again once it is done.
             TakeSuggestedRect(hwnd, lParam);
+            ::PostMessageW(hwnd, kDpiApplied, HIWORD(wParam), 0);
+            return FALSE;
+        case kDpiApplied:
+            SetWindowIcons(hwnd, instance_, ui::kIconId, static_cast<UINT>(wParam), bigIcon_,
+                           smallIcon_);
+            ApplyFonts(static_cast<UINT>(wParam));
             return TRUE;
         case WM_MOUSEWHEEL:
             controller_.ApplyWheelDelta(static_cast<std::int16_t>(GET_WHEEL_DELTA_WPARAM(wParam)));

@@ -22,13 +22,7 @@ stop_session() {
 }
 trap stop_session EXIT
 
-probe_exe=$(dirname "$tovrik")/tovrik_win_probe.exe
-winpath() { local p=$1; echo "Z:${p//\//\\}"; }
-probe() {
-    rm -f "$work/probe.txt"
-    "$wine_run" "$probe_exe" "$(winpath "$work/probe.txt")" "$@" >/dev/null 2>&1 &&
-        cat "$work/probe.txt"
-}
+source "$(dirname "$0")/win_probe.sh"
 
 for exe in "$tovrik" "$sample"; do
     manifest=$(probe manifest "$(winpath "$exe")")
@@ -132,7 +126,8 @@ done
 
 for control in 1005 1006; do
     echo "$control: glyphs fill ${share[$control-96]:-nothing} at 96 DPI, ${share[$control-144]:-nothing} at 144 DPI"
-    at96=${share[$control-96]%% *} at144=${share[$control-144]%% *}
+    at96=${share[$control-96]:-0} at144=${share[$control-144]:-0}
+    at96=${at96%% *} at144=${at144%% *}
     # The fonts grow by the DPI's ratio exactly, the layout with the dialog font's metrics
     # (1.55 times with IPAPGothic), hinted glyphs a little less: a few hundredths apart.
     [[ $(echo "d = $at144 - $at96; d < 0.05 && d > -0.05 && $at96 > 0.3" | bc) == 1 ]] ||

@@ -80,14 +80,7 @@ end_tovrik() {  # waits for the program to end
     app=""
 }
 geometry() { eval "$(xdotool getwindowgeometry --shell "$1")"; }
-# The Windows API's answers about a window or a program, read from a file (win_probe.cpp).
-probe_exe=$(dirname "$tovrik")/tovrik_win_probe.exe
-winpath() { local p=$1; echo "Z:${p//\//\\}"; }
-probe() {
-    rm -f "$work/probe.txt"
-    "$wine_run" "$probe_exe" "$(winpath "$work/probe.txt")" "$@" >/dev/null 2>&1 &&
-        cat "$work/probe.txt"
-}
+source "$here/win_probe.sh"
 
 # The wineserver and Wine's HID stack start inside the emulator; the programs, started
 # outside, reach the emulated device through them.
