@@ -26,9 +26,22 @@ void ExchangeIn(HWND dialog, const ControllerState& values) {
             ::SendMessageW(list, CB_SETCURSEL, static_cast<WPARAM>(ShownListIndex(value, count)),
                            0);
         } else {
-            ::CheckDlgButton(dialog, row.controlId, static_cast<UINT>(ShownCheckValue(value)));
+            // A two-state box cannot show a hand-edited 2: only that box gets the third state.
+            const int shown = ShownCheckValue(value);
+            if (shown == BST_INDETERMINATE) {
+                ::SendDlgItemMessageW(dialog, row.controlId, BM_SETSTYLE, BS_AUTO3STATE, FALSE);
+            }
+            ::CheckDlgButton(dialog, row.controlId, static_cast<UINT>(shown));
         }
     }
+}
+
+// A click leaves the third state for checked and the box is two-state from then on, as the
+// Qt shell's box behaves; the user never reaches the third state.
+void LeaveThirdState(HWND box) {
+    if ((::GetWindowLongW(box, GWL_STYLE) & BS_TYPEMASK) != BS_AUTO3STATE) return;
+    ::SendMessageW(box, BM_SETSTYLE, BS_AUTOCHECKBOX, TRUE);
+    ::SendMessageW(box, BM_SETCHECK, BST_CHECKED, 0);
 }
 
 void ExchangeOut(HWND dialog, ControllerState& values) {
@@ -72,6 +85,7 @@ INT_PTR CALLBACK SettingsProc(HWND dialog, UINT message, WPARAM wParam, LPARAM l
                 ::EndDialog(dialog, IDCANCEL);
                 return TRUE;
             }
+            LeaveThirdState(reinterpret_cast<HWND>(lParam));
             break;
         default:
             break;

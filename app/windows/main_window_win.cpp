@@ -9,6 +9,9 @@
 #include "app/ui/templates.h"
 #include "app/windows/dialog_template_win.h"
 #include "app/windows/dialogs_win.h"
+#include "app/windows/dpi_win.h"
+#include "app/windows/label_fonts_win.h"
+#include "app/windows/wheel_routing_win.h"
 #include "app/windows/win_text.h"
 
 namespace tovrik::win {
@@ -36,16 +39,11 @@ std::span<const MainWindow::Command> MainWindow::CommandTable() {
 
 namespace {
 
-// A modeless dialog with a minimise box; it is no modal frame's business to be resized.
-constexpr DWORD kMainStyle =
-    DS_MODALFRAME | DS_3DLOOK | WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+// A modeless dialog without minimise or maximise box; a modal frame is not resized.
+constexpr DWORD kMainStyle = DS_MODALFRAME | DS_3DLOOK | WS_POPUP | WS_CAPTION | WS_SYSMENU;
 
-UniqueFont FixedFont(int cellHeight, int weight) {
-    const std::wstring face = Widen(ui::kFixedFontFace);
-    return UniqueFont(::CreateFontW(cellHeight, 0, 0, 0, weight, FALSE, FALSE, FALSE,
-                                    SHIFTJIS_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
-                                    DEFAULT_QUALITY, FIXED_PITCH | FF_MODERN, face.c_str()));
-}
+// Posted after a DPI change, with the new DPI.
+constexpr UINT kDpiApplied = WM_APP + 1;
 
 }  // namespace
 
@@ -75,12 +73,11 @@ bool MainWindow::Create() {
 
 void MainWindow::InitMainWindow() {
     HWND hwnd = window_.get();
-    bigIcon_ = LoadAppIcon(instance_, ui::kIconId, SM_CXICON, SM_CYICON);
-    smallIcon_ = LoadAppIcon(instance_, ui::kIconId, SM_CXSMICON, SM_CYSMICON);
-    ::SendMessageW(hwnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon_.get()));
-    ::SendMessageW(hwnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_.get()));
+    const UINT dpi = WindowDpi(hwnd);
+    SetWindowIcons(hwnd, instance_, ui::kIconId, dpi, bigIcon_, smallIcon_);
     AddMenus();
-    ApplyFonts();
+    ApplyFonts(dpi);
+    RouteWheelToWindow(hwnd);
     controller_.ConnectAtStartup();
     const IniProfile profile(readFrom_);
     const int step = LoadSettings(profile, controller_.state());
@@ -115,14 +112,18 @@ void MainWindow::AddMenus() {
                   Widen(about.text).c_str());
 }
 
-void MainWindow::ApplyFonts() {
+void MainWindow::ApplyFonts(UINT dpi) {
     HWND hwnd = window_.get();
-    captionFont_ = FixedFont(ui::kCaptionFontHeight, FW_NORMAL);
-    readoutFont_ = FixedFont(ui::kReadoutFontHeight, FW_BOLD);
+    // The dialog's own font and layout scale with the DPI by themselves.
+    UniqueFont caption = CaptionFont(dpi);
+    UniqueFont readout = ReadoutFont(dpi);
     ::SendDlgItemMessageW(hwnd, control::kReadoutCaption, WM_SETFONT,
-                          reinterpret_cast<WPARAM>(captionFont_.get()), TRUE);
+                          reinterpret_cast<WPARAM>(caption.get()), TRUE);
     ::SendDlgItemMessageW(hwnd, control::kReadout, WM_SETFONT,
-                          reinterpret_cast<WPARAM>(readoutFont_.get()), TRUE);
+                          reinterpret_cast<WPARAM>(readout.get()), TRUE);
+    // Deleted only once the controls no longer use them.
+    captionFont_ = std::move(caption);
+    readoutFont_ = std::move(readout);
 }
 
 void MainWindow::ShowCentred() {
@@ -169,6 +170,18 @@ INT_PTR MainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             }
             return FALSE;
         }
+        case WM_DPICHANGED:
+            // Moved to a monitor with another scale. The dialog manager's default handling
+            // rescales the layout and hands every control the new dialog font; the icons and
+            // the two label fonts are set again once it is done.
+            TakeSuggestedRect(hwnd, lParam);
+            ::PostMessageW(hwnd, kDpiApplied, HIWORD(wParam), 0);
+            return FALSE;
+        case kDpiApplied:
+            SetWindowIcons(hwnd, instance_, ui::kIconId, static_cast<UINT>(wParam), bigIcon_,
+                           smallIcon_);
+            ApplyFonts(static_cast<UINT>(wParam));
+            return TRUE;
         case WM_MOUSEWHEEL:
             controller_.ApplyWheelDelta(static_cast<std::int16_t>(GET_WHEEL_DELTA_WPARAM(wParam)));
             return TRUE;

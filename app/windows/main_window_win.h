@@ -61,7 +61,7 @@ class MainWindow final : private ControllerWindow {
 
     void InitMainWindow();
     void AddMenus();
-    void ApplyFonts();
+    void ApplyFonts(UINT dpi);
     std::optional<int> PressedStepIndex() const;
     void SaveSettingsOnce();
 

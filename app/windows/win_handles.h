@@ -30,13 +30,6 @@ struct WindowDeleter {
 };
 using UniqueWindow = std::unique_ptr<std::remove_pointer_t<HWND>, WindowDeleter>;
 
-// The module's icon 128 at the system's size for `metricX`/`metricY` (large or small).
-inline UniqueIcon LoadAppIcon(HINSTANCE instance, int resourceId, int metricX, int metricY) {
-    return UniqueIcon(static_cast<HICON>(
-        ::LoadImageW(instance, MAKEINTRESOURCEW(resourceId), IMAGE_ICON,
-                     ::GetSystemMetrics(metricX), ::GetSystemMetrics(metricY), LR_DEFAULTCOLOR)));
-}
-
 // Centres `window` over `owner` (over the work area without one), kept on the owner's monitor.
 void CentreOver(HWND window, HWND owner);
 

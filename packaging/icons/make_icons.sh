@@ -8,7 +8,9 @@ for size in 16 32 48 64 128 256; do
     convert "$here/tovrik.xpm" -filter point -resize "${size}x${size}" -strip \
         "PNG32:$here/hicolor/${size}x${size}/apps/tovrik.png"
 done
-# The Windows programs' icon: 16, 32 and 48 pixels in one .ico.
+# The Windows programs' icon in one .ico: the small and large icon sizes at 100, 125, 150 and
+# 200 % display scaling, so Windows picks an image instead of stretching one.
 mkdir -p "$here/windows"
-convert "$here/tovrik.xpm" -filter point \( -clone 0 -resize 16x16 \) \( -clone 0 -resize 32x32 \) \
-    \( -clone 0 -resize 48x48 \) -delete 0 -strip "$here/windows/tovrik.ico"
+sizes=()
+for size in 16 20 24 32 40 48 64; do sizes+=(\( -clone 0 -resize "${size}x${size}" \)); done
+convert "$here/tovrik.xpm" -filter point "${sizes[@]}" -delete 0 -strip "$here/windows/tovrik.ico"

@@ -4,7 +4,9 @@
 #include <array>
 #include <cmath>
 #include <string>
+#include <utility>
 
+#include "app/windows/dpi_win.h"
 #include "app/windows/win_handles.h"
 #include "app/windows/win_text.h"
 #include "sample/sample_client.h"
@@ -21,6 +23,16 @@ constexpr int kText1Id = 2;
 constexpr int kCommand1Id = 3;
 constexpr int kCommand2Id = 4;
 constexpr wchar_t kClassName[] = L"TovrikSampleForm1";
+constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+
+struct Placement {
+    int id;
+    TwipRect rect;
+};
+constexpr Placement kLayout[] = {{kLabel1Id, kLabel1Rect},
+                                 {kText1Id, kText1Rect},
+                                 {kCommand1Id, kCommand1Rect},
+                                 {kCommand2Id, kCommand2Rect}};
 
 class Form1 {
   public:
@@ -39,7 +51,10 @@ class Form1 {
         ::MessageBoxW(owner, Widen(text).c_str(), Widen(kProgramTitle).c_str(), MB_OK);
     }
     HWND AddControl(const wchar_t* windowClass, const char* text, DWORD style, DWORD exStyle,
-                    const TwipRect& rect, int id, HFONT font);
+                    int id);
+    // Fonts, icons and twip layout at the window's `dpi`; the window takes its size from it
+    // unless WM_DPICHANGED gave it one (`suggested`).
+    void ApplyDpi(UINT dpi, const LPARAM* suggested);
     std::optional<double> TypedNumber() const;
 
     HINSTANCE instance_;
@@ -47,12 +62,13 @@ class Form1 {
     tovrik::win::UniqueWindow window_;
     tovrik::win::UniqueFont labelFont_;
     tovrik::win::UniqueFont textFont_;
+    tovrik::win::UniqueFont buttonFont_;
     tovrik::win::UniqueIcon bigIcon_;
     tovrik::win::UniqueIcon smallIcon_;
-    double dpi_ = 96.0;
+    HWND lastFocus_ = nullptr;  // the control that gets the focus back when Form1 is activated
 };
 
-tovrik::win::UniqueFont JapaneseFont(double points, double dpi) {
+tovrik::win::UniqueFont JapaneseFont(double points, UINT dpi) {
     const int height = -static_cast<int>(std::lround(points * dpi / 72.0));
     const std::wstring face = Widen(kJapaneseFace);
     return tovrik::win::UniqueFont(::CreateFontW(
@@ -60,57 +76,76 @@ tovrik::win::UniqueFont JapaneseFont(double points, double dpi) {
         CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, FIXED_PITCH | FF_MODERN, face.c_str()));
 }
 
+// The system's default GUI font at `dpi` (the stock one is at the system DPI).
+tovrik::win::UniqueFont DefaultGuiFont(UINT dpi) {
+    LOGFONTW font{};
+    ::GetObjectW(::GetStockObject(DEFAULT_GUI_FONT), sizeof font, &font);
+    font.lfHeight =
+        ::MulDiv(font.lfHeight, static_cast<int>(dpi), static_cast<int>(tovrik::win::SystemDpi()));
+    return tovrik::win::UniqueFont(::CreateFontIndirectW(&font));
+}
+
 HWND Form1::AddControl(const wchar_t* windowClass, const char* text, DWORD style, DWORD exStyle,
-                       const TwipRect& r, int id, HFONT font) {
-    HWND control = ::CreateWindowExW(
-        exStyle, windowClass, Widen(text).c_str(), WS_CHILD | WS_VISIBLE | style,
-        TwipsToPixels(r.left, dpi_), TwipsToPixels(r.top, dpi_), TwipsToPixels(r.width, dpi_),
-        TwipsToPixels(r.height, dpi_), window_.get(),
-        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance_, nullptr);
-    HFONT shown = font != nullptr ? font : static_cast<HFONT>(::GetStockObject(DEFAULT_GUI_FONT));
-    ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(shown), FALSE);
-    return control;
+                       int id) {
+    return ::CreateWindowExW(exStyle, windowClass, Widen(text).c_str(),
+                             WS_CHILD | WS_VISIBLE | style, 0, 0, 0, 0, window_.get(),
+                             reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance_, nullptr);
+}
+
+void Form1::ApplyDpi(UINT dpi, const LPARAM* suggested) {
+    HWND hwnd = window_.get();
+    tovrik::win::SetWindowIcons(hwnd, instance_, 128, dpi, bigIcon_, smallIcon_);
+    // The controls let go of the old fonts before they are deleted.
+    tovrik::win::UniqueFont label = JapaneseFont(kLabel1PointSize, dpi);
+    tovrik::win::UniqueFont text = JapaneseFont(kText1PointSize, dpi);
+    tovrik::win::UniqueFont button = DefaultGuiFont(dpi);
+    const double d = dpi;
+    for (const Placement& p : kLayout) {
+        HWND control = ::GetDlgItem(hwnd, p.id);
+        ::SetWindowPos(control, nullptr, TwipsToPixels(p.rect.left, d),
+                       TwipsToPixels(p.rect.top, d), TwipsToPixels(p.rect.width, d),
+                       TwipsToPixels(p.rect.height, d), SWP_NOZORDER | SWP_NOACTIVATE);
+        HFONT font = p.id == kLabel1Id ? label.get() : p.id == kText1Id ? text.get() : button.get();
+        ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+    }
+    labelFont_ = std::move(label);
+    textFont_ = std::move(text);
+    buttonFont_ = std::move(button);
+    if (suggested != nullptr) {
+        tovrik::win::TakeSuggestedRect(hwnd, *suggested);
+        return;
+    }
+    const RECT frame = tovrik::win::FrameForClient(
+        {0, 0, TwipsToPixels(kClientWidthTwips, d), TwipsToPixels(kClientHeightTwips, d)}, kStyle,
+        false, 0, dpi);
+    ::SetWindowPos(hwnd, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
+                   SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 bool Form1::Create() {
-    bigIcon_ = tovrik::win::LoadAppIcon(instance_, 128, SM_CXICON, SM_CYICON);
-    smallIcon_ = tovrik::win::LoadAppIcon(instance_, 128, SM_CXSMICON, SM_CYSMICON);
     WNDCLASSEXW windowClass{};
     windowClass.cbSize = sizeof windowClass;
     windowClass.lpfnWndProc = WindowProc;
     windowClass.hInstance = instance_;
-    windowClass.hIcon = bigIcon_.get();
-    windowClass.hIconSm = smallIcon_.get();
     windowClass.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
     windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     windowClass.lpszClassName = kClassName;
     if (::RegisterClassExW(&windowClass) == 0) return false;
 
-    {
-        HDC screen = ::GetDC(nullptr);
-        dpi_ = ::GetDeviceCaps(screen, LOGPIXELSX);
-        ::ReleaseDC(nullptr, screen);
-    }
-    constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
-    RECT frame{0, 0, TwipsToPixels(kClientWidthTwips, dpi_),
-               TwipsToPixels(kClientHeightTwips, dpi_)};
-    ::AdjustWindowRectEx(&frame, kStyle, FALSE, 0);
+    // Sized once its DPI is known: the window's monitor decides it.
     HWND hwnd = ::CreateWindowExW(0, kClassName, Widen(text::kWindowTitle).c_str(), kStyle,
-                                  CW_USEDEFAULT, CW_USEDEFAULT, frame.right - frame.left,
-                                  frame.bottom - frame.top, nullptr, nullptr, instance_, this);
+                                  CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
+                                  nullptr, nullptr, instance_, this);
     if (hwnd == nullptr) return false;
 
-    labelFont_ = JapaneseFont(kLabel1PointSize, dpi_);
-    textFont_ = JapaneseFont(kText1PointSize, dpi_);
     // Creation order is the tab order: Text1, Command1, Command2.
-    AddControl(L"STATIC", text::kLabel1, SS_LEFT, 0, kLabel1Rect, kLabel1Id, labelFont_.get());
-    HWND text1 = AddControl(L"EDIT", text::kText1, WS_TABSTOP | ES_AUTOHSCROLL, WS_EX_CLIENTEDGE,
-                            kText1Rect, kText1Id, textFont_.get());
-    AddControl(L"BUTTON", text::kCommand1, WS_TABSTOP | BS_PUSHBUTTON, 0, kCommand1Rect,
-               kCommand1Id, nullptr);
-    AddControl(L"BUTTON", text::kCommand2, WS_TABSTOP | BS_PUSHBUTTON, 0, kCommand2Rect,
-               kCommand2Id, nullptr);
-    ::SetFocus(text1);
+    AddControl(L"STATIC", text::kLabel1, SS_LEFT, 0, kLabel1Id);
+    HWND text1 =
+        AddControl(L"EDIT", text::kText1, WS_TABSTOP | ES_AUTOHSCROLL, WS_EX_CLIENTEDGE, kText1Id);
+    AddControl(L"BUTTON", text::kCommand1, WS_TABSTOP | BS_PUSHBUTTON, 0, kCommand1Id);
+    AddControl(L"BUTTON", text::kCommand2, WS_TABSTOP | BS_PUSHBUTTON, 0, kCommand2Id);
+    ApplyDpi(tovrik::win::WindowDpi(hwnd), nullptr);
+    lastFocus_ = text1;  // takes the focus when the window first shows
     return true;
 }
 
@@ -149,7 +184,24 @@ LRESULT Form1::OnMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) 
                 return 0;
             }
             break;
+        case WM_DPICHANGED:
+            ApplyDpi(HIWORD(wParam), &lParam);
+            return 0;
+        case WM_ACTIVATE:
+            // As a dialog does: the focus leaves with the window (to a message box, another
+            // program) and comes back to the same control, never to the frame.
+            if (LOWORD(wParam) == WA_INACTIVE) {
+                HWND focus = ::GetFocus();
+                if (focus != nullptr && ::IsChild(hwnd, focus)) lastFocus_ = focus;
+                return 0;
+            }
+            if (lastFocus_ != nullptr && HIWORD(wParam) == 0) ::SetFocus(lastFocus_);
+            return 0;
+        case WM_SETFOCUS:
+            if (lastFocus_ != nullptr) ::SetFocus(lastFocus_);
+            return 0;
         case WM_DESTROY:
+            lastFocus_ = nullptr;
             (void)window_.release();
             ::PostQuitMessage(0);
             return 0;

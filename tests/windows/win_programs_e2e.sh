@@ -68,6 +68,7 @@ end_tovrik() {  # waits for the program to end
 }
 has_line() { tr -d '\r' <"$ini" | grep -qx "$1"; }
 geometry() { eval "$(xdotool getwindowgeometry --shell "$1")"; }
+source "$here/win_probe.sh"
 
 # The fonts the programs name, mapped to ones Wine has.
 start_session '
@@ -81,8 +82,22 @@ start_session '
 mkdir -p "$(dirname "$ini")"
 rm -f "$ini"
 
+# 0. The version record, as Windows reads it: these values and nothing else.
+version=$(probe version "$(winpath "$tovrik")")
+[[ $version == "file 1.0.0.1 product 1.0.0.1
+translation 0411 1200
+string 041104B0/FileDescription=TOVRIKｺﾝﾄﾛｰﾙｱﾌﾟﾘｹｰｼｮﾝ
+string 041104B0/FileVersion=1, 6, 1, 5
+string 041104B0/InternalName=TOVRIK
+string 041104B0/OriginalFilename=TOVRIK.EXE
+string 041104B0/ProductName=TOVRIK ｱﾌﾟﾘｹｰｼｮﾝ
+string 041104B0/ProductVersion=1, 6, 1, 5
+language 1041" ]] || fail "version record: $version"
+
 # 1. The Linux end-to-end sequence: version box, O, F2 1 2 . 5 Enter, Escape, Enter, X.
 start_tovrik
+style=$(probe style TOVRIK)
+[[ $style == *"minimize 0 maximize 0" ]] || fail "main window: $style"
 xdotool key alt+v
 wait_log "hidraw0 get-feature"  # the handle opened at start: the TOVRIK was found
 if box=$(new_window '^TOVRIK$' "$win"); then
@@ -145,13 +160,31 @@ xdotool key alt+F4  # the close box: no stop report
 end_tovrik
 has_line 'Freq=1000000.00' || fail "Freq after the units: $(grep Freq "$ini")"
 
-# 3. A hand-edited file: OutStart sends at start, Lock refuses the wheel with a beep.
+# 2b. The wheel over the spin is a wheel turn, not a spin click: RevWheel turns both ways alike.
+over() {  # ID: the pointer to the centre of TOVRIK's control ID (screen = X root coordinates)
+    local id l t r b
+    read -r id l t r b < <(probe rect TOVRIK "$1") || { fail "no rectangle of $1"; return 1; }
+    xdotool mousemove $(((l + r) / 2)) $(((t + b) / 2))
+}
+printf '[Profile]\r\nOutStart=1\r\nRevWheel=1\r\n' >"$ini"
+start_tovrik
+wait_log "hidraw0 write 00 8E E3 38 0E 01 00 00"
+over 1006 && xdotool click 4
+wait_log "hidraw0 write 00 3B 4C 5D 0E 01 00 00"  # forward, reversed: 100 kHz higher
+over 1000 && xdotool click 4
+wait_log "hidraw0 write 00 E8 B4 81 0E 01 00 00"  # the same over the spin
+xdotool key alt+F4
+end_tovrik
+
+# 3. A hand-edited file: OutStart sends at start, Lock refuses the wheel with a beep, over the
+# spin too.
 printf '[Profile]\r\nOutStart=1\r\nLock=1\r\nStep=5\r\n' >"$ini"
 count=$(writes)
 start_tovrik
 wait_log "hidraw0 write 00 8E E3 38 0E 01 00 00"
 geometry "$win"
 xdotool mousemove --window "$win" $((WIDTH / 2)) $((HEIGHT / 2)) click 4 click 5
+over 1000 && xdotool click 4 click 5
 sleep 0.5
 xdotool key alt+F4
 end_tovrik
@@ -184,6 +217,21 @@ fi
 xdotool windowfocus --sync "$win" key alt+F4
 end_tovrik
 grep -qx 'SaveFreq=1' "$ini" || fail "SaveFreq after three cancels and one OK: $(grep SaveFreq "$ini")"
+
+# 4b. A hand-edited 2 opens in the third state and stays 2 on OK; a click makes it checked.
+printf '[Profile]\r\nRevSpin=2\r\nRevWheel=2\r\n' >"$ini"
+start_tovrik
+xdotool windowfocus --sync "$win" key alt+s
+if d=$(new_window '^初期設定$' ""); then
+    xdotool windowfocus --sync "$d" key Tab Tab Tab space Return  # from OK to 1032 (RevSpin)
+    gone "$d" || fail "OK left the dialog open"
+else
+    fail "no settings dialog"
+fi
+xdotool windowfocus --sync "$win" key alt+F4
+end_tovrik
+grep -qx $'RevSpin=1\r' "$ini" && grep -qx $'RevWheel=2\r' "$ini" ||
+    fail "third state: $(grep Rev "$ini")"
 
 # 5. No device: one spin click with the output on shows one message box, sends nothing.
 printf '[Profile]\n' >"$ini"
@@ -221,6 +269,25 @@ if [[ -n $form ]]; then
         import -window root -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage \
             "$TOVRIK_SCREENSHOTS/windows-sample.png"
     fi
+    # The keyboard alone: Text1 has the focus at start, Tab goes Text1, Command1, Command2 and
+    # round, Shift+Tab back, and a message box hands the focus back to the button it came from.
+    xdotool windowfocus --sync "$form" key ctrl+a type 1
+    xdotool key Tab space
+    wait_log "hidraw0 write 00 18 00 00 00 01 00 00"
+    xdotool key Tab space
+    wait_log "hidraw0 write 00 00 00 00 00 05 00 00"
+    xdotool key Tab ctrl+a type abc
+    for round in 1 2; do
+        [[ $round == 1 ]] && xdotool key shift+Tab shift+Tab space ||
+            xdotool windowfocus --sync "$form" key space
+        if b=$(new_window '^tovrik-sample$' ""); then
+            xdotool windowfocus --sync "$b" key Return; gone "$b" || fail "message box stayed"
+        else
+            fail "Space on Command1 (round $round) showed no message"
+        fi
+    done
+    [[ $(probe focus Form1) == "focus 3" ]] || fail "after the box: $(probe focus Form1)"
+    xdotool windowfocus --sync "$form" key shift+Tab ctrl+a type 12800000
     click() { xdotool mousemove --window "$form" $((WIDTH * $1 / 4665)) $((HEIGHT * $2 / 3165)) click 1; }
     command1() { click $((3480 + 975 / 2)) $((2520 + 495 / 2)); }
     typed() { click $((720 + 3135 / 2)) $((600 + 615 / 2)); xdotool key ctrl+a BackSpace type -- "$1"; }
