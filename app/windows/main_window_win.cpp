@@ -93,7 +93,7 @@ void MainWindow::AddMenus() {
     // The template sized the client area without a menu bar; keep that client size.
     RECT client{};
     ::GetClientRect(hwnd, &client);
-    if (::SetMenu(hwnd, menu.get())) menu.release();  // the window destroys it now
+    if (::SetMenu(hwnd, menu.get())) (void)menu.release();  // the window destroys it now
     RECT frame = client;
     ::AdjustWindowRectEx(&frame, static_cast<DWORD>(::GetWindowLongPtrW(hwnd, GWL_STYLE)), TRUE,
                          static_cast<DWORD>(::GetWindowLongPtrW(hwnd, GWL_EXSTYLE)));

@@ -6,23 +6,21 @@
 set -uo pipefail
 wine_run=$1 tovrik=$2 helper=$3 work=$4
 "$wine_run" --can-run || exit $?
+if [[ -z ${TOVRIK_SAVE_TEST_X:-} ]]; then  # again, on a private X server
+    exec xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" env TOVRIK_SAVE_TEST_X=1 "$0" "$@"
+fi
+export TOVRIK_WINE_DISPLAY=$DISPLAY
 
 rm -rf "$work" && mkdir -p "$work"
-xvfb="" app=""
+app=""
 appdata=$("$wine_run" --prefix-path)/drive_c/users/$(id -un)/AppData/Roaming
 ini=$appdata/TOVRIK/TOVRIK.INI
 cleanup() {
     [[ -n $app ]] && kill "$app" 2>/dev/null
     chmod 644 "$ini" 2>/dev/null && rm -f "$ini"
-    [[ -n $xvfb ]] && kill "$xvfb" 2>/dev/null
+    "$wine_run" --server -k 2>/dev/null  # its desktop process would outlive this X server
 }
 trap cleanup EXIT
-
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
-xvfb=$!
-for _ in $(seq 100); do [[ -s $work/display ]] && break; sleep 0.1; done
-[[ -s $work/display ]] || { echo "FAIL: Xvfb did not start"; exit 1; }
-export TOVRIK_WINE_DISPLAY=:$(head -1 "$work/display")
 
 mkdir -p "$(dirname "$ini")"
 printf '[Profile]\r\nStep=4\r\n' >"$ini"
