@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -175,6 +176,24 @@ TEST_F(PresenterTest, SaveOnCloseStoresTheSelectedStepOnce) {
         EXPECT_FALSE(std::filesystem::exists(Ini()));
     }
     EXPECT_TRUE(shell.failedSaves.empty());
+}
+
+TEST_F(PresenterTest, SaveWritesEveryKeyInOrder) {
+    Make("");
+    presenter->OnCommand(StepTable[1].buttonId);
+    presenter->SaveOnClose();
+    std::string keys;
+    std::istringstream lines(ReadFile(Ini()));
+    for (std::string line; std::getline(lines, line);) {
+        if (line.starts_with('[')) keys += line + " ";
+        if (const auto eq = line.find('='); eq != std::string::npos)
+            keys += line.substr(0, eq) + " ";
+    }
+    EXPECT_EQ(
+        keys,
+        "[Profile] Freq Step Display SaveFreq RevSpin RevWheel Lock OutStart [Preset] 0 1 2 ");
+    EXPECT_NE(ReadFile(Ini()).find("\nStep=1\n"), std::string::npos);
+    EXPECT_NE(ReadFile(Ini()).find("\n0=0.000000\n"), std::string::npos);
 }
 
 TEST_F(PresenterTest, AFailedSaveIsReportedWithFileAndReason) {
