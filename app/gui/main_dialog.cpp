@@ -181,10 +181,9 @@ void MainDialog::RunAboutBox() {
     dialog.exec();
 }
 
-void MainDialog::ReportSaveFailure(const std::filesystem::path& path,
-                                   const std::error_code& reason) {
+void MainDialog::ReportSaveFailure(const SaveResult& failure) {
     // The window is gone: standard error says which file and why.
-    WriteToStandardError(SaveFailureLine("TOVRIK", path, reason));
+    WriteToStandardError(failure.Line("TOVRIK"));
 }
 
 void MainDialog::Diagnose(const std::string& line) {

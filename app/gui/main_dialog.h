@@ -74,8 +74,7 @@ class MainDialog : public QDialog, private ControllerWindow, private MainWindowS
     // MainWindowShell
     bool RunSettingsDialog(ControllerState& state) override;
     void RunAboutBox() override;
-    void ReportSaveFailure(const std::filesystem::path& path,
-                           const std::error_code& reason) override;
+    void ReportSaveFailure(const SaveResult& failure) override;
     void Diagnose(const std::string& line) override;
 
     void ApplyFonts();

@@ -106,10 +106,8 @@ void MainPresenter::SaveOnClose() {
     // run on Windows that is the older installation's file, saved to the new place.
     IniProfile profile(ProfileToRead(profilePath_, applicationName_), profilePath_);
     SaveSettings(profile, controller_.state(), selectedStep_);
-    std::error_code reason;
-    if (profile.Save(&reason)) return;
-    if (!reason) reason = std::make_error_code(std::errc::io_error);
-    shell_.ReportSaveFailure(profile.path(), reason);
+    const SaveResult result = SaveProfile(profile);
+    if (!result.saved) shell_.ReportSaveFailure(result);
 }
 
 }  // namespace tovrik

@@ -7,8 +7,8 @@
 #include <filesystem>
 #include <optional>
 #include <string>
-#include <system_error>
 
+#include "app/settings/save_report.h"
 #include "controller/controller_state.h"
 #include "controller/frequency_controller.h"
 #include "controller/window.h"
@@ -24,9 +24,9 @@ class MainWindowShell {
     // OK (the rows were copied back), false when it was cancelled and `state` is untouched.
     virtual bool RunSettingsDialog(ControllerState& state) = 0;
     virtual void RunAboutBox() = 0;
-    // The settings could not be saved; the window is gone or going.
-    virtual void ReportSaveFailure(const std::filesystem::path& path,
-                                   const std::error_code& reason) = 0;
+    // The settings could not be saved (which file, the system's reason); the window is gone
+    // or going.
+    virtual void ReportSaveFailure(const SaveResult& failure) = 0;
     // Why a TOVRIK that was found could not be used: one line, for whoever looks.
     virtual void Diagnose(const std::string& line) = 0;
 };

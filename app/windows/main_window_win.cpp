@@ -4,7 +4,6 @@
 #include <windowsx.h>
 
 #include <string>
-#include <system_error>
 #include <utility>
 
 #include "app/ui/templates.h"
@@ -17,23 +16,6 @@ namespace tovrik::win {
 namespace {
 
 constexpr const char* kSaveFailedText = "設定を保存できませんでした。";
-
-// The system's own words for a Windows error; the library's text for the others.
-std::wstring ReasonText(const std::error_code& reason) {
-    if (reason.category() == std::system_category()) {
-        wchar_t* buffer = nullptr;
-        const DWORD n =
-            ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                 FORMAT_MESSAGE_IGNORE_INSERTS,
-                             nullptr, static_cast<DWORD>(reason.value()), 0,
-                             reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-        std::wstring text(buffer != nullptr ? buffer : L"", n);
-        ::LocalFree(buffer);
-        while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r')) text.pop_back();
-        if (!text.empty()) return text;
-    }
-    return Widen(reason.message());
-}
 
 // A modeless dialog with a minimise box; it is no modal frame's business to be resized.
 constexpr DWORD kMainStyle =
@@ -223,11 +205,10 @@ void MainWindow::RunAboutBox() {
     win::RunAboutBox(instance_, window_.get());
 }
 
-void MainWindow::ReportSaveFailure(const std::filesystem::path& path,
-                                   const std::error_code& reason) {
+void MainWindow::ReportSaveFailure(const SaveResult& failure) {
     // The window is gone: a box of its own names the file and the system's reason.
-    const std::wstring text =
-        Widen(kSaveFailedText) + L"\n" + path.wstring() + L"\n" + ReasonText(reason);
+    const std::wstring text = Widen(kSaveFailedText) + L"\n" + failure.path.wstring() + L"\n" +
+                              Widen(failure.reason.message());
     ::MessageBoxW(nullptr, text.c_str(), applicationName_.c_str(), MB_OK | MB_ICONEXCLAMATION);
 }
 

@@ -48,8 +48,7 @@ class MainWindow final : private ControllerWindow, private MainWindowShell {
     // MainWindowShell
     bool RunSettingsDialog(ControllerState& state) override;
     void RunAboutBox() override;
-    void ReportSaveFailure(const std::filesystem::path& path,
-                           const std::error_code& reason) override;
+    void ReportSaveFailure(const SaveResult& failure) override;
     void Diagnose(const std::string& line) override;
 
     void InitMainWindow();

@@ -26,9 +26,8 @@ class RecordingShell : public MainWindowShell {
         return true;
     }
     void RunAboutBox() override { ++aboutBoxes; }
-    void ReportSaveFailure(const std::filesystem::path& path,
-                           const std::error_code& reason) override {
-        failedSaves.push_back(path.string() + ": " + reason.message());
+    void ReportSaveFailure(const SaveResult& failure) override {
+        failedSaves.push_back(failure.Line("T"));
     }
     void Diagnose(const std::string& line) override { diagnostics.push_back(line); }
 
@@ -203,8 +202,7 @@ TEST_F(PresenterTest, AFailedSaveIsReportedWithFileAndReason) {
     presenter->SaveOnClose();
     presenter->SaveOnClose();
     ASSERT_EQ(shell.failedSaves.size(), 1u);
-    EXPECT_EQ(shell.failedSaves[0].rfind(Ini().string() + ": ", 0), 0u);
-    EXPECT_GT(shell.failedSaves[0].size(), Ini().string().size() + 2);
+    EXPECT_EQ(shell.failedSaves[0], "T: cannot save " + Ini().string() + ": Permission denied");
     EXPECT_EQ(ReadFile(Ini()), "[Profile]\nStep=4\n");
 }
 
