@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <optional>
 
-#include "controller/window.h"
+#include "controller/control_ids.h"
 #include "device/reports.h"
 
 namespace tovrik {

@@ -1,5 +1,6 @@
 // Windows virtual-key codes: the controller's key filter is defined over them, so every
-// shell maps its own key events to these (the Qt shell in app/gui/key_mapping.cpp).
+// shell maps its own key events to these (Qt in app/gui/key_mapping.cpp); Win32 key-downs
+// carry them already.
 #pragma once
 
 namespace tovrik::vk {

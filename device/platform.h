@@ -1,5 +1,5 @@
 // What the device link needs of the operating system, and nothing more. One implementation
-// per platform lives in its own folder (linux/ now); tests substitute an in-process fake.
+// per platform lives in its own folder (linux/, windows/); tests substitute an in-process fake.
 #pragma once
 
 #include <cstdint>

@@ -3,10 +3,6 @@
 // first call of its operation.
 #pragma once
 
-#ifndef _WIN32
-#include <dlfcn.h>
-#endif
-
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -43,13 +39,15 @@ class LibraryBinding {
 inline constexpr const char* kTovrikLibraryFile = "tovrik.dll";
 #else
 inline constexpr const char* kTovrikLibraryFile = "libtovrik.so";
+#endif
 
 // Binds lazily, per operation: the first call of each operation loads the library (through
-// the ordinary search: rpath, LD_LIBRARY_PATH, system directories) and looks its entry point
-// up; later calls go to the kept address. A failed attempt is retried at the next call.
-class DlopenBinding final : public LibraryBinding {
+// the system's ordinary search: rpath and LD_LIBRARY_PATH on Linux, the program's folder
+// first on Windows) and looks its entry point up by its exported name (decorated on 32-bit
+// Windows); later calls go to the kept address. A failed attempt is retried at the next call.
+class RuntimeBinding final : public LibraryBinding {
   public:
-    explicit DlopenBinding(std::string libraryFile = kTovrikLibraryFile);
+    explicit RuntimeBinding(std::string libraryFile = kTovrikLibraryFile);
 
     Bound<std::string> FindUSB(std::int32_t& index) override;
     Bound<std::int32_t> DDSOut(const std::string& path, std::int32_t word,
@@ -59,28 +57,25 @@ class DlopenBinding final : public LibraryBinding {
 
   private:
     struct Unload {
-        void operator()(void* library) const { ::dlclose(library); }
-    };
-    struct Entry {
-        std::unique_ptr<void, Unload> library;
-        void* address = nullptr;
+        void operator()(void* library) const;
     };
 
-    // The kept address of `name`, loading and looking it up first if needed.
-    void* Resolve(Entry& entry, const char* name, BindError& error);
-    // The text of a returned string, which is freed; the helpers are bound with the first
-    // operation that returns text.
-    std::string TakeText(char* text);
-    bool BindStringHelpers(BindError& error);
+    // The kept address of `name`, loading the library and looking it up first if needed.
+    void* Resolve(void*& address, const char* name, BindError& error);
+    // Whatever a text result needs before it can be read and freed (StrLen and StrFree from
+    // the library on Linux; nothing on Windows, where results are BSTRs).
+    bool BindTextHelpers(BindError& error);
+    // The text of a returned string, which is freed.
+    std::string TakeText(void* text) const;
 
     std::string libraryFile_;
-    Entry findUsb_;
-    Entry ddsOut_;
-    Entry ddsSuspend_;
-    Entry getVers_;
-    Entry strLen_;
-    Entry strFree_;
+    std::unique_ptr<void, Unload> library_;
+    void* findUsb_ = nullptr;
+    void* ddsOut_ = nullptr;
+    void* ddsSuspend_ = nullptr;
+    void* getVers_ = nullptr;
+    void* strLen_ = nullptr;
+    void* strFree_ = nullptr;
 };
-#endif
 
 }  // namespace tovrik::sample

@@ -8,7 +8,7 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QString::fromUtf8(tovrik::sample::kProgramTitle));
 
-    tovrik::sample::DlopenBinding library;
+    tovrik::sample::RuntimeBinding library;
     tovrik::sample::QtMessageBoxes messages;
     tovrik::sample::Form1 form(library, messages);
     form.Load();  // its message comes before the window

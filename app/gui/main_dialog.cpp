@@ -18,31 +18,9 @@
 #include "app/gui/fonts.h"
 #include "app/gui/settings_dialog.h"
 #include "app/settings/save_report.h"
-#include "app/settings/settings_store.h"
+#include "app/settings/settings_table.h"
 
 namespace tovrik::gui {
-
-struct MainDialog::Command {
-    int firstId;
-    int lastId;
-    void (MainDialog::*handler)(int id);
-};
-
-std::span<const MainDialog::Command> MainDialog::CommandTable() {
-    static constexpr Command kTable[] = {
-        {control::kFirstStepButton, control::kFineStepButton, &MainDialog::OnStep},
-        {control::kReadout, control::kReadout, &MainDialog::OnReadoutClick},
-        {control::kPresetM1, control::kPresetM3, &MainDialog::OnPreset},
-        {control::kWriteButton, control::kWriteButton, &MainDialog::OnWriteMode},
-        {control::kOutputButton, control::kOutputButton, &MainDialog::OnOutput},
-        {control::kExitButton, control::kExitButton, &MainDialog::OnExit},
-        {command::kSettings, command::kSettings, &MainDialog::OnSettings},
-        {command::kFirmwareVersion, command::kFirmwareVersion, &MainDialog::OnFirmwareVersion},
-        // System commands 16..31 all open the About box.
-        {command::kAbout, command::kAbout + 15, &MainDialog::OnAbout},
-    };
-    return kTable;
-}
 
 namespace {
 
@@ -75,8 +53,8 @@ void CentreOver(QWidget* dialog, const QWidget* owner) {
 MainDialog::MainDialog(DevicePlatform& platform, std::filesystem::path profilePath, GuiHooks hooks,
                        QWidget* parent)
     : QDialog(parent),
-      controller_(platform, *this),
-      profilePath_(std::move(profilePath)),
+      presenter_(platform, *this, *this, std::move(profilePath),
+                 QCoreApplication::applicationName().toStdString()),
       hooks_(std::move(hooks)) {
     const DialogTemplate& dialog = MainDialogTemplate();
     ApplyDialogFrame(this, dialog, true);
@@ -85,8 +63,8 @@ MainDialog::MainDialog(DevicePlatform& platform, std::filesystem::path profilePa
 
     input_ = std::make_unique<InputRouter>(
         this, InputTarget{
-                  [this](int virtualKey) { return controller_.PreviewKey(virtualKey); },
-                  [this](std::int16_t delta) { controller_.ApplyWheelDelta(delta); },
+                  [this](int virtualKey) { return controller().PreviewKey(virtualKey); },
+                  [this](std::int16_t delta) { controller().ApplyWheelDelta(delta); },
                   [this](int id) { OnCommand(id); },
                   [this](int id) { return Control(id); },
               });
@@ -130,7 +108,7 @@ MainDialog::MainDialog(DevicePlatform& platform, std::filesystem::path profilePa
             connect(label, &ClickableLabel::clicked, this, [this, id] { OnCommand(id); });
         } else if (auto* spin = qobject_cast<UpDownControl*>(widget)) {
             connect(spin, &UpDownControl::deltaProposed, this,
-                    [this](int delta) { controller_.ApplySpinDelta(delta); });
+                    [this](int delta) { controller().ApplySpinDelta(delta); });
         }
     }
 }
@@ -138,7 +116,7 @@ MainDialog::MainDialog(DevicePlatform& platform, std::filesystem::path profilePa
 MainDialog::~MainDialog() {
     input_.reset();
     // Destroying the window saves the settings, whichever way it goes.
-    SaveSettingsOnce();
+    presenter_.SaveOnClose();
 }
 
 QWidget* MainDialog::Control(int id) const {
@@ -148,12 +126,7 @@ QWidget* MainDialog::Control(int id) const {
 void MainDialog::InitMainWindow() {
     setWindowIcon(ApplicationIcon());
     ApplyFonts();
-    controller_.ConnectAtStartup();
-    const IniProfile profile(profilePath_);
-    const int step = LoadSettings(profile, controller_.state());
-    ControlAs<QPushButton>(StepTable[static_cast<std::size_t>(step)].buttonId)->setChecked(true);
-    if (controller_.state().outputOn != 0) SetButtonChecked(control::kOutputButton, true);
-    controller_.Refresh();
+    presenter_.Start();
     Control(control::kPresetM1)->setFocus();
 }
 
@@ -179,7 +152,8 @@ QMenu* MainDialog::CreateContextMenu() {
     QAction* action = menu->addAction(QString::fromUtf8(item.text));
     const int id = item.commandId;
     action->setData(id);
-    connect(action, &QAction::triggered, this, [this, id] { OnCommand(id); });
+    connect(action, &QAction::triggered, this,
+            [this, id] { presenter_.OnSystemCommand(static_cast<unsigned>(id)); });
     return menu;
 }
 
@@ -190,71 +164,30 @@ void MainDialog::contextMenuEvent(QContextMenuEvent* event) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Commands
+// MainWindowShell
 
-void MainDialog::OnCommand(int id) {
-    for (const Command& command : CommandTable()) {
-        if (id >= command.firstId && id <= command.lastId) {
-            (this->*command.handler)(id);
-            return;
-        }
-    }
-}
-
-void MainDialog::OnStep(int id) {
-    if (const auto hz = StepOfButton(id)) controller_.SelectStep(*hz);
-}
-
-void MainDialog::OnReadoutClick(int) {
-    controller_.ToggleEntry();
-}
-
-void MainDialog::OnPreset(int id) {
-    controller_.PressPreset(id - control::kPresetM1);
-}
-
-void MainDialog::OnWriteMode(int) {
-    controller_.ToggleWriteMode();
-    // The click has toggled the button itself; it shows the flag, whatever the click did.
-    SetButtonChecked(control::kWriteButton, controller_.state().writeMode);
-}
-
-void MainDialog::OnOutput(int) {
-    controller_.ToggleOutput();
-    SetButtonChecked(control::kOutputButton, controller_.state().outputOn != 0);
-}
-
-void MainDialog::OnExit(int) {
-    controller_.ExitProgram();
-}
-
-void MainDialog::OnSettings(int) {
-    OpenSettingsDialog();
-}
-
-void MainDialog::OnFirmwareVersion(int) {
-    controller_.ShowFirmwareVersion();
-}
-
-void MainDialog::OnAbout(int id) {
-    ShowAboutBox(static_cast<unsigned>(id));
-}
-
-void MainDialog::OpenSettingsDialog() {
+bool MainDialog::RunSettingsDialog(ControllerState& state) {
     SettingsDialog dialog(this);
-    ControllerState& state = controller_.state();
     dialog.ExchangeIn(state);
     CentreOver(&dialog, this);
-    if (dialog.exec() != QDialog::Accepted) return;
+    if (dialog.exec() != QDialog::Accepted) return false;
     CopySettings(dialog.ExchangeOut(), state);
-    controller_.Refresh();
+    return true;
 }
 
-void MainDialog::ShowAboutBox(unsigned commandId) {
-    if ((commandId & 0xFFF0u) != static_cast<unsigned>(command::kAbout)) return;
+void MainDialog::RunAboutBox() {
     AboutDialog dialog(this);
     CentreOver(&dialog, this);
     dialog.exec();
+}
+
+void MainDialog::ReportSaveFailure(const SaveResult& failure) {
+    // The window is gone: standard error says which file and why.
+    WriteToStandardError(failure.Line("TOVRIK"));
+}
+
+void MainDialog::Diagnose(const std::string& line) {
+    WriteToStandardError(line);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -302,7 +235,7 @@ void MainDialog::DestroyWindow() {
     destroyed_ = true;
     input_->Stop();
     hide();
-    SaveSettingsOnce();
+    presenter_.SaveOnClose();
     emit windowDestroyed();
 }
 
@@ -310,24 +243,6 @@ void MainDialog::closeEvent(QCloseEvent* event) {
     // The close box and Alt+F4 skip the exit command: nothing is sent, the settings are saved.
     DestroyWindow();
     event->accept();
-}
-
-std::optional<int> MainDialog::PressedStepIndex() const {
-    std::optional<int> pressed;
-    for (std::size_t i = 0; i < StepTable.size(); ++i) {
-        auto* button = qobject_cast<QAbstractButton*>(Control(StepTable[i].buttonId));
-        if (button != nullptr && button->isChecked()) pressed = static_cast<int>(i);
-    }
-    return pressed;
-}
-
-void MainDialog::SaveSettingsOnce() {
-    if (settingsSaved_) return;
-    settingsSaved_ = true;
-    // Read the file again: keys another copy of the program wrote meanwhile stay.
-    IniProfile profile(profilePath_);
-    SaveSettings(profile, controller_.state(), PressedStepIndex());
-    SaveProfileOrSay(profile, "TOVRIK");  // the window stays as it is; stderr says why
 }
 
 }  // namespace tovrik::gui

@@ -1,18 +1,17 @@
-// The main window: built from template 102, holds the frequency controller and routes every
-// command, spin click, wheel turn and key press to it.
+// The main window in Qt: built from template 102; every command, spin click, wheel turn and
+// key press goes to the presenter, which owns the window's behaviour.
 #pragma once
 
 #include <QDialog>
 #include <filesystem>
 #include <functional>
 #include <memory>
-#include <optional>
-#include <span>
 
 #include "app/gui/controls.h"
 #include "app/gui/dialog_builder.h"
 #include "app/gui/input_router.h"
-#include "controller/frequency_controller.h"
+#include "app/presenter/main_presenter.h"
+#include "controller/control_ids.h"
 #include "controller/window.h"
 
 class QButtonGroup;
@@ -27,7 +26,7 @@ struct GuiHooks {
     std::function<void()> beep;
 };
 
-class MainDialog : public QDialog, private ControllerWindow {
+class MainDialog : public QDialog, private ControllerWindow, private MainWindowShell {
     Q_OBJECT
   public:
     MainDialog(DevicePlatform& platform, std::filesystem::path profilePath, GuiHooks hooks = {},
@@ -40,7 +39,7 @@ class MainDialog : public QDialog, private ControllerWindow {
     // Centres the window in the screen's work area and shows it.
     void ShowCentred();
 
-    FrequencyController& controller() { return controller_; }
+    FrequencyController& controller() { return presenter_.controller(); }
     QWidget* Control(int id) const;
     template <class T>
     T* ControlAs(int id) const {
@@ -50,8 +49,8 @@ class MainDialog : public QDialog, private ControllerWindow {
     QMenu* CreateContextMenu();
     bool destroyed() const { return destroyed_; }
 
-    // Runs the handler bound to a command id (controls, menu items, the About entry).
-    void OnCommand(int id);
+    // Runs the handler bound to a command id (controls, menu items).
+    void OnCommand(int id) { presenter_.OnCommand(id); }
 
   signals:
     // The window went away (exit button or close box) and the settings were saved.
@@ -65,9 +64,6 @@ class MainDialog : public QDialog, private ControllerWindow {
     void reject() override {}
 
   private:
-    struct Command;
-    static std::span<const Command> CommandTable();
-
     // ControllerWindow
     void SetControlText(int controlId, const std::string& text) override;
     void SetButtonChecked(int controlId, bool checked) override;
@@ -75,31 +71,19 @@ class MainDialog : public QDialog, private ControllerWindow {
     void Beep() override;
     void DestroyWindow() override;
 
-    // Handlers of the command table.
-    void OnStep(int id);
-    void OnReadoutClick(int id);
-    void OnPreset(int id);
-    void OnWriteMode(int id);
-    void OnOutput(int id);
-    void OnExit(int id);
-    void OnSettings(int id);
-    void OnFirmwareVersion(int id);
-    void OnAbout(int id);
-
-    void OpenSettingsDialog();
-    void ShowAboutBox(unsigned commandId);
+    // MainWindowShell
+    bool RunSettingsDialog(ControllerState& state) override;
+    void RunAboutBox() override;
+    void ReportSaveFailure(const SaveResult& failure) override;
+    void Diagnose(const std::string& line) override;
 
     void ApplyFonts();
-    std::optional<int> PressedStepIndex() const;
-    void SaveSettingsOnce();
 
-    FrequencyController controller_;
-    std::filesystem::path profilePath_;
+    MainPresenter presenter_;
     GuiHooks hooks_;
     BuiltControls controls_;
     QMenuBar* menuBar_ = nullptr;
     QButtonGroup* stepGroup_ = nullptr;
-    bool settingsSaved_ = false;
     bool destroyed_ = false;
     // Last, so it stops filtering before the controller it feeds goes away.
     std::unique_ptr<InputRouter> input_;

@@ -6,8 +6,8 @@
 
 #include <array>
 
+#include "controller/control_ids.h"
 #include "controller/controller_state.h"
-#include "controller/window.h"
 
 namespace tovrik {
 

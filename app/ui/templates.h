@@ -5,8 +5,8 @@
 
 #include <span>
 
+#include "controller/control_ids.h"
 #include "controller/step_table.h"
-#include "controller/window.h"
 
 namespace tovrik::ui {
 

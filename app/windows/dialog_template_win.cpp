@@ -61,7 +61,8 @@ DWORD ControlStyle(const ui::ControlTemplate& control) {
             return style | BS_DEFPUSHBUTTON;
         case ControlKind::PushLikeRadio:
             return style | BS_AUTORADIOBUTTON | BS_PUSHLIKE;
-        case ControlKind::AutoCheckBox:
+        // BS_AUTOCHECKBOX and SS_ICON happen to be the same number.
+        case ControlKind::AutoCheckBox:  // NOLINT(bugprone-branch-clone)
             return style | BS_AUTOCHECKBOX;
         case ControlKind::StaticIcon:
             return style | SS_ICON;

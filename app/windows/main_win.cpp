@@ -38,10 +38,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     ::InitCommonControlsEx(&controls);
 
     const std::wstring name = ApplicationName();
-    const std::string utf8Name = tovrik::win::Narrow(name);
-    const std::filesystem::path profile = tovrik::DefaultProfilePath(utf8Name);
     tovrik::win::MainWindow window(instance, tovrik::SystemPlatform(), name,
-                                   tovrik::ProfileToRead(profile, utf8Name), profile);
+                                   tovrik::DefaultProfilePath(tovrik::win::Narrow(name)));
     if (!window.Create()) return 1;
     window.ShowCentred();
 

@@ -3,9 +3,9 @@
 #include <commctrl.h>
 #include <windowsx.h>
 
+#include <string>
 #include <utility>
 
-#include "app/settings/settings_store.h"
 #include "app/ui/templates.h"
 #include "app/windows/dialog_template_win.h"
 #include "app/windows/dialogs_win.h"
@@ -16,28 +16,9 @@
 
 namespace tovrik::win {
 
-struct MainWindow::Command {
-    int firstId;
-    int lastId;
-    void (MainWindow::*handler)(int id);
-};
-
-std::span<const MainWindow::Command> MainWindow::CommandTable() {
-    static constexpr Command kTable[] = {
-        {control::kFirstStepButton, control::kFineStepButton, &MainWindow::OnStep},
-        {control::kReadout, control::kReadout, &MainWindow::OnReadoutClick},
-        {control::kPresetM1, control::kPresetM3, &MainWindow::OnPreset},
-        {control::kWriteButton, control::kWriteButton, &MainWindow::OnWriteMode},
-        {control::kOutputButton, control::kOutputButton, &MainWindow::OnOutput},
-        {control::kExitButton, control::kExitButton, &MainWindow::OnExit},
-        {ui::command::kSettings, ui::command::kSettings, &MainWindow::OnSettings},
-        {ui::command::kFirmwareVersion, ui::command::kFirmwareVersion,
-         &MainWindow::OnFirmwareVersion},
-    };
-    return kTable;
-}
-
 namespace {
+
+constexpr const char* kSaveFailedText = "設定を保存できませんでした。";
 
 // A modeless dialog without minimise or maximise box; a modal frame is not resized.
 constexpr DWORD kMainStyle = DS_MODALFRAME | DS_3DLOOK | WS_POPUP | WS_CAPTION | WS_SYSMENU;
@@ -48,17 +29,15 @@ constexpr UINT kDpiApplied = WM_APP + 1;
 }  // namespace
 
 MainWindow::MainWindow(HINSTANCE instance, DevicePlatform& platform, std::wstring applicationName,
-                       std::filesystem::path readFrom, std::filesystem::path profilePath)
+                       std::filesystem::path profilePath)
     : instance_(instance),
       applicationName_(std::move(applicationName)),
-      readFrom_(std::move(readFrom)),
-      profilePath_(std::move(profilePath)),
-      controller_(platform, *this) {}
+      presenter_(platform, *this, *this, std::move(profilePath), Narrow(applicationName_)) {}
 
 MainWindow::~MainWindow() {
     // Destroying the window saves the settings, whichever way it goes.
     DestroyWindow();
-    SaveSettingsOnce();
+    presenter_.SaveOnClose();
 }
 
 bool MainWindow::Create() {
@@ -78,12 +57,7 @@ void MainWindow::InitMainWindow() {
     AddMenus();
     ApplyFonts(dpi);
     RouteWheelToWindow(hwnd);
-    controller_.ConnectAtStartup();
-    const IniProfile profile(readFrom_);
-    const int step = LoadSettings(profile, controller_.state());
-    ::CheckDlgButton(hwnd, StepTable[static_cast<std::size_t>(step)].buttonId, BST_CHECKED);
-    if (controller_.state().outputOn != 0) SetButtonChecked(control::kOutputButton, true);
-    controller_.Refresh();
+    presenter_.Start();
     ::SendMessageW(hwnd, WM_NEXTDLGCTL,
                    reinterpret_cast<WPARAM>(::GetDlgItem(hwnd, control::kPresetM1)), TRUE);
 }
@@ -98,7 +72,7 @@ void MainWindow::AddMenus() {
     // The template sized the client area without a menu bar; keep that client size.
     RECT client{};
     ::GetClientRect(hwnd, &client);
-    if (::SetMenu(hwnd, menu.get())) menu.release();  // the window destroys it now
+    if (::SetMenu(hwnd, menu.get())) (void)menu.release();  // the window destroys it now
     RECT frame = client;
     ::AdjustWindowRectEx(&frame, static_cast<DWORD>(::GetWindowLongPtrW(hwnd, GWL_STYLE)), TRUE,
                          static_cast<DWORD>(::GetWindowLongPtrW(hwnd, GWL_EXSTYLE)));
@@ -151,14 +125,10 @@ INT_PTR MainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_COMMAND:
             // Clicks of buttons and of the readout (STN_CLICKED) and menu commands are all 0.
-            if (HIWORD(wParam) == 0) OnCommand(LOWORD(wParam));
+            if (HIWORD(wParam) == 0) presenter_.OnCommand(LOWORD(wParam));
             return TRUE;
         case WM_SYSCOMMAND:
-            if ((wParam & 0xFFF0) == static_cast<WPARAM>(ui::command::kAbout)) {
-                RunAboutBox(instance_, hwnd);
-                return TRUE;
-            }
-            return FALSE;
+            return presenter_.OnSystemCommand(static_cast<unsigned>(wParam)) ? TRUE : FALSE;
         case WM_NOTIFY: {
             const auto* header = reinterpret_cast<const NMHDR*>(lParam);
             if (header->idFrom == static_cast<UINT_PTR>(control::kSpin) &&
@@ -190,7 +160,8 @@ INT_PTR MainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             DestroyWindow();
             return TRUE;
         case WM_DESTROY:
-            SaveSettingsOnce();
+            // Before the quit message, which would end a failed save's message box at once.
+            presenter_.SaveOnClose();
             ::PostQuitMessage(0);
             return TRUE;
         default:
@@ -203,50 +174,6 @@ bool MainWindow::PreTranslate(const MSG& message) {
     if (hwnd == nullptr || message.message != WM_KEYDOWN) return false;
     if (message.hwnd != hwnd && !::IsChild(hwnd, message.hwnd)) return false;
     return controller_.PreviewKey(static_cast<int>(message.wParam)) == KeyResult::Consumed;
-}
-
-void MainWindow::OnCommand(int id) {
-    for (const Command& command : CommandTable()) {
-        if (id >= command.firstId && id <= command.lastId) {
-            (this->*command.handler)(id);
-            return;
-        }
-    }
-}
-
-void MainWindow::OnStep(int id) {
-    if (const auto hz = StepOfButton(id)) controller_.SelectStep(*hz);
-}
-
-void MainWindow::OnReadoutClick(int) {
-    controller_.ToggleEntry();
-}
-
-void MainWindow::OnPreset(int id) {
-    controller_.PressPreset(id - control::kPresetM1);
-}
-
-void MainWindow::OnWriteMode(int) {
-    controller_.ToggleWriteMode();
-    // The click has checked the radio button; it shows the flag, whatever the click did.
-    SetButtonChecked(control::kWriteButton, controller_.state().writeMode != 0);
-}
-
-void MainWindow::OnOutput(int) {
-    controller_.ToggleOutput();
-    SetButtonChecked(control::kOutputButton, controller_.state().outputOn != 0);
-}
-
-void MainWindow::OnExit(int) {
-    controller_.ExitProgram();
-}
-
-void MainWindow::OnSettings(int) {
-    if (RunSettingsDialog(instance_, window_.get(), controller_.state())) controller_.Refresh();
-}
-
-void MainWindow::OnFirmwareVersion(int) {
-    controller_.ShowFirmwareVersion();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -280,24 +207,27 @@ void MainWindow::DestroyWindow() {
     (void)window_.release();
 }
 
-std::optional<int> MainWindow::PressedStepIndex() const {
-    std::optional<int> pressed;
-    for (std::size_t i = 0; i < StepTable.size(); ++i) {
-        if (::IsDlgButtonChecked(window_.get(), StepTable[i].buttonId) == BST_CHECKED) {
-            pressed = static_cast<int>(i);
-        }
-    }
-    return pressed;
+// ---------------------------------------------------------------------------------------------
+// MainWindowShell
+
+bool MainWindow::RunSettingsDialog(ControllerState& state) {
+    return win::RunSettingsDialog(instance_, window_.get(), state);
 }
 
-void MainWindow::SaveSettingsOnce() {
-    if (settingsSaved_) return;
-    settingsSaved_ = true;
-    // Read the file again: keys another copy of the program wrote meanwhile stay; on a first
-    // run that is the older installation's file, saved to the new place.
-    IniProfile profile(ProfileToRead(profilePath_, Narrow(applicationName_)), profilePath_);
-    SaveSettings(profile, controller_.state(), PressedStepIndex());
-    profile.Save();  // a failed save stays silent
+void MainWindow::RunAboutBox() {
+    win::RunAboutBox(instance_, window_.get());
+}
+
+void MainWindow::ReportSaveFailure(const SaveResult& failure) {
+    // The window is gone: a box of its own names the file and the system's reason.
+    const std::wstring text = Widen(kSaveFailedText) + L"\n" + failure.path.wstring() + L"\n" +
+                              Widen(failure.reason.message());
+    ::MessageBoxW(nullptr, text.c_str(), applicationName_.c_str(), MB_OK | MB_ICONEXCLAMATION);
+}
+
+void MainWindow::Diagnose(const std::string& line) {
+    // A GUI program's stderr goes nowhere; DebugView (or Wine's debug output) shows this.
+    ::OutputDebugStringW(Widen(line + "\n").c_str());
 }
 
 }  // namespace tovrik::win

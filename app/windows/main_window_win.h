@@ -1,26 +1,24 @@
-// The Windows TOVRIK's main window: a modeless dialog built from the main template. It owns
-// the frequency controller and routes every command, spin click, wheel turn and key to it.
+// The Windows TOVRIK's main window: a modeless dialog built from the main template. Every
+// command, spin click, wheel turn and key goes to the presenter, which owns the behaviour.
 #pragma once
 
 #include <windows.h>
 
 #include <filesystem>
-#include <optional>
-#include <span>
 #include <string>
 
+#include "app/presenter/main_presenter.h"
 #include "app/windows/win_handles.h"
-#include "controller/frequency_controller.h"
 #include "controller/window.h"
 
 namespace tovrik::win {
 
-class MainWindow final : private ControllerWindow {
+class MainWindow final : private ControllerWindow, private MainWindowShell {
   public:
-    // `readFrom` is where the settings come from at start (an older installation's file on a
-    // first run); they are saved to `profilePath`.
+    // The settings are saved to `profilePath` (and read from an older installation's file on
+    // a first run).
     MainWindow(HINSTANCE instance, DevicePlatform& platform, std::wstring applicationName,
-               std::filesystem::path readFrom, std::filesystem::path profilePath);
+               std::filesystem::path profilePath);
     ~MainWindow() override;
     MainWindow(const MainWindow&) = delete;
     MainWindow& operator=(const MainWindow&) = delete;
@@ -37,8 +35,6 @@ class MainWindow final : private ControllerWindow {
     bool PreTranslate(const MSG& message);
 
   private:
-    struct Command;
-    static std::span<const Command> CommandTable();
     static INT_PTR CALLBACK DialogProc(HWND, UINT, WPARAM, LPARAM);
     INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
 
@@ -49,33 +45,25 @@ class MainWindow final : private ControllerWindow {
     void Beep() override;
     void DestroyWindow() override;
 
-    void OnCommand(int id);
-    void OnStep(int id);
-    void OnReadoutClick(int id);
-    void OnPreset(int id);
-    void OnWriteMode(int id);
-    void OnOutput(int id);
-    void OnExit(int id);
-    void OnSettings(int id);
-    void OnFirmwareVersion(int id);
+    // MainWindowShell
+    bool RunSettingsDialog(ControllerState& state) override;
+    void RunAboutBox() override;
+    void ReportSaveFailure(const SaveResult& failure) override;
+    void Diagnose(const std::string& line) override;
 
     void InitMainWindow();
     void AddMenus();
     void ApplyFonts(UINT dpi);
-    std::optional<int> PressedStepIndex() const;
-    void SaveSettingsOnce();
 
     HINSTANCE instance_;
     std::wstring applicationName_;
-    std::filesystem::path readFrom_;
-    std::filesystem::path profilePath_;
-    FrequencyController controller_;
+    MainPresenter presenter_;
+    FrequencyController& controller_ = presenter_.controller();
     UniqueWindow window_;
     UniqueIcon bigIcon_;
     UniqueIcon smallIcon_;
     UniqueFont captionFont_;
     UniqueFont readoutFont_;
-    bool settingsSaved_ = false;
 };
 
 }  // namespace tovrik::win

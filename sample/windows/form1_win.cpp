@@ -9,8 +9,8 @@
 #include "app/windows/dpi_win.h"
 #include "app/windows/win_handles.h"
 #include "app/windows/win_text.h"
+#include "sample/library_binding.h"
 #include "sample/sample_client.h"
-#include "sample/windows/dll_binding.h"
 
 namespace {
 
@@ -214,7 +214,7 @@ LRESULT Form1::OnMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) 
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
-    DllBinding library;
+    RuntimeBinding library;
     Form1 form(instance, library);
     if (!form.Create()) return 1;
     form.Load();  // its message comes before the window

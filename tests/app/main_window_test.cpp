@@ -561,25 +561,6 @@ class MainWindowTest : public QObject {
         QVERIFY(saved.contains("keep=me"));
         QVERIFY(saved.contains("OutStart=0"));
     }
-
-    void settingsWrittenAtDestructionInKeyOrder() {
-        Start("");
-        QTest::mouseClick(Ctl(StepId(1)), Qt::LeftButton);
-        window_.reset();
-        const QList<QByteArray> lines = ReadProfile().split('\n');
-        QList<QByteArray> keys;
-        for (const QByteArray& line : lines) {
-            if (line.startsWith('['))
-                keys << line;
-            else if (line.contains('='))
-                keys << line.left(line.indexOf('='));
-        }
-        QCOMPARE(keys,
-                 (QList<QByteArray>{"[Profile]", "Freq", "Step", "Display", "SaveFreq", "RevSpin",
-                                    "RevWheel", "Lock", "OutStart", "[Preset]", "0", "1", "2"}));
-        QVERIFY(lines.contains("Step=1"));
-        QVERIFY(lines.contains("0=0.000000"));
-    }
 };
 
 int main(int argc, char** argv) {

@@ -29,7 +29,7 @@ class PrintedMessages : public tovrik::sample::MessageBoxes {
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
-    tovrik::sample::DlopenBinding library;
+    tovrik::sample::RuntimeBinding library;
     PrintedMessages messages;
     tovrik::sample::Form1 form(library, messages);
 

@@ -11,8 +11,8 @@
 #include "tests/sample/fake_binding.h"
 
 using tovrik::sample::BindError;
-using tovrik::sample::DlopenBinding;
 using tovrik::sample::Form1;
+using tovrik::sample::RuntimeBinding;
 using tovrik::sample::TwipsToPixels;
 using tovrik::sample::testing::FakeBinding;
 using tovrik::sample::testing::RecordedCall;
@@ -208,7 +208,7 @@ void SampleTest::dlopenBindingBindsLazilyAndFreesStrings() {
     const char* stub = TOVRIK_STUB_LIBRARY;
     QVERIFY2(dlopen(stub, RTLD_NOW | RTLD_NOLOAD) == nullptr, "loaded before the first call");
     {
-        DlopenBinding binding(stub);
+        RuntimeBinding binding(stub);
         std::int32_t index = 0;
         const auto found = binding.FindUSB(index);
         QVERIFY(found);
@@ -241,7 +241,7 @@ void SampleTest::dlopenBindingBindsLazilyAndFreesStrings() {
 }
 
 void SampleTest::dlopenBindingReportsAMissingLibrary() {
-    DlopenBinding binding("libtovrik-not-installed.so");
+    RuntimeBinding binding("libtovrik-not-installed.so");
     RecordingMessages messages;
     Form1 form(binding, messages);
     form.Load();
