@@ -116,16 +116,23 @@ bool SplitDecimal(std::string_view text, double& value, std::string_view& suffix
 struct Context {
     ScpiClient& client;
     ScpiInstrument& instrument;
-    ScpiDevice& device;
-    ScpiOutcome& outcome;
-    std::vector<std::string> answers;
+    const std::string& version;
+    std::uint64_t& sweeps;
+    std::optional<DeviceOrder> order;
     bool query = false;
     std::string_view argument;
-    bool abortLine = false;
 
     void Error(int code, std::string text) {
         client.Push(code, std::move(text));
-        if (code <= -100 && code > -200) abortLine = true;  // the rest of the line is unparseable
+        // The rest of the line is unparseable.
+        if (code <= -100 && code > -200) client.lineOpen = false;
+    }
+
+    // The unit waits until the device took `report`; `then` runs either way.
+    void Write(const OutputReport& report,
+               std::function<void(ScpiInstrument&, bool ok)> then = nullptr) {
+        order = DeviceOrder{DeviceOrder::Kind::Write, report, {}, 0};
+        client.pending = then ? std::move(then) : [](ScpiInstrument&, bool) {};
     }
 
     // A numeric parameter with an optional suffix from `units` (name, scale; "" = no suffix).
@@ -163,14 +170,6 @@ struct Context {
         Error(-224, "Illegal parameter value");
         return std::nullopt;
     }
-
-    bool Send(const OutputReport& report) {
-        if (const auto error = device.Send(report)) {
-            Error(error->code, error->text);
-            return false;
-        }
-        return true;
-    }
 };
 
 const std::vector<std::pair<std::string_view, double>> kHzUnits = {
@@ -204,6 +203,22 @@ std::string Bool(bool b) {
     return b ? "1" : "0";
 }
 
+// Sweeps from the settings now; a conflict among them leaves the instrument as it was.
+void StartSweep(Context& c) {
+    const auto planned = MakeSweepPlan(c.instrument.sweep);
+    if (const auto* error = std::get_if<ParseError>(&planned)) {
+        c.instrument.continuous = false;
+        return c.Error(-221, "Settings conflict; " + error->message);
+    }
+    const std::uint64_t id = ++c.sweeps;
+    c.instrument.sweeping = true;
+    c.instrument.sweepId = id;
+    c.order = DeviceOrder{DeviceOrder::Kind::Sweep, {}, std::get<SweepPlan>(planned), id};
+    c.client.pending = [id](ScpiInstrument& i, bool ok) {
+        if (!ok && i.sweepId == id) i.sweeping = false, i.continuous = false;
+    };
+}
+
 std::vector<Command> MakeCommands() {
     const Keyword source{"SOURce", true};
     return {
@@ -213,15 +228,16 @@ std::vector<Command> MakeCommands() {
          true,
          [](Context& c) {
              if (c.query) {
-                 c.answers.push_back(FormatNumber(TuningWordToHz(c.instrument.word)));
+                 c.client.answers.push_back(FormatNumber(TuningWordToHz(c.instrument.word)));
                  return;
              }
              const auto hz = FrequencyArgument(c, 1e6);
              if (!hz) return;
              const TuningWord word = ComputeTuningWord(*hz);
-             if (c.instrument.output && !c.instrument.sweeping &&
-                 !c.Send(BuildFrequencyReport(word))) {
-                 return;
+             if (c.instrument.output && !c.instrument.sweeping) {
+                 return c.Write(BuildFrequencyReport(word), [word](ScpiInstrument& i, bool ok) {
+                     if (ok) i.word = word;
+                 });
              }
              c.instrument.word = word;
          }},
@@ -230,7 +246,8 @@ std::vector<Command> MakeCommands() {
          true,
          true,
          [](Context& c) {
-             if (c.query) return c.answers.push_back(FormatNumber(c.instrument.sweep.startHz));
+             if (c.query)
+                 return c.client.answers.push_back(FormatNumber(c.instrument.sweep.startHz));
              if (const auto hz = FrequencyArgument(c, 1e6)) c.instrument.sweep.startHz = *hz;
          }},
         {{source, {"FREQuency"}, {"STOP"}},
@@ -238,7 +255,8 @@ std::vector<Command> MakeCommands() {
          true,
          true,
          [](Context& c) {
-             if (c.query) return c.answers.push_back(FormatNumber(c.instrument.sweep.stopHz));
+             if (c.query)
+                 return c.client.answers.push_back(FormatNumber(c.instrument.sweep.stopHz));
              if (const auto hz = FrequencyArgument(c, 10e6)) c.instrument.sweep.stopHz = *hz;
          }},
         {{source, {"SWEep"}, {"POINts"}},
@@ -247,7 +265,8 @@ std::vector<Command> MakeCommands() {
          true,
          [](Context& c) {
              if (c.query) {
-                 return c.answers.push_back(std::to_string(c.instrument.sweep.points.value_or(0)));
+                 return c.client.answers.push_back(
+                     std::to_string(c.instrument.sweep.points.value_or(0)));
              }
              const auto unit = c.Numeric({{"", 1}});
              if (!unit) return;
@@ -265,7 +284,8 @@ std::vector<Command> MakeCommands() {
          true,
          true,
          [](Context& c) {
-             if (c.query) return c.answers.push_back(FormatNumber(c.instrument.sweep.dwellSeconds));
+             if (c.query)
+                 return c.client.answers.push_back(FormatNumber(c.instrument.sweep.dwellSeconds));
              const auto unit = c.Numeric(kSecondUnits);
              if (!unit) return;
              const double seconds = unit->special == "MIN"   ? 1e-3
@@ -283,7 +303,7 @@ std::vector<Command> MakeCommands() {
          true,
          [](Context& c) {
              if (c.query)
-                 return c.answers.push_back(c.instrument.sweep.logarithmic ? "LOG" : "LIN");
+                 return c.client.answers.push_back(c.instrument.sweep.logarithmic ? "LOG" : "LIN");
              const std::string upper = Upper(c.argument);
              if (upper == "LIN" || upper == "LINEAR")
                  c.instrument.sweep.logarithmic = false;
@@ -297,14 +317,27 @@ std::vector<Command> MakeCommands() {
          true,
          true,
          [](Context& c) {
-             if (c.query) return c.answers.push_back(Bool(c.instrument.output));
+             // A sweep switches the output on until it ends.
+             if (c.query) {
+                 return c.client.answers.push_back(
+                     Bool(c.instrument.output || c.instrument.sweeping));
+             }
              const auto on = c.Boolean();
              if (!on) return;
-             if (!c.instrument.sweeping &&
-                 !c.Send(*on ? BuildFrequencyReport(c.instrument.word) : BuildStopReport())) {
-                 return;
+             if (*on && c.instrument.sweeping) {
+                 c.instrument.output = true;  // the sweep returns to it
+             } else if (*on) {
+                 c.Write(BuildFrequencyReport(c.instrument.word), [](ScpiInstrument& i, bool ok) {
+                     if (ok) i.output = true, i.suspended = false;
+                 });
+             } else {
+                 // Nothing may be sent while OUTP? reads 0: off ends the sweep.
+                 c.instrument.continuous = false;
+                 c.instrument.sweeping = false;
+                 c.Write(BuildStopReport(), [](ScpiInstrument& i, bool ok) {
+                     if (ok) i.output = false, i.suspended = false;
+                 });
              }
-             c.instrument.output = *on;
          }},
         {{{"INITiate"}, {"IMMediate", true}},
          Param::None,
@@ -312,18 +345,18 @@ std::vector<Command> MakeCommands() {
          true,
          [](Context& c) {
              if (c.instrument.sweeping) return c.Error(-213, "Init ignored");
-             c.outcome.sweep = ScpiOutcome::Sweep::Start;
+             StartSweep(c);
          }},
         {{{"INITiate"}, {"CONTinuous"}},
          Param::Required,
          true,
          true,
          [](Context& c) {
-             if (c.query) return c.answers.push_back(Bool(c.instrument.continuous));
+             if (c.query) return c.client.answers.push_back(Bool(c.instrument.continuous));
              const auto on = c.Boolean();
              if (!on) return;
              c.instrument.continuous = *on;
-             if (*on && !c.instrument.sweeping) c.outcome.sweep = ScpiOutcome::Sweep::Start;
+             if (*on && !c.instrument.sweeping) StartSweep(c);
          }},
         {{{"ABORt"}},
          Param::None,
@@ -331,32 +364,37 @@ std::vector<Command> MakeCommands() {
          true,
          [](Context& c) {
              c.instrument.continuous = false;
-             c.outcome.sweep = ScpiOutcome::Sweep::Abort;
+             if (!c.instrument.sweeping) return;
+             c.instrument.sweeping = false;
+             c.Write(SteadyReport(c.instrument));
          }},
         {{{"SYSTem"}, {"SUSPend"}},
          Param::None,
          false,
          true,
          [](Context& c) {
+             // The sweep ends first, so that the power-saving report is the last one.
              c.instrument.continuous = false;
-             c.outcome.sweep = ScpiOutcome::Sweep::Abort;
-             if (c.Send(BuildPowerSavingReport())) c.instrument.output = false;
+             c.instrument.sweeping = false;
+             c.Write(BuildPowerSavingReport(), [](ScpiInstrument& i, bool ok) {
+                 if (ok) i.output = false, i.suspended = true;
+             });
          }},
         {{{"SYSTem"}, {"ERRor"}, {"NEXT", true}},
          Param::None,
          true,
          false,
          [](Context& c) {
-             if (c.client.errors.empty()) return c.answers.push_back("0,\"No error\"");
+             if (c.client.errors.empty()) return c.client.answers.push_back("0,\"No error\"");
              const ScpiError e = c.client.errors.front();
              c.client.errors.pop_front();
-             c.answers.push_back(std::to_string(e.code) + ",\"" + e.text + "\"");
+             c.client.answers.push_back(std::to_string(e.code) + ",\"" + e.text + "\"");
          }},
         {{{"SYSTem"}, {"VERSion"}},
          Param::None,
          true,
          false,
-         [](Context& c) { c.answers.push_back("1999.0"); }},
+         [](Context& c) { c.client.answers.push_back("1999.0"); }},
     };
 }
 
@@ -366,10 +404,11 @@ const std::vector<Command>& Commands() {
 }
 
 void Reset(Context& c) {
-    const bool wasOn = c.instrument.output || c.instrument.sweeping;
+    const bool wasOn = c.instrument.output || c.instrument.sweeping || c.instrument.suspended;
+    const std::uint64_t sweepId = c.instrument.sweepId;
     c.instrument = ScpiInstrument{};
-    c.outcome.sweep = ScpiOutcome::Sweep::Abort;
-    if (wasOn) c.Send(BuildStopReport());
+    c.instrument.sweepId = sweepId;
+    if (wasOn) c.Write(BuildStopReport());
 }
 
 bool RunCommon(Context& c, const std::string& header, bool hasArgument) {
@@ -379,22 +418,22 @@ bool RunCommon(Context& c, const std::string& header, bool hasArgument) {
     };
     if (header == "*IDN?") {
         if (!noArgument()) return true;
-        const std::string version = c.device.Version().value_or("unknown");
-        c.answers.push_back("TOVRIK,TOVRIK DDS,0," + version);
+        c.client.answers.push_back("TOVRIK,TOVRIK DDS,0," + c.version);
     } else if (header == "*RST") {
         if (noArgument()) Reset(c);
     } else if (header == "*CLS") {
         if (noArgument()) c.client.errors.clear(), c.client.esr = 0;
     } else if (header == "*OPC?") {
-        if (noArgument()) c.answers.push_back("1");
+        if (noArgument()) c.client.answers.push_back("1");
     } else if (header == "*OPC") {
         if (noArgument()) c.client.esr |= 0x01;
     } else if (header == "*WAI") {
         noArgument();
     } else if (header == "*ESR?") {
-        if (noArgument()) c.answers.push_back(std::to_string(c.client.esr)), c.client.esr = 0;
+        if (noArgument())
+            c.client.answers.push_back(std::to_string(c.client.esr)), c.client.esr = 0;
     } else if (header == "*ESE?") {
-        if (noArgument()) c.answers.push_back(std::to_string(c.client.ese));
+        if (noArgument()) c.client.answers.push_back(std::to_string(c.client.ese));
     } else if (header == "*ESE") {
         double value = 0;
         std::string_view suffix;
@@ -409,7 +448,7 @@ bool RunCommon(Context& c, const std::string& header, bool hasArgument) {
         if (!noArgument()) return true;
         int stb = c.client.errors.empty() ? 0 : 0x04;
         if ((c.client.esr & c.client.ese) != 0) stb |= 0x20;
-        c.answers.push_back(std::to_string(stb));
+        c.client.answers.push_back(std::to_string(stb));
     } else {
         return false;
     }
@@ -492,33 +531,71 @@ void RunUnit(Context& c, std::string_view unit) {
 
 }  // namespace
 
-OutputReport ScpiEngine::SteadyReport() const {
-    return instrument_.output ? BuildFrequencyReport(instrument_.word) : BuildStopReport();
+OutputReport SteadyReport(const ScpiInstrument& instrument) {
+    if (instrument.suspended) return BuildPowerSavingReport();
+    return instrument.output ? BuildFrequencyReport(instrument.word) : BuildStopReport();
 }
 
-ScpiOutcome ScpiEngine::Execute(ScpiClient& client, std::string_view line) {
-    ScpiOutcome outcome;
-    Context c{client, instrument_, device_, outcome, {}, false, {}, false};
+void ScpiEngine::Begin(ScpiClient& client, std::string_view line) {
     client.path.clear();  // every line starts at the root
+    client.answers.clear();
+    client.line.assign(line);
+    client.next = 0;
+    client.lineOpen = true;
     for (const char ch : line) {
         const auto u = static_cast<unsigned char>(ch);
         if (u >= 0x80 || (u < 0x20 && ch != '\t' && ch != '\r')) {
             client.Push(-100, "Command error");
-            return outcome;
+            client.lineOpen = false;
+            return;
         }
     }
-    std::size_t from = 0;
-    while (from <= line.size() && !c.abortLine) {
-        std::size_t semicolon = line.find(';', from);
-        if (semicolon == std::string_view::npos) semicolon = line.size();
-        c.query = false;
-        RunUnit(c, line.substr(from, semicolon - from));
-        from = semicolon + 1;
+}
+
+std::optional<DeviceOrder> ScpiEngine::Step(ScpiClient& client) {
+    if (!client.lineOpen || client.pending) return std::nullopt;
+    const std::string_view line = client.line;
+    std::size_t semicolon = line.find(';', client.next);
+    if (semicolon == std::string_view::npos) semicolon = line.size();
+    const std::string_view unit = line.substr(client.next, semicolon - client.next);
+    client.next = semicolon + 1;
+    if (client.next > line.size()) client.lineOpen = false;
+    Context c{client, instrument_, version_, sweeps_, std::nullopt, false, {}};
+    RunUnit(c, unit);
+    return c.order;
+}
+
+void ScpiEngine::Finish(ScpiClient& client, const std::optional<ScpiError>& error) {
+    if (!client.pending) return;
+    const auto then = std::move(client.pending);
+    client.pending = nullptr;
+    then(instrument_, !error);
+    if (error) client.Push(error->code, error->text);
+}
+
+std::string ScpiEngine::TakeResponse(ScpiClient& client) {
+    std::string response;
+    for (std::size_t i = 0; i < client.answers.size(); ++i) {
+        response += (i == 0 ? "" : ";") + client.answers[i];
     }
-    for (std::size_t i = 0; i < c.answers.size(); ++i) {
-        outcome.response += (i == 0 ? "" : ";") + c.answers[i];
+    client.answers.clear();
+    return response;
+}
+
+void ScpiEngine::SweepEnded(std::uint64_t sweepId) {
+    if (instrument_.sweepId != sweepId) return;
+    instrument_.sweeping = false;
+    instrument_.continuous = false;
+}
+
+ScpiOutcome ScpiEngine::Execute(ScpiClient& client, std::string_view line) {
+    Begin(client, line);
+    while (!LineDone(client)) {
+        const auto order = Step(client);
+        if (!order) continue;
+        Finish(client, device_ != nullptr ? device_->Carry(*order) : std::nullopt);
     }
-    return outcome;
+    return {TakeResponse(client)};
 }
 
 }  // namespace tovrik::cli

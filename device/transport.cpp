@@ -17,14 +17,9 @@ DeviceHandle Open(DevicePlatform& platform, const std::string& path, ShareMode m
     return DeviceHandle(platform, opened.handle);
 }
 
-// Shared open of a path that must be a TOVRIK; anything else is closed again at once.
 DeviceHandle OpenTovrikShared(DevicePlatform& platform, const std::string& path,
                               SystemError* error) {
-    std::optional<HidIds> ids;
-    DeviceHandle handle = Open(platform, path, ShareMode::Shared, error, &ids);
-    if (handle && !ids) ids = platform.GetIds(handle.native());
-    if (handle && !IsTovrikIds(ids)) handle.Reset();
-    return handle;
+    return OpenTovrik(platform, path, ShareMode::Shared, error);
 }
 
 bool IsTovrik(DevicePlatform& platform, const std::string& path,
@@ -39,6 +34,15 @@ bool IsTovrik(DevicePlatform& platform, const std::string& path,
 }
 
 }  // namespace
+
+DeviceHandle OpenTovrik(DevicePlatform& platform, const std::string& path, ShareMode mode,
+                        SystemError* error) {
+    std::optional<HidIds> ids;
+    DeviceHandle handle = Open(platform, path, mode, error, &ids);
+    if (handle && !ids) ids = platform.GetIds(handle.native());
+    if (handle && !IsTovrikIds(ids)) handle.Reset();
+    return handle;
+}
 
 bool FindDevice(DevicePlatform& platform, int& startIndex, std::string& path,
                 std::vector<DeviceRefusal>* refused) {
@@ -58,14 +62,45 @@ DeviceHandle OpenDevice(DevicePlatform& platform, const std::string& path, Syste
     return Open(platform, path, ShareMode::Exclusive, error);
 }
 
-bool WriteOutputReport(DeviceHandle& handle, TuningWord word, int selector, int outputFlag) {
+bool WriteOutputReport(DeviceHandle& handle, TuningWord word, int selector, int outputFlag,
+                       SystemError* error) {
     if (!handle) return false;
     const OutputReport report = outputFlag != 0
                                     ? BuildOutputReport(word, FrequencyControlByte(selector))
                                     : BuildStopReport();
-    if (handle.platform()->WriteReport(handle.native(), report) == 0) return true;
+    const SystemError failed = handle.platform()->WriteReport(handle.native(), report);
+    if (error != nullptr) *error = failed;
+    if (failed == 0) return true;
     handle.Reset();
     return false;
+}
+
+LinkStatus ReconnectingDevice::Status(SystemError error) const {
+    if (error == 0) return {};
+    return {error, platform_.Describe(error).kind == FailureKind::Gone};
+}
+
+LinkStatus ReconnectingDevice::Open() {
+    if (handle_) return {};
+    SystemError error = 0;
+    handle_ = OpenTovrik(platform_, path_, ShareMode::Exclusive, &error);
+    if (handle_) return {};
+    // Another device at our path is as good as ours being gone.
+    return error == 0 ? LinkStatus{0, true} : Status(error);
+}
+
+LinkStatus ReconnectingDevice::Write(const OutputReport& report) {
+    if (handle_ && platform_.WriteReport(handle_.native(), report) == 0) return {};
+    handle_.Reset();
+    if (const LinkStatus opened = Open(); !opened.ok()) return opened;
+    const SystemError error = platform_.WriteReport(handle_.native(), report);
+    if (error != 0) handle_.Reset();
+    return Status(error);
+}
+
+std::optional<std::string> ReconnectingDevice::Version() {
+    if (!Open().ok()) return std::nullopt;
+    return ReadFirmwareVersion(handle_);
 }
 
 std::optional<std::string> ReadFirmwareVersion(DeviceHandle& handle, SystemError* error) {

@@ -71,9 +71,48 @@ bool FindDevice(DevicePlatform& platform, int& startIndex, std::string& path,
 DeviceHandle OpenDevice(DevicePlatform& platform, const std::string& path,
                         SystemError* error = nullptr);
 
+// Open of a path that must be a TOVRIK, using the ids the open learned where it did. Anything
+// else is closed again at once and gives no handle with `error` 0.
+DeviceHandle OpenTovrik(DevicePlatform& platform, const std::string& path, ShareMode mode,
+                        SystemError* error = nullptr);
+
 // Sends the frequency report (output on) or the stop report (output off). A failed write
-// closes `handle`; a handle of none fails without sending.
-bool WriteOutputReport(DeviceHandle& handle, TuningWord word, int selector, int outputFlag);
+// closes `handle` and puts the system's code into `error`; a handle of none fails without
+// sending.
+bool WriteOutputReport(DeviceHandle& handle, TuningWord word, int selector, int outputFlag,
+                       SystemError* error = nullptr);
+
+// How a write through a kept device went.
+struct LinkStatus {
+    SystemError error = 0;  // the system's code; 0 with `gone` when the path holds no TOVRIK
+    bool gone = false;      // not there (unplugged), as opposed to there but refusing
+    bool ok() const { return error == 0 && !gone; }
+};
+
+// One TOVRIK held exclusively and served by identity: after a failed write it is opened
+// again at its own path and nowhere else, so that a second TOVRIK is never taken over.
+// Not thread-safe: one thread drives it.
+class ReconnectingDevice {
+  public:
+    ReconnectingDevice(DevicePlatform& platform, std::string path)
+        : platform_(platform), path_(std::move(path)) {}
+
+    // Opens the device if it is not open yet.
+    LinkStatus Open();
+    // Writes `report`; when that fails, reopens the device once and writes again.
+    LinkStatus Write(const OutputReport& report);
+    std::optional<std::string> Version();
+    bool open() const { return static_cast<bool>(handle_); }
+    const std::string& path() const { return path_; }
+    DevicePlatform& platform() const { return platform_; }
+
+  private:
+    LinkStatus Status(SystemError error) const;
+
+    DevicePlatform& platform_;
+    std::string path_;
+    DeviceHandle handle_;
+};
 
 // The version text, or empty on failure. A failed read leaves the handle open.
 std::optional<std::string> ReadFirmwareVersion(DeviceHandle& handle, SystemError* error = nullptr);

@@ -13,13 +13,17 @@ using namespace tovrik::cli;
 
 class RecordingDevice : public ScpiDevice {
   public:
-    std::optional<ScpiError> Send(const OutputReport& report) override {
+    std::optional<ScpiError> Carry(const DeviceOrder& order) override {
         if (missing) return ScpiError{-241, "Hardware missing"};
-        sent.push_back(report);
+        if (order.kind == DeviceOrder::Kind::Sweep) {
+            sweeps.push_back(order.sweepId);
+        } else {
+            sent.push_back(order.report);
+        }
         return std::nullopt;
     }
-    std::optional<std::string> Version() override { return "01/02/03"; }
     std::vector<OutputReport> sent;
+    std::vector<std::uint64_t> sweeps;
     bool missing = false;
 };
 
@@ -33,6 +37,7 @@ class Scpi : public ::testing::Test {
         for (std::string e; (e = (*this)("SYST:ERR?")) != "0,\"No error\"";) errors.push_back(e);
         return errors;
     }
+    void SetUp() override { engine.SetVersion("01/02/03"); }
     RecordingDevice device;
     ScpiEngine engine{device};
     ScpiClient client;
@@ -131,14 +136,21 @@ TEST_F(Scpi, DeviceFaultsQueueAndLeaveTheStateAlone) {
     EXPECT_EQ((*this)("OUTP?"), "0");
 }
 
-TEST_F(Scpi, SweepCommandsAskTheServerToStartAndStop) {
-    EXPECT_EQ(engine.Execute(client, "INIT").sweep, ScpiOutcome::Sweep::Start);
-    EXPECT_EQ(engine.Execute(client, "ABOR").sweep, ScpiOutcome::Sweep::Abort);
-    EXPECT_EQ(engine.Execute(client, "INIT:CONT ON").sweep, ScpiOutcome::Sweep::Start);
+TEST_F(Scpi, SweepCommandsOrderSweepsAndEndThemWithTheSetState) {
+    (*this)("INIT");
+    EXPECT_EQ(device.sweeps.size(), 1u);
+    EXPECT_EQ((*this)("OUTP?"), "1");  // the sweep has the output on
+    (*this)("ABOR");
+    EXPECT_EQ(device.sent, std::vector<OutputReport>{BuildStopReport()});
+    (*this)("INIT:CONT ON");
+    EXPECT_EQ(device.sweeps.size(), 2u);
     EXPECT_EQ((*this)("INIT:CONT?"), "1");
-    engine.instrument().sweeping = true;
     (*this)("INIT");
     EXPECT_EQ(Drain(), std::vector<std::string>{"-213,\"Init ignored\""});
+    engine.SweepEnded(device.sweeps.front());  // stale: the second sweep goes on
+    EXPECT_TRUE(engine.instrument().sweeping);
+    engine.SweepEnded(device.sweeps.back());
+    EXPECT_EQ((*this)("OUTP?;INIT:CONT?"), "0;0");
 }
 
 }  // namespace
