@@ -30,6 +30,11 @@ needs one: "on FREQ" is "set FREQ".
 
 Exit status: 0 done, 1 device not found, busy or refused, 2 usage error.)";
 
+// Argument bytes need not be UTF-8; the JSON text always is (bad bytes become U+FFFD).
+std::string JsonText(const json& value) {
+    return value.dump(-1, ' ', false, json::error_handler_t::replace);
+}
+
 struct Globals {
     DeviceChoice choice;
     std::string path;
@@ -52,14 +57,16 @@ struct Context {
 
     int Fail(int status, const std::string& message, const char* kind) {
         err << "tovrikctl: " << message << '\n';
-        if (globals.json) out << json{{"ok", false}, {"error", message}, {"kind", kind}} << '\n';
+        if (globals.json) {
+            out << JsonText({{"ok", false}, {"error", message}, {"kind", kind}}) << '\n';
+        }
         return status;
     }
 
     int Done(json result, const std::string& text) {
         if (globals.json) {
             result["ok"] = true;
-            out << result << '\n';
+            out << JsonText(result) << '\n';
         } else if (!text.empty()) {
             out << text << '\n';
         }
@@ -161,7 +168,8 @@ extern "C" void RequestStop(int) {
     gStopRequested = 1;
 }
 
-// SIGINT and SIGTERM end the sweep at the next wake-up instead of the process.
+// SIGINT, SIGTERM and SIGHUP (a closed terminal) end the sweep at the next wake-up instead
+// of the process, so the stop report still goes out.
 class StopSignals {
   public:
     StopSignals() {
@@ -171,10 +179,12 @@ class StopSignals {
         sigemptyset(&action.sa_mask);
         ::sigaction(SIGINT, &action, &oldInt_);
         ::sigaction(SIGTERM, &action, &oldTerm_);
+        ::sigaction(SIGHUP, &action, &oldHup_);
     }
     ~StopSignals() {
         ::sigaction(SIGINT, &oldInt_, nullptr);
         ::sigaction(SIGTERM, &oldTerm_, nullptr);
+        ::sigaction(SIGHUP, &oldHup_, nullptr);
     }
     StopSignals(const StopSignals&) = delete;
     StopSignals& operator=(const StopSignals&) = delete;
@@ -182,6 +192,7 @@ class StopSignals {
   private:
     struct sigaction oldInt_ {};
     struct sigaction oldTerm_ {};
+    struct sigaction oldHup_ {};
 };
 
 struct SweepArgs {

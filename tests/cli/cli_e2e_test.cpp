@@ -218,3 +218,28 @@ TEST(CtlE2e, InterruptedSweepLeavesTheOutputOffAndHoldsTheDeviceMeanwhile) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(CtlE2e, ArgumentBytesThatAreNotUtf8StillGiveJsonAndSendNothing) {
+    Ctl ctl("t");
+    const Result r = ctl("--json set \"$(printf '\\3775')\" 2>/dev/null");
+    EXPECT_EQ(r.status, 2) << r.Text();
+    ASSERT_EQ(r.lines.size(), 1u) << r.Text();
+    const auto parsed = nlohmann::json::parse(r.lines.front());  // throws on bad UTF-8
+    EXPECT_EQ(parsed["kind"], "usage");
+    EXPECT_TRUE(ctl.emu().WriteLines().empty());
+}
+
+TEST(CtlE2e, HangupEndsASweepWithTheStopReport) {
+    Ctl ctl("t", {"--frame-us", "1000"});
+    const Result r =
+        ctl("sweep 1M 2M --step 100k --dwell 5ms --forever & pid=$!; sleep 0.3; "
+            "kill -HUP $pid; wait $pid");
+    EXPECT_EQ(r.status, 0) << r.Text();
+    const auto writes = ctl.emu().WriteLines();
+    ASSERT_GT(writes.size(), 5u);
+    EXPECT_EQ(writes.back(), "hidraw0 write 00 00 00 00 00 01 00 00");
+}
+
+}  // namespace
