@@ -5,8 +5,8 @@
 namespace tovrik::cli {
 
 ScpiError LinkScpiError(DevicePlatform& platform, const std::string& path, const LinkStatus& s) {
-    if (s.gone) return {-241, "Hardware missing"};
-    return {-240, "Hardware error; " + path + ": " + platform.Describe(s.error).text};
+    if (s.gone) return MakeError(ScpiCode::HardwareMissing);
+    return MakeError(ScpiCode::HardwareError, path + ": " + platform.Describe(s.error).text);
 }
 
 DeviceWorker::DeviceWorker(ReconnectingDevice& device, OutputReport steady, Post post,

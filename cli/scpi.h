@@ -20,6 +20,28 @@ struct ScpiError {
     std::string text;
 };
 
+// The errors this instrument reports; their texts are in one table in scpi.cpp.
+enum class ScpiCode {
+    CommandError = -100,
+    SyntaxError = -102,
+    DataTypeError = -104,
+    ParameterNotAllowed = -108,
+    MissingParameter = -109,
+    UndefinedHeader = -113,
+    InvalidSuffix = -131,
+    InitIgnored = -213,
+    SettingsConflict = -221,
+    DataOutOfRange = -222,
+    IllegalParameterValue = -224,
+    HardwareError = -240,
+    HardwareMissing = -241,
+    QueueOverflow = -350,
+    InputBufferOverrun = -363,
+};
+
+// "<code>" with its standard text, and "; <detail>" after it when there is one.
+ScpiError MakeError(ScpiCode code, std::string_view detail = {});
+
 // What the instrument must do to the device before a command is complete.
 struct DeviceOrder {
     enum class Kind {
@@ -58,14 +80,21 @@ struct ScpiClient {
     // What a unit waiting for the device does once the order was carried out (ok or not).
     std::function<void(ScpiInstrument&, bool ok)> pending;
 
-    void Push(int code, std::string text);
+    void Push(ScpiError error);
+    void Push(ScpiCode code, std::string_view detail = {}) { Push(MakeError(code, detail)); }
 };
 
 struct ScpiInstrument {
-    TuningWord word = ComputeTuningWord(1e6);
+    TuningWord word = ComputeTuningWord(kDefaultFrequencyHz);
     bool output = false;
     bool suspended = false;  // the power-saving report was the last one sent
-    SweepRequest sweep{1e6, 10e6, 11, std::nullopt, 0.01, false, 1};
+    SweepRequest sweep{kDefaultStartHz,
+                       kDefaultStopHz,
+                       kDefaultSweepPoints,
+                       std::nullopt,
+                       kDefaultDwellSeconds,
+                       false,
+                       1};
     bool continuous = false;
     bool sweeping = false;
     std::uint64_t sweepId = 0;  // the sweep running or last started

@@ -237,7 +237,7 @@ class Server {
         const ScpiInstrument& instrument = engine_.instrument();
         worker_.Follow(SteadyReport(instrument), instrument.continuous);
         if (!error) return;
-        for (const auto& c : connections_) c->client.Push(error->code, error->text);
+        for (const auto& c : connections_) c->client.Push(*error);
     }
 
     bool EvictOne() {
@@ -334,7 +334,7 @@ void Connection::Consume(std::size_t n) {
             if (!partialSince_) partialSince_ = lastHeard_;
             if (discarding_) continue;
             if (line_.size() >= kMaxLineLength) {
-                client.Push(-363, "Input buffer overrun");
+                client.Push(ScpiCode::InputBufferOverrun);
                 discarding_ = true;
                 line_.clear();
             } else {

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <string>
 
+#include "cli/sweep.h"
 #include "device/reports.h"
 
 namespace tovrik::cli {
@@ -92,8 +93,10 @@ std::variant<double, ParseError> ParseDuration(std::string_view text) {
         return ParseError{quoted + ": unknown unit '" + std::string(unit) + "' (use s, ms or us)"};
     }
     const double seconds = value * scale;
-    if (!(seconds >= 1e-3 - 1e-12)) return ParseError{quoted + " is shorter than 1 ms"};
-    if (!(seconds <= 86400)) return ParseError{quoted + " is longer than a day"};
+    if (!(seconds >= kMinDwellSeconds - kDwellTolerance)) {
+        return ParseError{quoted + " is shorter than 1 ms"};
+    }
+    if (!(seconds <= kMaxDwellSeconds)) return ParseError{quoted + " is longer than a day"};
     return seconds;
 }
 

@@ -57,6 +57,10 @@ TEST_F(Scpi, QueriesAndSettingsInShortLongAndMixedCase) {
         {"FREQ:STAR 1 KHZ;STOP 2KHZ;:FREQ:STAR?;STOP?", "1000;2000"},  // relative headers
         {"SWE:POIN 101;POIN?;DWEL 5 ms;DWEL?;SPAC LOG;SPAC?", "101;0.005;LOG"},
         {"SYST:VERS?", "1999.0"},
+        // Below a double's resolution is 0 Hz; queries name their limits and defaults.
+        {"FREQ 1e-400;FREQ?", "0"},
+        {"FREQ? MAX;FREQ:CW? MIN", FormatNumber(TuningWordToHz(ComputeTuningWord(80e6))) + ";0"},
+        {"SWE:POIN? MAX;POIN? DEF;DWEL? MIN;:FREQ:STAR? DEF", "10000000;11;0.001;1e+06"},
         {"*OPC?;*ESR?", "1;0"},
     };
     for (const auto& [line, answer] : table) EXPECT_EQ((*this)(line), answer) << line;
