@@ -94,7 +94,7 @@ int SendOnce(Context& ctx, const OutputReport& report, json result, const std::s
             return ctx.Fail(kExitDevice,
                             selection.path +
                                 ": write refused: " + ctx.platform.Describe(outcome.errorCode).text,
-                            "refused");
+                            FailureKindName(ctx.platform, outcome.errorCode));
         case SendOutcome::Kind::Sent:
             break;
     }
@@ -240,14 +240,10 @@ int Sweep(Context& ctx, const SweepArgs& args) {
     if (selection.path.empty())
         return ctx.Fail(kExitDevice, selection.error, selection.kind.c_str());
     SystemError error = 0;
-    DeviceHandle handle = OpenDevice(ctx.platform, selection.path, &error);
+    DeviceHandle handle = OpenTovrik(ctx.platform, selection.path, ShareMode::Exclusive, &error);
     if (!handle) {
         return ctx.Fail(kExitDevice, DescribeFailure(ctx.platform, selection.path, error),
                         FailureKindName(ctx.platform, error));
-    }
-    const auto ids = ctx.platform.GetIds(handle.native());
-    if (!ids || ids->vendorId != kTovrikVendorId || ids->productId != kTovrikProductId) {
-        return ctx.Fail(kExitDevice, selection.path + ": not a TOVRIK", "not-found");
     }
     SystemError writeError = 0;
     const auto send = [&](const OutputReport& report) {

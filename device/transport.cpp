@@ -82,8 +82,18 @@ LinkStatus ReconnectingDevice::Status(SystemError error) const {
 
 LinkStatus ReconnectingDevice::Open() {
     if (handle_) return {};
+    std::vector<DeviceRefusal> refusals;
+    bool found = true;
+    if (refused_) {
+        int start = 0;
+        found = FindDevice(platform_, start, path_, &refusals);  // keeps the path if not
+    }
     SystemError error = 0;
-    handle_ = OpenTovrik(platform_, path_, ShareMode::Exclusive, &error);
+    if (found) handle_ = OpenTovrik(platform_, path_, ShareMode::Exclusive, &error);
+    if (!handle_ && error != 0) refusals.push_back({path_, error});
+    if (refused_) {
+        for (const DeviceRefusal& refusal : refusals) refused_(refusal);
+    }
     if (handle_) return {};
     // Another device at our path is as good as ours being gone.
     return error == 0 ? LinkStatus{0, true} : Status(error);
@@ -99,7 +109,6 @@ LinkStatus ReconnectingDevice::Write(const OutputReport& report) {
 }
 
 std::optional<std::string> ReconnectingDevice::Version() {
-    if (!Open().ok()) return std::nullopt;
     return ReadFirmwareVersion(handle_);
 }
 

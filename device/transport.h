@@ -2,6 +2,7 @@
 // control application) and a shared handle opened for one exchange (the driver library).
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -89,20 +90,30 @@ struct LinkStatus {
     bool ok() const { return error == 0 && !gone; }
 };
 
-// One TOVRIK held exclusively and served by identity: after a failed write it is opened
-// again at its own path and nowhere else, so that a second TOVRIK is never taken over.
-// Not thread-safe: one thread drives it.
+// A TOVRIK held exclusively and opened again after a failed write. Not thread-safe: one
+// thread drives it.
 class ReconnectingDevice {
   public:
+    using Refused = std::function<void(const DeviceRefusal&)>;
+
+    // Served by identity: the device at `path`, after a failure that path and nowhere else,
+    // so that a second TOVRIK is never taken over.
     ReconnectingDevice(DevicePlatform& platform, std::string path)
         : platform_(platform), path_(std::move(path)) {}
+    // The first TOVRIK discovery finds, looked for anew after each failure; `refused` hears
+    // of every TOVRIK found that could not be opened.
+    ReconnectingDevice(DevicePlatform& platform, Refused refused)
+        : platform_(platform), refused_(std::move(refused)) {}
 
-    // Opens the device if it is not open yet.
+    // Opens the device unless it is open.
     LinkStatus Open();
-    // Writes `report`; when that fails, reopens the device once and writes again.
+    // Writes `report`; when that fails, opens the device again once and writes again.
     LinkStatus Write(const OutputReport& report);
+    // The firmware version of the open device; none when it is not open.
     std::optional<std::string> Version();
+    void Close() { handle_.Reset(); }
     bool open() const { return static_cast<bool>(handle_); }
+    // Where the device is or was last; empty until discovery found one.
     const std::string& path() const { return path_; }
     DevicePlatform& platform() const { return platform_; }
 
@@ -110,6 +121,7 @@ class ReconnectingDevice {
     LinkStatus Status(SystemError error) const;
 
     DevicePlatform& platform_;
+    Refused refused_;  // set: the first TOVRIK found; unset: `path_` only
     std::string path_;
     DeviceHandle handle_;
 };
