@@ -1,10 +1,12 @@
 #include "cli/app.h"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <csignal>
 #include <iomanip>
 #include <nlohmann/json.hpp>
 #include <sstream>
+#include <string_view>
 
 #include "cli/devices.h"
 #include "cli/server.h"
@@ -21,8 +23,8 @@ using nlohmann::json;
 constexpr const char* kFooter =
     R"(Frequencies: a decimal number, then nothing or Hz, k or kHz, M or MHz, with or
 without a space: 12500000, 1.5k, 12.5M, 12.5MHz, "12.5 MHz". Unit letters are read
-without regard to case (KHZ, mhz), except that a lone lower-case "m" is refused, since it
-would mean milli. No signs, no exponents; at most 80 MHz.
+without regard to case (KHZ, Mhz), except that a lower-case "m" (m, mHz, mhz) is refused,
+since it would mean milli. No signs, no exponents; at most 80 MHz.
 
 The device produces the frequency of the nearest tuning word (steps of 0.0419 Hz); set
 prints that frequency. The device keeps no frequency while its output is off, so "on"
@@ -143,9 +145,7 @@ int List(Context& ctx) {
         }
         if (i + 1 < entries.size()) text << '\n';
     }
-    if (entries.empty() && !ctx.globals.json) {
-        return ctx.Fail(kExitDevice, "no TOVRIK found", "not-found");
-    }
+    if (entries.empty()) return ctx.Fail(kExitDevice, "no TOVRIK found", "not-found");
     return ctx.Done({{"command", "list"}, {"devices", rows}}, text.str());
 }
 
@@ -332,6 +332,12 @@ int Run(int argc, const char* const* argv, DevicePlatform& platform, std::ostrea
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
+        // The parser may stop before it reached --json; a usage error still honours it.
+        ctx.globals.json = std::any_of(argv + 1, argv + argc, [](const char* arg) {
+            return std::string_view(arg) == "--json";
+        });
+        if (e.get_exit_code() != 0 && ctx.globals.json)
+            return ctx.Fail(kExitUsage, e.what(), "usage");
         const int status = app.exit(e, out, err);
         return status == 0 ? kExitOk : kExitUsage;
     }
@@ -350,7 +356,21 @@ int Run(int argc, const char* const* argv, DevicePlatform& platform, std::ostrea
     if (*sweep) return Sweep(ctx, sweepArgs);
     if (*serve) {
         serverOptions.device = ctx.Choice();
-        return RunServer(platform, serverOptions, out, err);
+        const auto listening = [&](const std::string& address, const std::string& path) {
+            if (ctx.globals.json) {
+                out << JsonText({{"ok", true},
+                                 {"command", "serve"},
+                                 {"listening", address},
+                                 {"device", path}})
+                    << std::endl;
+            } else {
+                out << "listening on " << address << " for " << path << std::endl;
+            }
+        };
+        return RunServer(platform, serverOptions, listening, err,
+                         [&](int status, const std::string& message, const char* kind) {
+                             return ctx.Fail(status, message, kind);
+                         });
     }
     return kExitUsage;
 }

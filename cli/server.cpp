@@ -369,8 +369,8 @@ void Connection::Write() {
 
 }  // namespace
 
-int RunServer(DevicePlatform& platform, const ServerOptions& options, std::ostream& out,
-              std::ostream& err) {
+int RunServer(DevicePlatform& platform, const ServerOptions& options,
+              const ListeningReport& listening, std::ostream& err, const FailureReport& fail) {
     const std::size_t colon = options.listen.rfind(':');
     asio::error_code ec;
     asio::ip::address address;
@@ -390,18 +390,14 @@ int RunServer(DevicePlatform& platform, const ServerOptions& options, std::ostre
         }
     }
     if (colon == std::string::npos || ec || port > 65535) {
-        err << "tovrikctl: --listen wants ADDR:PORT, e.g. 127.0.0.1:5025\n";
-        return kExitUsage;
+        return fail(kExitUsage, "--listen wants ADDR:PORT, e.g. 127.0.0.1:5025", "usage");
     }
     const Selection selection = SelectDevice(platform, options.device);
-    if (selection.path.empty()) {
-        err << "tovrikctl: " << selection.error << '\n';
-        return kExitDevice;
-    }
+    if (selection.path.empty()) return fail(kExitDevice, selection.error, selection.kind.c_str());
     ReconnectingDevice device(platform, selection.path);
     if (const LinkStatus opened = device.Open(); !opened.ok()) {
-        err << "tovrikctl: " << DescribeFailure(platform, selection.path, opened.error) << '\n';
-        return kExitDevice;
+        return fail(kExitDevice, DescribeFailure(platform, selection.path, opened.error),
+                    FailureKindName(platform, opened.error));
     }
     bool stopped = true;
     try {
@@ -417,12 +413,10 @@ int RunServer(DevicePlatform& platform, const ServerOptions& options, std::ostre
         const tcp::endpoint bound = server.endpoint();
         const std::string host = bound.address().is_v6() ? "[" + bound.address().to_string() + "]"
                                                          : bound.address().to_string();
-        out << "listening on " << host << ':' << bound.port() << " for " << device.path()
-            << std::endl;
+        listening(host + ':' + std::to_string(bound.port()), device.path());
         io.run();
     } catch (const std::exception& e) {
-        err << "tovrikctl: " << options.listen << ": " << e.what() << '\n';
-        return kExitDevice;
+        return fail(kExitDevice, options.listen + ": " + e.what(), "refused");
     }
     return stopped ? kExitOk : kExitDevice;
 }

@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -31,9 +32,14 @@ struct ServerOptions {
     std::vector<std::string> allow;  // CIDR ranges clients may connect from; empty: anyone
 };
 
+// How tovrikctl reports a failure (plain or --json): returns the exit status.
+using FailureReport = std::function<int(int status, const std::string& message, const char* kind)>;
+// What it prints once listening: address and device.
+using ListeningReport = std::function<void(const std::string& address, const std::string& path)>;
+
 // Runs until SIGINT, SIGTERM or SIGHUP; sends the stop report on the way out.
-int RunServer(DevicePlatform& platform, const ServerOptions& options, std::ostream& out,
-              std::ostream& err);
+int RunServer(DevicePlatform& platform, const ServerOptions& options,
+              const ListeningReport& listening, std::ostream& err, const FailureReport& fail);
 
 // What the server knows of a connection when a new one needs its place.
 struct ClientActivity {

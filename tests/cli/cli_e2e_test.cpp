@@ -231,6 +231,21 @@ TEST(CtlE2e, ArgumentBytesThatAreNotUtf8StillGiveJsonAndSendNothing) {
     EXPECT_TRUE(ctl.emu().WriteLines().empty());
 }
 
+TEST(CtlE2e, EveryJsonRunPrintsOneObjectWithThePlainExitStatus) {
+    Ctl ctl("o");
+    const std::vector<std::pair<std::string, int>> cases = {
+        {"set", 2}, {"--frob off", 2}, {"set 5 mHz", 2}, {"serve --listen nowhere", 2},
+        {"serve --listen 127.0.0.1:0", 1}, {"list", 1},
+    };
+    for (const auto& [args, status] : cases) {
+        EXPECT_EQ(ctl(args + " >/dev/null 2>&1").status, status) << args;
+        const Result r = ctl("--json " + args + " 2>/dev/null");
+        EXPECT_EQ(r.status, status) << args;
+        ASSERT_EQ(r.lines.size(), 1u) << args << "\n" << r.Text();
+        EXPECT_EQ(nlohmann::json::parse(r.lines.front())["ok"], false) << args;
+    }
+}
+
 TEST(CtlE2e, HangupEndsASweepWithTheStopReport) {
     Ctl ctl("t", {"--frame-us", "1000"});
     const Result r =
