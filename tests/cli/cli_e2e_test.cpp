@@ -246,6 +246,20 @@ TEST(CtlE2e, EveryJsonRunPrintsOneObjectWithThePlainExitStatus) {
     }
 }
 
+TEST(CtlE2e, ListeningEverywhereWarnsAndShowsTheAddressAsGiven) {
+    Ctl ctl("t");
+    for (const std::string listen : {"0.0.0.0:0", "[::]:0"}) {
+        const Result r =
+            ctl("serve --listen " + listen + " 2>&1 & pid=$!; sleep 0.5; kill $pid; wait $pid");
+        EXPECT_EQ(r.status, 0) << r.Text();
+        EXPECT_NE(r.Text().find("warning: "), std::string::npos) << r.Text();
+        EXPECT_NE(r.Text().find("listening on " + listen.substr(0, listen.size() - 1)),
+                  std::string::npos)
+            << r.Text();
+    }
+    EXPECT_EQ(ctl("serve --allow 10.0.0.0/33").status, 2);
+}
+
 TEST(CtlE2e, HangupEndsASweepWithTheStopReport) {
     Ctl ctl("t", {"--frame-us", "1000"});
     const Result r =

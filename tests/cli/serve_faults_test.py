@@ -187,6 +187,21 @@ class Abuse(unittest.TestCase):
                 t.join()
 
 
+class Allow(unittest.TestCase):
+    def test_clients_from_elsewhere_are_closed_at_once(self):
+        for allow, answered in (("10.0.0.0/8", False), ("127.0.0.0/8", True)):
+            server = Server("t", ["--allow", "192.0.2.1", "--allow", allow])
+            try:
+                s = socket.create_connection(("127.0.0.1", server.port))
+                s.settimeout(5)
+                s.sendall(b"OUTP ON;*IDN?\n")
+                self.assertEqual(s.recv(6) == b"TOVRIK", answered, allow)
+                s.close()
+                self.assertEqual(len(server.writes()), 1 if answered else 0)
+            finally:
+                server.stop()
+
+
 class Signals(unittest.TestCase):
     def test_hangup_stops_with_the_output_off(self):
         server = Server("t")

@@ -52,6 +52,28 @@ TEST(ServerRules, HttpFirstLinesAreRecognisedAndLogLinesEscaped) {
     EXPECT_EQ(Printable("a\x1b[2J\xff\\"), "a\\x1B[2J\\xFF\\x5C");
 }
 
+TEST(ServerRules, AllowedRangesMatchByPrefix) {
+    struct Case {
+        const char* range;
+        const char* address;
+        bool in;
+    };
+    for (const Case& c : std::vector<Case>{{"10.0.0.0/8", "10.200.1.2", true},
+                                           {"10.0.0.0/8", "11.0.0.1", false},
+                                           {"127.0.0.1", "::ffff:127.0.0.1", true},
+                                           {"192.168.1.128/25", "192.168.1.127", false},
+                                           {"fd00::/8", "fd12::1", true},
+                                           {"fd00::/8", "10.0.0.1", false},
+                                           {"0.0.0.0/0", "203.0.113.9", true}}) {
+        const auto range = ParseAddressRange(c.range);
+        ASSERT_TRUE(range) << c.range;
+        EXPECT_EQ(InRange(*range, c.address), c.in) << c.range << " " << c.address;
+    }
+    for (const char* bad : {"10.0.0.0/33", "10.0.0.0/", "localhost", "::/129", "1.2.3.4/x"}) {
+        EXPECT_FALSE(ParseAddressRange(bad)) << bad;
+    }
+}
+
 // The fake platform, safe to drive from the worker's thread and the test's.
 class LockedPlatform : public tovrik::testing::FakePlatform {
   public:
