@@ -188,7 +188,7 @@ class Server {
           idleLimit_(idleLimit),
           allowed_(std::move(allowed)),
           err_(err) {
-        engine_.SetVersion(device.Version().value_or("unknown"));
+        engine_.SetVersion(device.Version());
     }
 
     tcp::endpoint endpoint() const { return acceptor_.local_endpoint(); }

@@ -234,8 +234,12 @@ TEST(CtlE2e, ArgumentBytesThatAreNotUtf8StillGiveJsonAndSendNothing) {
 TEST(CtlE2e, EveryJsonRunPrintsOneObjectWithThePlainExitStatus) {
     Ctl ctl("o");
     const std::vector<std::pair<std::string, int>> cases = {
-        {"set", 2}, {"--frob off", 2}, {"set 5 mHz", 2}, {"serve --listen nowhere", 2},
-        {"serve --listen 127.0.0.1:0", 1}, {"list", 1},
+        {"set", 2},
+        {"--frob off", 2},
+        {"set 5 mHz", 2},
+        {"serve --listen nowhere", 2},
+        {"serve --listen 127.0.0.1:0", 1},
+        {"list", 1},
     };
     for (const auto& [args, status] : cases) {
         EXPECT_EQ(ctl(args + " >/dev/null 2>&1").status, status) << args;

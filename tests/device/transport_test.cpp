@@ -141,8 +141,10 @@ TEST(ReconnectingDevice, ByPathNeverMovesToAnotherTovrikButFirstFoundDoes) {
     const LinkStatus refusedWrite = firstFound.Write(BuildStopReport());
     EXPECT_EQ(refusedWrite.error, EIO);
     EXPECT_FALSE(refusedWrite.gone);
+    platform.At(1).writeError = ENODEV;  // vanished between the open and the write
+    EXPECT_TRUE(firstFound.Write(BuildStopReport()).gone);
     // Discovery from the start met the first TOVRIK, held by the other device object.
-    EXPECT_EQ(refused, std::vector<std::string>{"/dev/hidraw0"});
+    EXPECT_EQ(refused, (std::vector<std::string>{"/dev/hidraw0", "/dev/hidraw0"}));
 }
 
 TEST(ReadFirmwareVersion, FailureKeepsTheHandleForTheNextWrite) {
