@@ -175,14 +175,16 @@ class Connection : public std::enable_shared_from_this<Connection> {
 
 class Server {
   public:
-    Server(asio::io_context& io, ReconnectingDevice& device, tcp::endpoint endpoint,
+    Server(asio::io_context& io, ReconnectingDevice& device, const tcp::endpoint& endpoint,
            std::chrono::seconds idleLimit, std::vector<AddressRange> allowed, std::ostream& err)
         : io_(io),
           device_(device),
           worker_(
               device, BuildStopReport(),
               [&io](std::function<void()> f) { asio::post(io, std::move(f)); },
-              [this](std::uint64_t id, std::optional<ScpiError> error) { SweepEnded(id, error); }),
+              [this](std::uint64_t id, const std::optional<ScpiError>& error) {
+                  SweepEnded(id, error);
+              }),
           acceptor_(io, endpoint),
           housekeeping_(io),
           idleLimit_(idleLimit),
@@ -264,7 +266,7 @@ class Server {
             engine_.Begin(client, *line);
         }
         if (const auto order = engine_.Step(client)) {
-            worker_.Carry(*order, [this, connection](std::optional<ScpiError> error) {
+            worker_.Carry(*order, [this, connection](const std::optional<ScpiError>& error) {
                 engine_.Finish(connection->client, error);
                 AfterUnit(connection);
             });
@@ -307,6 +309,7 @@ class Server {
     bool EvictOne() {
         std::vector<std::shared_ptr<Connection>> all(connections_.begin(), connections_.end());
         std::vector<ClientActivity> activities;
+        activities.reserve(all.size());
         for (const auto& c : all) activities.push_back(c->activity());
         const auto chosen = ChooseEviction(activities, Clock::now(), idleLimit_);
         if (!chosen) return false;
