@@ -5,7 +5,7 @@
 # .clang-tidy) over the toolkit-free code, using BUILD_DIR's compile_commands.json.
 # clang-tidy covers controller/ device/ app/settings/ app/ui/ library/ common/ cli/ tools/ only:
 # with the Qt and GoogleTest headers the whole tree takes far longer than a test run on two
-# cores (cli/ and tools/ add about two minutes of CPU: Asio, CLI11, JSON and GLib headers).
+# cores (all of it: about 3 minutes of CPU, most of it Asio, CLI11, JSON and GLib headers).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
