@@ -133,8 +133,10 @@ class Worker : public ::testing::Test {
         });
     }
     bool Settles() {
-        for (int i = 0; i < 400 && !worker.inStep(); ++i) std::this_thread::sleep_for(5ms);
-        return worker.inStep();
+        for (int i = 0; i < 400 && !worker.DeviceMatchesInstrument(); ++i) {
+            std::this_thread::sleep_for(5ms);
+        }
+        return worker.DeviceMatchesInstrument();
     }
 
     LockedPlatform platform{tovrik::testing::FakePlatform::WithLayout("t,t")};
@@ -173,6 +175,7 @@ TEST_F(Worker, ASweepThatCannotSendEndsTellsAndReturnsToTheSetState) {
     const SweepPlan plan = std::get<SweepPlan>(MakeSweepPlan(request));
     worker.Follow(BuildStopReport(), true);
     ASSERT_EQ(Carry({DeviceOrder::Kind::Sweep, {}, plan, 7}), std::nullopt);
+    EXPECT_TRUE(worker.DeviceMatchesInstrument());  // on a sweep point
     platform.With([](tovrik::testing::FakePlatform& p) { return p.At(0).writeError = EIO; });
     RunPosted(1);
     ASSERT_EQ(sweepEnds.size(), 1u);
