@@ -91,6 +91,10 @@ class LockedPlatform : public tovrik::testing::FakePlatform {
         return With(
             [&](tovrik::testing::FakePlatform& p) { return p.FakePlatform::GetIds(handle); });
     }
+    std::optional<std::string> GetSerial(NativeHandle handle) override {
+        return With(
+            [&](tovrik::testing::FakePlatform& p) { return p.FakePlatform::GetSerial(handle); });
+    }
     SystemError WriteReport(NativeHandle handle, const OutputReport& report) override {
         return With([&](tovrik::testing::FakePlatform& p) {
             return p.FakePlatform::WriteReport(handle, report);
