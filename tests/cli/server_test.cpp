@@ -83,6 +83,15 @@ class LockedPlatform : public tovrik::testing::FakePlatform {
         const std::lock_guard lock(mutex);
         return f(static_cast<tovrik::testing::FakePlatform&>(*this));
     }
+    std::vector<std::string> EnumerateHidInterfaces() override {
+        return With([](tovrik::testing::FakePlatform& p) {
+            return p.FakePlatform::EnumerateHidInterfaces();
+        });
+    }
+    std::optional<HidIds> PeekIds(const std::string& path) override {
+        return With(
+            [&](tovrik::testing::FakePlatform& p) { return p.FakePlatform::PeekIds(path); });
+    }
     OpenResult Open(const std::string& path, ShareMode mode) override {
         return With(
             [&](tovrik::testing::FakePlatform& p) { return p.FakePlatform::Open(path, mode); });
