@@ -21,7 +21,7 @@ struct FakeInterface {
     int openError = 0;                // non-zero: every open fails with this code
     int writeError = 0;               // non-zero: writes fail with this code
     bool refuseFeature = false;
-    std::string serial;  // the USB serial number; empty: none
+    std::string serial = {};  // the USB serial number; empty: none
     VersionFeature feature{0, 1, 0, 0, 0, 0, 0, 0};
 };
 
