@@ -1,10 +1,12 @@
 #include "cli/app.h"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <csignal>
 #include <iomanip>
 #include <nlohmann/json.hpp>
 #include <sstream>
+#include <string_view>
 
 #include "cli/devices.h"
 #include "cli/server.h"
@@ -21,14 +23,19 @@ using nlohmann::json;
 constexpr const char* kFooter =
     R"(Frequencies: a decimal number, then nothing or Hz, k or kHz, M or MHz, with or
 without a space: 12500000, 1.5k, 12.5M, 12.5MHz, "12.5 MHz". Unit letters are read
-without regard to case (KHZ, mhz), except that a lone lower-case "m" is refused, since it
-would mean milli. No signs, no exponents; at most 80 MHz.
+without regard to case (KHZ, Mhz), except that a lower-case "m" (m, mHz, mhz) is refused,
+since it would mean milli. No signs, no exponents; at most 80 MHz.
 
 The device produces the frequency of the nearest tuning word (steps of 0.0419 Hz); set
 prints that frequency. The device keeps no frequency while its output is off, so "on"
 needs one: "on FREQ" is "set FREQ".
 
 Exit status: 0 done, 1 device not found, busy or refused, 2 usage error.)";
+
+// Argument bytes need not be UTF-8; the JSON text always is (bad bytes become U+FFFD).
+std::string JsonText(const json& value) {
+    return value.dump(-1, ' ', false, json::error_handler_t::replace);
+}
 
 struct Globals {
     DeviceChoice choice;
@@ -52,14 +59,16 @@ struct Context {
 
     int Fail(int status, const std::string& message, const char* kind) {
         err << "tovrikctl: " << message << '\n';
-        if (globals.json) out << json{{"ok", false}, {"error", message}, {"kind", kind}} << '\n';
+        if (globals.json) {
+            out << JsonText({{"ok", false}, {"error", message}, {"kind", kind}}) << '\n';
+        }
         return status;
     }
 
     int Done(json result, const std::string& text) {
         if (globals.json) {
             result["ok"] = true;
-            out << result << '\n';
+            out << JsonText(result) << '\n';
         } else if (!text.empty()) {
             out << text << '\n';
         }
@@ -87,7 +96,7 @@ int SendOnce(Context& ctx, const OutputReport& report, json result, const std::s
             return ctx.Fail(kExitDevice,
                             selection.path +
                                 ": write refused: " + ctx.platform.Describe(outcome.errorCode).text,
-                            "refused");
+                            FailureKindName(ctx.platform, outcome.errorCode));
         case SendOutcome::Kind::Sent:
             break;
     }
@@ -136,9 +145,7 @@ int List(Context& ctx) {
         }
         if (i + 1 < entries.size()) text << '\n';
     }
-    if (entries.empty() && !ctx.globals.json) {
-        return ctx.Fail(kExitDevice, "no TOVRIK found", "not-found");
-    }
+    if (entries.empty()) return ctx.Fail(kExitDevice, "no TOVRIK found", "not-found");
     return ctx.Done({{"command", "list"}, {"devices", rows}}, text.str());
 }
 
@@ -161,7 +168,8 @@ extern "C" void RequestStop(int) {
     gStopRequested = 1;
 }
 
-// SIGINT and SIGTERM end the sweep at the next wake-up instead of the process.
+// SIGINT, SIGTERM and SIGHUP (a closed terminal) end the sweep at the next wake-up instead
+// of the process, so the stop report still goes out.
 class StopSignals {
   public:
     StopSignals() {
@@ -171,10 +179,12 @@ class StopSignals {
         sigemptyset(&action.sa_mask);
         ::sigaction(SIGINT, &action, &oldInt_);
         ::sigaction(SIGTERM, &action, &oldTerm_);
+        ::sigaction(SIGHUP, &action, &oldHup_);
     }
     ~StopSignals() {
         ::sigaction(SIGINT, &oldInt_, nullptr);
         ::sigaction(SIGTERM, &oldTerm_, nullptr);
+        ::sigaction(SIGHUP, &oldHup_, nullptr);
     }
     StopSignals(const StopSignals&) = delete;
     StopSignals& operator=(const StopSignals&) = delete;
@@ -182,6 +192,7 @@ class StopSignals {
   private:
     struct sigaction oldInt_ {};
     struct sigaction oldTerm_ {};
+    struct sigaction oldHup_ {};
 };
 
 struct SweepArgs {
@@ -229,14 +240,10 @@ int Sweep(Context& ctx, const SweepArgs& args) {
     if (selection.path.empty())
         return ctx.Fail(kExitDevice, selection.error, selection.kind.c_str());
     SystemError error = 0;
-    DeviceHandle handle = OpenDevice(ctx.platform, selection.path, &error);
+    DeviceHandle handle = OpenTovrik(ctx.platform, selection.path, ShareMode::Exclusive, &error);
     if (!handle) {
         return ctx.Fail(kExitDevice, DescribeFailure(ctx.platform, selection.path, error),
                         FailureKindName(ctx.platform, error));
-    }
-    const auto ids = ctx.platform.GetIds(handle.native());
-    if (!ids || ids->vendorId != kTovrikVendorId || ids->productId != kTovrikProductId) {
-        return ctx.Fail(kExitDevice, selection.path + ": not a TOVRIK", "not-found");
     }
     SystemError writeError = 0;
     const auto send = [&](const OutputReport& report) {
@@ -320,11 +327,20 @@ int Run(int argc, const char* const* argv, DevicePlatform& platform, std::ostrea
     serve->add_option("--idle", serverOptions.idleSeconds,
                       "With all 16 connections taken, a new client replaces the one silent "
                       "longest once it has been silent this many seconds (default 60)");
+    serve->add_option("--allow", serverOptions.allow,
+                      "Accept clients only from this address or CIDR range, e.g. 10.0.0.0/8 "
+                      "(repeatable); others are closed at once");
     for (auto* sub : {list, set, on, offCmd, suspend, version, sweep, serve}) sub->fallthrough();
 
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
+        // The parser may stop before it reached --json; a usage error still honours it.
+        ctx.globals.json = std::any_of(argv + 1, argv + argc, [](const char* arg) {
+            return std::string_view(arg) == "--json";
+        });
+        if (e.get_exit_code() != 0 && ctx.globals.json)
+            return ctx.Fail(kExitUsage, e.what(), "usage");
         const int status = app.exit(e, out, err);
         return status == 0 ? kExitOk : kExitUsage;
     }
@@ -343,7 +359,21 @@ int Run(int argc, const char* const* argv, DevicePlatform& platform, std::ostrea
     if (*sweep) return Sweep(ctx, sweepArgs);
     if (*serve) {
         serverOptions.device = ctx.Choice();
-        return RunServer(platform, serverOptions, out, err);
+        const auto listening = [&](const std::string& address, const std::string& path) {
+            if (ctx.globals.json) {
+                out << JsonText({{"ok", true},
+                                 {"command", "serve"},
+                                 {"listening", address},
+                                 {"device", path}})
+                    << std::endl;
+            } else {
+                out << "listening on " << address << " for " << path << std::endl;
+            }
+        };
+        return RunServer(platform, serverOptions, listening, err,
+                         [&](int status, const std::string& message, const char* kind) {
+                             return ctx.Fail(status, message, kind);
+                         });
     }
     return kExitUsage;
 }

@@ -31,6 +31,7 @@ std::vector<DeviceEntry> ListDevices(DevicePlatform& platform, bool readVersions
                       : reason.kind == FailureKind::NotPermitted ? DeviceState::NotPermitted
                                                                  : DeviceState::Unavailable;
         entry.reason = reason.text;
+        entry.error = refusal.error;
         entries.push_back(std::move(entry));
     }
     std::stable_sort(entries.begin(), entries.end(),
@@ -84,11 +85,7 @@ Selection SelectDevice(DevicePlatform& platform, const DeviceChoice& choice) {
         }
         const DeviceEntry& entry = entries[static_cast<std::size_t>(index)];
         if (entry.state != DeviceState::Available) {
-            return {{},
-                    entry.path + ": " + entry.reason,
-                    entry.state == DeviceState::Busy           ? "busy"
-                    : entry.state == DeviceState::NotPermitted ? "not-permitted"
-                                                               : "refused"};
+            return {{}, entry.path + ": " + entry.reason, FailureKindName(platform, entry.error)};
         }
         return {entry.path, {}};
     }

@@ -15,7 +15,8 @@ struct DeviceEntry {
     int position = 0;  // enumeration position among all HID interfaces
     std::string path;
     DeviceState state = DeviceState::Available;
-    std::string reason;   // the system's reason when not available
+    std::string reason;  // the system's reason when not available
+    SystemError error = 0;
     std::string version;  // firmware version, empty when it could not be read
 };
 
@@ -40,7 +41,8 @@ Selection SelectDevice(DevicePlatform& platform, const DeviceChoice& choice);
 
 // "<path>: <reason>" from a system error.
 std::string DescribeFailure(DevicePlatform& platform, const std::string& path, SystemError error);
-// The --json "kind" of a failure: "busy", "not-permitted", "not-found" or "refused".
+// The --json "kind" of a failure: "busy", "not-permitted", "not-found" or "refused". The
+// one place a failure is named for scripts.
 const char* FailureKindName(DevicePlatform& platform, SystemError error);
 
 }  // namespace tovrik::cli

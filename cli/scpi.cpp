@@ -1,14 +1,52 @@
 #include "cli/scpi.h"
 
+#include <array>
 #include <cctype>
 #include <charconv>
+#include <climits>
 #include <cmath>
 #include <functional>
 #include <vector>
 
 namespace tovrik::cli {
+namespace {
 
-void ScpiClient::Push(int code, std::string text) {
+struct CodeText {
+    ScpiCode code;
+    std::string_view text;
+};
+
+constexpr std::array<CodeText, 15> kCodeTexts = {{
+    {ScpiCode::CommandError, "Command error"},
+    {ScpiCode::SyntaxError, "Syntax error"},
+    {ScpiCode::DataTypeError, "Data type error"},
+    {ScpiCode::ParameterNotAllowed, "Parameter not allowed"},
+    {ScpiCode::MissingParameter, "Missing parameter"},
+    {ScpiCode::UndefinedHeader, "Undefined header"},
+    {ScpiCode::InvalidSuffix, "Invalid suffix"},
+    {ScpiCode::InitIgnored, "Init ignored"},
+    {ScpiCode::SettingsConflict, "Settings conflict"},
+    {ScpiCode::DataOutOfRange, "Data out of range"},
+    {ScpiCode::IllegalParameterValue, "Illegal parameter value"},
+    {ScpiCode::HardwareError, "Hardware error"},
+    {ScpiCode::HardwareMissing, "Hardware missing"},
+    {ScpiCode::QueueOverflow, "Queue overflow"},
+    {ScpiCode::InputBufferOverrun, "Input buffer overrun"},
+}};
+
+}  // namespace
+
+ScpiError MakeError(ScpiCode code, std::string_view detail) {
+    std::string text;
+    for (const CodeText& entry : kCodeTexts) {
+        if (entry.code == code) text = entry.text;
+    }
+    if (!detail.empty()) text += "; " + std::string(detail);
+    return {static_cast<int>(code), std::move(text)};
+}
+
+void ScpiClient::Push(ScpiError error) {
+    const int code = error.code;
     if (code <= -100 && code > -200)
         esr |= 0x20;  // command error
     else if (code <= -200 && code > -300)
@@ -18,10 +56,10 @@ void ScpiClient::Push(int code, std::string text) {
     else if (code <= -400 && code > -500)
         esr |= 0x04;  // query error
     if (errors.size() >= kErrorQueueSize) {
-        errors.back() = {-350, "Queue overflow"};
+        errors.back() = MakeError(ScpiCode::QueueOverflow);
         return;
     }
-    errors.push_back({code, std::move(text)});
+    errors.push_back(std::move(error));
 }
 
 std::string FormatNumber(double value) {
@@ -44,6 +82,10 @@ std::string_view Trim(std::string_view text) {
     return text;
 }
 
+bool IsDigit(char c) {
+    return std::isdigit(static_cast<unsigned char>(c)) != 0;
+}
+
 // One header keyword: long form with the short form in capitals ("FREQuency").
 struct Keyword {
     std::string_view form;
@@ -52,9 +94,8 @@ struct Keyword {
 
 bool KeywordMatches(std::string_view form, std::string_view input) {
     // A numeric suffix of 1 is the only instance this instrument has.
-    while (!input.empty() && std::isdigit(static_cast<unsigned char>(input.back()))) {
-        if (input.back() != '1' || (input.size() >= 2 && std::isdigit(static_cast<unsigned char>(
-                                                             input[input.size() - 2])))) {
+    if (!input.empty() && IsDigit(input.back())) {
+        if (input.back() != '1' || (input.size() >= 2 && IsDigit(input[input.size() - 2]))) {
             return false;
         }
         input.remove_suffix(1);
@@ -75,82 +116,149 @@ bool Matches(const std::vector<Keyword>& pattern, std::size_t p,
            Matches(pattern, p + 1, words, w + 1);
 }
 
-enum class Param { Required, Optional, None };
-
-struct Unit {
-    std::optional<double> value;  // empty: MIN/MAX/DEF was given
-    std::string special;          // "MIN", "MAX" or "DEF"
-};
+// The decimal order of magnitude of a number's text whose double is out of range: negative
+// when it is too small rather than too large.
+long long Magnitude(std::string_view mantissa, std::string_view exponent) {
+    const std::size_t point = std::min(mantissa.find('.'), mantissa.size());
+    const std::size_t first = mantissa.find_first_of("123456789");
+    if (first == std::string_view::npos) return LLONG_MIN;
+    long long magnitude = first < point ? static_cast<long long>(point - first)
+                                        : -static_cast<long long>(first - point - 1);
+    long long e = 0;
+    for (const char c : exponent) {
+        if (IsDigit(c) && e < 1'000'000) e = e * 10 + (c - '0');
+    }
+    return magnitude + (!exponent.empty() && exponent.front() == '-' ? -e : e);
+}
 
 // SCPI decimal numeric data: [+-]digits[.digits][E[+-]digits], then an optional suffix.
+// Beyond a double's range a value is infinite; below its resolution, zero.
 bool SplitDecimal(std::string_view text, double& value, std::string_view& suffix) {
     std::size_t i = 0;
     if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+    const std::size_t mantissaStart = i;
     std::size_t digits = 0;
-    while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]))) ++i, ++digits;
+    while (i < text.size() && IsDigit(text[i])) ++i, ++digits;
     if (i < text.size() && text[i] == '.') {
         ++i;
-        while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]))) ++i, ++digits;
+        while (i < text.size() && IsDigit(text[i])) ++i, ++digits;
     }
     if (digits == 0) return false;
+    const std::string_view mantissa = text.substr(mantissaStart, i - mantissaStart);
+    std::string_view exponent;
     if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
         std::size_t j = i + 1;
         if (j < text.size() && (text[j] == '+' || text[j] == '-')) ++j;
-        std::size_t exponent = 0;
-        while (j < text.size() && std::isdigit(static_cast<unsigned char>(text[j])))
-            ++j, ++exponent;
-        if (exponent > 0) i = j;
+        std::size_t count = 0;
+        while (j < text.size() && IsDigit(text[j])) ++j, ++count;
+        if (count > 0) {
+            exponent = text.substr(i + 1, j - i - 1);
+            i = j;
+        }
     }
     const char* begin = text.data();
     if (*begin == '+') ++begin;
     const auto [end, ec] = std::from_chars(begin, text.data() + i, value);
     if (end != text.data() + i) return false;
-    if (ec == std::errc::result_out_of_range)
-        value = begin[0] == '-' ? -HUGE_VAL : HUGE_VAL;
-    else if (ec != std::errc())
+    if (ec == std::errc::result_out_of_range) {
+        const double size = Magnitude(mantissa, exponent) < 0 ? 0.0 : HUGE_VAL;
+        value = begin[0] == '-' ? -size : size;
+    } else if (ec != std::errc()) {
         return false;
+    }
     suffix = Trim(text.substr(i));
     return true;
 }
 
+enum class Param { Required, Optional, None };
+
+// The named values a numeric parameter may take instead of a number.
+enum class Special { None, Min, Max, Def };
+
+struct NamedSpecial {
+    std::string_view shortName, longName;
+    Special special;
+};
+constexpr std::array<NamedSpecial, 3> kSpecials = {{
+    {"MIN", "MINIMUM", Special::Min},
+    {"MAX", "MAXIMUM", Special::Max},
+    {"DEF", "DEFAULT", Special::Def},
+}};
+
+Special ParseSpecial(std::string_view text) {
+    const std::string upper = Upper(text);
+    for (const NamedSpecial& s : kSpecials) {
+        if (upper == s.shortName || upper == s.longName) return s.special;
+    }
+    return Special::None;
+}
+
+// The range of a numeric setting, which MIN, MAX and DEF name.
+struct Range {
+    double min, max, def;
+    double Pick(Special s) const { return s == Special::Min ? min : s == Special::Max ? max : def; }
+};
+
+struct Unit {
+    double value = 0;
+    Special special = Special::None;
+};
+
+using Units = std::vector<std::pair<std::string_view, double>>;
+
 struct Context {
     ScpiClient& client;
     ScpiInstrument& instrument;
-    ScpiDevice& device;
-    ScpiOutcome& outcome;
-    std::vector<std::string> answers;
-    bool query = false;
+    const std::optional<std::string>& version;
+    std::uint64_t& sweeps;
+    std::optional<DeviceOrder> order;
     std::string_view argument;
-    bool abortLine = false;
 
-    void Error(int code, std::string text) {
-        client.Push(code, std::move(text));
-        if (code <= -100 && code > -200) abortLine = true;  // the rest of the line is unparseable
+    void Error(ScpiCode code, std::string_view detail = {}) {
+        client.Push(code, detail);
+        // The rest of the line is unparseable.
+        const int n = static_cast<int>(code);
+        if (n <= -100 && n > -200) client.lineOpen = false;
+    }
+
+    void Answer(std::string text) { client.answers.push_back(std::move(text)); }
+
+    // The unit waits until the device took `report`; `then` runs either way.
+    void Write(const OutputReport& report,
+               std::function<void(ScpiInstrument&, bool ok)> then = nullptr) {
+        order = DeviceOrder{DeviceOrder::Kind::Write, report, {}, 0};
+        client.pending = then ? std::move(then) : [](ScpiInstrument&, bool) {};
     }
 
     // A numeric parameter with an optional suffix from `units` (name, scale; "" = no suffix).
-    std::optional<Unit> Numeric(const std::vector<std::pair<std::string_view, double>>& units) {
-        const std::string upper = Upper(argument);
-        for (const char* special : {"MIN", "MAX", "DEF"}) {
-            const std::string_view s(special);
-            if (upper == s || upper == (s == "MIN"   ? "MINIMUM"
-                                        : s == "MAX" ? "MAXIMUM"
-                                                     : "DEFAULT")) {
-                return Unit{std::nullopt, std::string(s)};
-            }
+    std::optional<Unit> Numeric(const Units& units) {
+        if (const Special special = ParseSpecial(argument); special != Special::None) {
+            return Unit{0, special};
         }
         double value = 0;
         std::string_view suffix;
         if (!SplitDecimal(argument, value, suffix)) {
-            Error(-104, "Data type error");
+            Error(ScpiCode::DataTypeError);
             return std::nullopt;
         }
         const std::string unit = Upper(suffix);
         for (const auto& [name, scale] : units) {
-            if (unit == name) return Unit{value * scale, {}};
+            if (unit == name) return Unit{value * scale};
         }
-        Error(-131, "Invalid suffix");
+        Error(ScpiCode::InvalidSuffix);
         return std::nullopt;
+    }
+
+    // A numeric setting within `range`, MIN/MAX/DEF included; empty after an error.
+    std::optional<double> Setting(const Units& units, const Range& range, double tolerance = 0) {
+        const auto unit = Numeric(units);
+        if (!unit) return std::nullopt;
+        if (unit->special != Special::None) return range.Pick(unit->special);
+        if (!(unit->value >= range.min - tolerance && unit->value <= range.max)) {
+            Error(ScpiCode::DataOutOfRange);
+            return std::nullopt;
+        }
+        return unit->value;
     }
 
     std::optional<bool> Boolean() {
@@ -160,265 +268,351 @@ struct Context {
         double value = 0;
         std::string_view suffix;
         if (SplitDecimal(argument, value, suffix) && suffix.empty()) return std::lround(value) != 0;
-        Error(-224, "Illegal parameter value");
+        Error(ScpiCode::IllegalParameterValue);
         return std::nullopt;
-    }
-
-    bool Send(const OutputReport& report) {
-        if (const auto error = device.Send(report)) {
-            Error(error->code, error->text);
-            return false;
-        }
-        return true;
     }
 };
 
-const std::vector<std::pair<std::string_view, double>> kHzUnits = {
-    {"", 1}, {"HZ", 1}, {"KHZ", 1e3}, {"MHZ", 1e6}, {"MAHZ", 1e6}};
-const std::vector<std::pair<std::string_view, double>> kSecondUnits = {
-    {"", 1}, {"S", 1}, {"MS", 1e-3}, {"US", 1e-6}};
+const Units kHzUnits = {{"", 1}, {"HZ", 1}, {"KHZ", 1e3}, {"MHZ", 1e6}, {"MAHZ", 1e6}};
+const Units kSecondUnits = {{"", 1}, {"S", 1}, {"MS", 1e-3}, {"US", 1e-6}};
+const Units kNoUnits = {{"", 1}};
 
-// A frequency setting: the value in Hz, or empty after an error was queued.
-std::optional<double> FrequencyArgument(Context& c, double defaultHz) {
-    const auto unit = c.Numeric(kHzUnits);
-    if (!unit) return std::nullopt;
-    if (!unit->value) {
-        return unit->special == "MIN" ? 0.0 : unit->special == "MAX" ? FrequencyLimitHz : defaultHz;
-    }
-    if (!(*unit->value >= 0 && *unit->value <= FrequencyLimitHz)) {
-        c.Error(-222, "Data out of range");
-        return std::nullopt;
-    }
-    return *unit->value;
-}
-
-struct Command {
-    std::vector<Keyword> pattern;
-    Param param;
-    bool queryable;
-    bool settable;
-    std::function<void(Context&)> run;
-};
+constexpr Range kCwRange{0, FrequencyLimitHz, kDefaultFrequencyHz};
+constexpr Range kStartRange{0, FrequencyLimitHz, kDefaultStartHz};
+constexpr Range kStopRange{0, FrequencyLimitHz, kDefaultStopHz};
+constexpr Range kPointsRange{static_cast<double>(kMinSweepPoints),
+                             static_cast<double>(kMaxSweepPoints),
+                             static_cast<double>(kDefaultSweepPoints)};
+constexpr Range kDwellRange{kMinDwellSeconds, kMaxDwellSeconds, kDefaultDwellSeconds};
 
 std::string Bool(bool b) {
     return b ? "1" : "0";
 }
 
-std::vector<Command> MakeCommands() {
-    const Keyword source{"SOURce", true};
-    return {
-        {{source, {"FREQuency"}, {"CW", true}},
-         Param::Required,
-         true,
-         true,
-         [](Context& c) {
-             if (c.query) {
-                 c.answers.push_back(FormatNumber(TuningWordToHz(c.instrument.word)));
-                 return;
-             }
-             const auto hz = FrequencyArgument(c, 1e6);
-             if (!hz) return;
-             const TuningWord word = ComputeTuningWord(*hz);
-             if (c.instrument.output && !c.instrument.sweeping &&
-                 !c.Send(BuildFrequencyReport(word))) {
-                 return;
-             }
-             c.instrument.word = word;
-         }},
-        {{source, {"FREQuency"}, {"STARt"}},
-         Param::Required,
-         true,
-         true,
-         [](Context& c) {
-             if (c.query) return c.answers.push_back(FormatNumber(c.instrument.sweep.startHz));
-             if (const auto hz = FrequencyArgument(c, 1e6)) c.instrument.sweep.startHz = *hz;
-         }},
-        {{source, {"FREQuency"}, {"STOP"}},
-         Param::Required,
-         true,
-         true,
-         [](Context& c) {
-             if (c.query) return c.answers.push_back(FormatNumber(c.instrument.sweep.stopHz));
-             if (const auto hz = FrequencyArgument(c, 10e6)) c.instrument.sweep.stopHz = *hz;
-         }},
-        {{source, {"SWEep"}, {"POINts"}},
-         Param::Required,
-         true,
-         true,
-         [](Context& c) {
-             if (c.query) {
-                 return c.answers.push_back(std::to_string(c.instrument.sweep.points.value_or(0)));
-             }
-             const auto unit = c.Numeric({{"", 1}});
-             if (!unit) return;
-             double points = unit->special == "MIN"   ? 2.0
-                             : unit->special == "MAX" ? static_cast<double>(kMaxSweepPoints)
-                             : unit->special == "DEF" ? 11.0
-                                                      : std::round(unit->value.value_or(0));
-             if (!(points >= 2 && points <= static_cast<double>(kMaxSweepPoints))) {
-                 return c.Error(-222, "Data out of range");
-             }
-             c.instrument.sweep.points = static_cast<std::uint64_t>(points);
-         }},
-        {{source, {"SWEep"}, {"DWELl"}},
-         Param::Required,
-         true,
-         true,
-         [](Context& c) {
-             if (c.query) return c.answers.push_back(FormatNumber(c.instrument.sweep.dwellSeconds));
-             const auto unit = c.Numeric(kSecondUnits);
-             if (!unit) return;
-             const double seconds = unit->special == "MIN"   ? 1e-3
-                                    : unit->special == "MAX" ? 86400.0
-                                    : unit->special == "DEF" ? 0.01
-                                                             : unit->value.value_or(0);
-             if (!(seconds >= 1e-3 - 1e-12 && seconds <= 86400)) {
-                 return c.Error(-222, "Data out of range");
-             }
-             c.instrument.sweep.dwellSeconds = seconds;
-         }},
-        {{source, {"SWEep"}, {"SPACing"}},
-         Param::Required,
-         true,
-         true,
-         [](Context& c) {
-             if (c.query)
-                 return c.answers.push_back(c.instrument.sweep.logarithmic ? "LOG" : "LIN");
-             const std::string upper = Upper(c.argument);
-             if (upper == "LIN" || upper == "LINEAR")
-                 c.instrument.sweep.logarithmic = false;
-             else if (upper == "LOG" || upper == "LOGARITHMIC")
-                 c.instrument.sweep.logarithmic = true;
-             else
-                 c.Error(-224, "Illegal parameter value");
-         }},
-        {{{"OUTPut"}, {"STATe", true}},
-         Param::Required,
-         true,
-         true,
-         [](Context& c) {
-             if (c.query) return c.answers.push_back(Bool(c.instrument.output));
-             const auto on = c.Boolean();
-             if (!on) return;
-             if (!c.instrument.sweeping &&
-                 !c.Send(*on ? BuildFrequencyReport(c.instrument.word) : BuildStopReport())) {
-                 return;
-             }
-             c.instrument.output = *on;
-         }},
-        {{{"INITiate"}, {"IMMediate", true}},
-         Param::None,
-         false,
-         true,
-         [](Context& c) {
-             if (c.instrument.sweeping) return c.Error(-213, "Init ignored");
-             c.outcome.sweep = ScpiOutcome::Sweep::Start;
-         }},
-        {{{"INITiate"}, {"CONTinuous"}},
-         Param::Required,
-         true,
-         true,
-         [](Context& c) {
-             if (c.query) return c.answers.push_back(Bool(c.instrument.continuous));
-             const auto on = c.Boolean();
-             if (!on) return;
-             c.instrument.continuous = *on;
-             if (*on && !c.instrument.sweeping) c.outcome.sweep = ScpiOutcome::Sweep::Start;
-         }},
-        {{{"ABORt"}},
-         Param::None,
-         false,
-         true,
-         [](Context& c) {
-             c.instrument.continuous = false;
-             c.outcome.sweep = ScpiOutcome::Sweep::Abort;
-         }},
-        {{{"SYSTem"}, {"SUSPend"}},
-         Param::None,
-         false,
-         true,
-         [](Context& c) {
-             c.instrument.continuous = false;
-             c.outcome.sweep = ScpiOutcome::Sweep::Abort;
-             if (c.Send(BuildPowerSavingReport())) c.instrument.output = false;
-         }},
-        {{{"SYSTem"}, {"ERRor"}, {"NEXT", true}},
-         Param::None,
-         true,
-         false,
-         [](Context& c) {
-             if (c.client.errors.empty()) return c.answers.push_back("0,\"No error\"");
-             const ScpiError e = c.client.errors.front();
-             c.client.errors.pop_front();
-             c.answers.push_back(std::to_string(e.code) + ",\"" + e.text + "\"");
-         }},
-        {{{"SYSTem"}, {"VERSion"}},
-         Param::None,
-         true,
-         false,
-         [](Context& c) { c.answers.push_back("1999.0"); }},
+std::string FrequencyText(TuningWord word) {
+    return FormatNumber(TuningWordToHz(word));
+}
+
+// Sweeps from the settings now; a conflict among them leaves the instrument as it was.
+void StartSweep(Context& c) {
+    const auto planned = MakeSweepPlan(c.instrument.sweep);
+    if (const auto* error = std::get_if<ParseError>(&planned)) {
+        c.instrument.continuous = false;
+        return c.Error(ScpiCode::SettingsConflict, error->message);
+    }
+    const std::uint64_t id = ++c.sweeps;
+    c.instrument.sweeping = true;
+    c.instrument.sweepId = id;
+    c.order = DeviceOrder{DeviceOrder::Kind::Sweep, {}, std::get<SweepPlan>(planned), id};
+    c.client.pending = [id](ScpiInstrument& i, bool ok) {
+        if (!ok && i.sweepId == id) i.sweeping = false, i.continuous = false;
     };
 }
 
-const std::vector<Command>& Commands() {
-    static const std::vector<Command> commands = MakeCommands();
-    return commands;
+// ---------------------------------------------------------------------------------------------
+// Set handlers
+
+void SetFrequency(Context& c) {
+    const auto hz = c.Setting(kHzUnits, kCwRange);
+    if (!hz) return;
+    const TuningWord word = ComputeTuningWord(*hz);
+    if (c.instrument.output && !c.instrument.sweeping) {
+        return c.Write(BuildFrequencyReport(word), [word](ScpiInstrument& i, bool ok) {
+            if (ok) i.word = word;
+        });
+    }
+    c.instrument.word = word;
+}
+
+void SetStart(Context& c) {
+    if (const auto hz = c.Setting(kHzUnits, kStartRange)) c.instrument.sweep.startHz = *hz;
+}
+
+void SetStop(Context& c) {
+    if (const auto hz = c.Setting(kHzUnits, kStopRange)) c.instrument.sweep.stopHz = *hz;
+}
+
+void SetPoints(Context& c) {
+    const auto unit = c.Numeric(kNoUnits);
+    if (!unit) return;
+    const double points =
+        unit->special != Special::None ? kPointsRange.Pick(unit->special) : std::round(unit->value);
+    if (!(points >= kPointsRange.min && points <= kPointsRange.max)) {
+        return c.Error(ScpiCode::DataOutOfRange);
+    }
+    c.instrument.sweep.points = static_cast<std::uint64_t>(points);
+}
+
+void SetDwell(Context& c) {
+    if (const auto s = c.Setting(kSecondUnits, kDwellRange, kDwellTolerance)) {
+        c.instrument.sweep.dwellSeconds = *s;
+    }
+}
+
+void SetSpacing(Context& c) {
+    const std::string upper = Upper(c.argument);
+    if (upper == "LIN" || upper == "LINEAR") {
+        c.instrument.sweep.logarithmic = false;
+    } else if (upper == "LOG" || upper == "LOGARITHMIC") {
+        c.instrument.sweep.logarithmic = true;
+    } else {
+        c.Error(ScpiCode::IllegalParameterValue);
+    }
+}
+
+void SetOutput(Context& c) {
+    const auto on = c.Boolean();
+    if (!on) return;
+    if (*on && c.instrument.sweeping) {
+        c.instrument.output = true;  // the sweep returns to it
+    } else if (*on) {
+        c.Write(BuildFrequencyReport(c.instrument.word), [](ScpiInstrument& i, bool ok) {
+            if (ok) i.output = true, i.suspended = false;
+        });
+    } else {
+        // Nothing may be sent while OUTP? reads 0: off ends the sweep.
+        c.instrument.continuous = false;
+        c.instrument.sweeping = false;
+        c.Write(BuildStopReport(), [](ScpiInstrument& i, bool ok) {
+            if (ok) i.output = false, i.suspended = false;
+        });
+    }
+}
+
+void Initiate(Context& c) {
+    if (c.instrument.sweeping) return c.Error(ScpiCode::InitIgnored);
+    StartSweep(c);
+}
+
+void SetContinuous(Context& c) {
+    const auto on = c.Boolean();
+    if (!on) return;
+    c.instrument.continuous = *on;
+    if (*on && !c.instrument.sweeping) StartSweep(c);
+}
+
+void Abort(Context& c) {
+    c.instrument.continuous = false;
+    if (!c.instrument.sweeping) return;
+    c.instrument.sweeping = false;
+    c.Write(SteadyReport(c.instrument));
+}
+
+void Suspend(Context& c) {
+    // The sweep ends first, so that the power-saving report is the last one.
+    c.instrument.continuous = false;
+    c.instrument.sweeping = false;
+    c.Write(BuildPowerSavingReport(), [](ScpiInstrument& i, bool ok) {
+        if (ok) i.output = false, i.suspended = true;
+    });
 }
 
 void Reset(Context& c) {
-    const bool wasOn = c.instrument.output || c.instrument.sweeping;
+    const bool wasOn = c.instrument.output || c.instrument.sweeping || c.instrument.suspended;
+    const std::uint64_t sweepId = c.instrument.sweepId;
     c.instrument = ScpiInstrument{};
-    c.outcome.sweep = ScpiOutcome::Sweep::Abort;
-    if (wasOn) c.Send(BuildStopReport());
+    c.instrument.sweepId = sweepId;
+    if (wasOn) c.Write(BuildStopReport());
 }
 
-bool RunCommon(Context& c, const std::string& header, bool hasArgument) {
-    const auto noArgument = [&] {
-        if (hasArgument) c.Error(-108, "Parameter not allowed");
-        return !hasArgument;
-    };
-    if (header == "*IDN?") {
-        if (!noArgument()) return true;
-        const std::string version = c.device.Version().value_or("unknown");
-        c.answers.push_back("TOVRIK,TOVRIK DDS,0," + version);
-    } else if (header == "*RST") {
-        if (noArgument()) Reset(c);
-    } else if (header == "*CLS") {
-        if (noArgument()) c.client.errors.clear(), c.client.esr = 0;
-    } else if (header == "*OPC?") {
-        if (noArgument()) c.answers.push_back("1");
-    } else if (header == "*OPC") {
-        if (noArgument()) c.client.esr |= 0x01;
-    } else if (header == "*WAI") {
-        noArgument();
-    } else if (header == "*ESR?") {
-        if (noArgument()) c.answers.push_back(std::to_string(c.client.esr)), c.client.esr = 0;
-    } else if (header == "*ESE?") {
-        if (noArgument()) c.answers.push_back(std::to_string(c.client.ese));
-    } else if (header == "*ESE") {
-        double value = 0;
-        std::string_view suffix;
-        if (!SplitDecimal(c.argument, value, suffix) || !suffix.empty()) {
-            c.Error(-104, "Data type error");
-        } else if (!(value >= 0 && value <= 255)) {
-            c.Error(-222, "Data out of range");
-        } else {
-            c.client.ese = static_cast<std::uint8_t>(std::lround(value));
-        }
-    } else if (header == "*STB?") {
-        if (!noArgument()) return true;
-        int stb = c.client.errors.empty() ? 0 : 0x04;
-        if ((c.client.esr & c.client.ese) != 0) stb |= 0x20;
-        c.answers.push_back(std::to_string(stb));
+void ClearStatus(Context& c) {
+    c.client.errors.clear();
+    c.client.esr = 0;
+}
+
+void SetEventEnable(Context& c) {
+    double value = 0;
+    std::string_view suffix;
+    if (!SplitDecimal(c.argument, value, suffix) || !suffix.empty()) {
+        c.Error(ScpiCode::DataTypeError);
+    } else if (!(value >= 0 && value <= 255)) {
+        c.Error(ScpiCode::DataOutOfRange);
     } else {
-        return false;
+        c.client.ese = static_cast<std::uint8_t>(std::lround(value));
     }
-    return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Query handlers
+
+void QueryFrequency(Context& c) {
+    c.Answer(FrequencyText(c.instrument.word));
+}
+void QueryStart(Context& c) {
+    c.Answer(FormatNumber(c.instrument.sweep.startHz));
+}
+void QueryStop(Context& c) {
+    c.Answer(FormatNumber(c.instrument.sweep.stopHz));
+}
+void QueryPoints(Context& c) {
+    c.Answer(std::to_string(c.instrument.sweep.points.value_or(0)));
+}
+void QueryDwell(Context& c) {
+    c.Answer(FormatNumber(c.instrument.sweep.dwellSeconds));
+}
+void QuerySpacing(Context& c) {
+    c.Answer(c.instrument.sweep.logarithmic ? "LOG" : "LIN");
+}
+// A sweep switches the output on until it ends.
+void QueryOutput(Context& c) {
+    c.Answer(Bool(c.instrument.output || c.instrument.sweeping));
+}
+void QueryContinuous(Context& c) {
+    c.Answer(Bool(c.instrument.continuous));
+}
+void QueryError(Context& c) {
+    if (c.client.errors.empty()) return c.Answer("0,\"No error\"");
+    const ScpiError e = c.client.errors.front();
+    c.client.errors.pop_front();
+    c.Answer(std::to_string(e.code) + ",\"" + e.text + "\"");
+}
+void QueryVersion(Context& c) {
+    c.Answer("1999.0");
+}
+void QueryIdentity(Context& c) {
+    c.Answer("TOVRIK,TOVRIK DDS,0," + c.version.value_or("unknown"));
+    if (!c.version) c.Error(ScpiCode::HardwareError, "the firmware version could not be read");
+}
+void QueryOperationComplete(Context& c) {
+    c.Answer("1");
+}
+void QueryEventStatus(Context& c) {
+    c.Answer(std::to_string(c.client.esr));
+    c.client.esr = 0;
+}
+void QueryEventEnable(Context& c) {
+    c.Answer(std::to_string(c.client.ese));
+}
+void QueryStatusByte(Context& c) {
+    int stb = c.client.errors.empty() ? 0 : 0x04;
+    if ((c.client.esr & c.client.ese) != 0) stb |= 0x20;
+    c.Answer(std::to_string(stb));
+}
+
+using Handler = void (*)(Context&);
+
+struct Command {
+    std::vector<Keyword> pattern;  // a common command: one keyword, "*" and its letters
+    Param param;                   // of the set form
+    Handler set;                   // null: there is no set form
+    Handler query;                 // null: there is no query form
+    // Where the query takes MIN, MAX or DEF: the range and how its values are answered.
+    const Range* range = nullptr;
+    std::string (*format)(double) = nullptr;
+};
+
+std::string FormatFrequency(double hz) {
+    return FrequencyText(ComputeTuningWord(hz));
+}
+std::string FormatCount(double n) {
+    return std::to_string(static_cast<std::uint64_t>(n));
+}
+
+const std::vector<Command>& Commands() {
+    const Keyword source{"SOURce", true};
+    static const std::vector<Command> commands = {
+        {{source, {"FREQuency"}, {"CW", true}},
+         Param::Required,
+         SetFrequency,
+         QueryFrequency,
+         &kCwRange,
+         FormatFrequency},
+        {{source, {"FREQuency"}, {"STARt"}},
+         Param::Required,
+         SetStart,
+         QueryStart,
+         &kStartRange,
+         FormatNumber},
+        {{source, {"FREQuency"}, {"STOP"}},
+         Param::Required,
+         SetStop,
+         QueryStop,
+         &kStopRange,
+         FormatNumber},
+        {{source, {"SWEep"}, {"POINts"}},
+         Param::Required,
+         SetPoints,
+         QueryPoints,
+         &kPointsRange,
+         FormatCount},
+        {{source, {"SWEep"}, {"DWELl"}},
+         Param::Required,
+         SetDwell,
+         QueryDwell,
+         &kDwellRange,
+         FormatNumber},
+        {{source, {"SWEep"}, {"SPACing"}}, Param::Required, SetSpacing, QuerySpacing},
+        {{{"OUTPut"}, {"STATe", true}}, Param::Required, SetOutput, QueryOutput},
+        {{{"INITiate"}, {"IMMediate", true}}, Param::None, Initiate, nullptr},
+        {{{"INITiate"}, {"CONTinuous"}}, Param::Required, SetContinuous, QueryContinuous},
+        {{{"ABORt"}}, Param::None, Abort, nullptr},
+        {{{"SYSTem"}, {"SUSPend"}}, Param::None, Suspend, nullptr},
+        {{{"SYSTem"}, {"ERRor"}, {"NEXT", true}}, Param::None, nullptr, QueryError},
+        {{{"SYSTem"}, {"VERSion"}}, Param::None, nullptr, QueryVersion},
+        {{{"*IDN"}}, Param::None, nullptr, QueryIdentity},
+        {{{"*RST"}}, Param::None, Reset, nullptr},
+        {{{"*CLS"}}, Param::None, ClearStatus, nullptr},
+        {{{"*OPC"}}, Param::None, [](Context& c) { c.client.esr |= 0x01; }, QueryOperationComplete},
+        {{{"*WAI"}}, Param::None, [](Context&) {}, nullptr},
+        {{{"*ESR"}}, Param::None, nullptr, QueryEventStatus},
+        // An empty *ESE is a data type error, as it always was, not a missing parameter.
+        {{{"*ESE"}}, Param::Optional, SetEventEnable, QueryEventEnable},
+        {{{"*STB"}}, Param::None, nullptr, QueryStatusByte},
+    };
+    return commands;
+}
+
+bool IsCommon(const Command& command) {
+    return command.pattern.front().form.front() == '*';
+}
+
+// Runs `command` (its header matched) with the unit's argument.
+void Run(Context& c, const Command& command, bool query) {
+    const bool hasArgument = !c.argument.empty();
+    const Handler handler = query ? command.query : command.set;
+    if (handler == nullptr) return c.Error(ScpiCode::UndefinedHeader);
+    if (query && hasArgument) {
+        const Special special = ParseSpecial(c.argument);
+        if (command.range == nullptr || special == Special::None) {
+            return c.Error(ScpiCode::ParameterNotAllowed);
+        }
+        return c.Answer(command.format(command.range->Pick(special)));
+    }
+    if (!query && command.param == Param::None && hasArgument) {
+        return c.Error(ScpiCode::ParameterNotAllowed);
+    }
+    if (!query && command.param == Param::Required && !hasArgument) {
+        return c.Error(ScpiCode::MissingParameter);
+    }
+    handler(c);
 }
 
 bool IsHeaderChar(char c) {
     return std::isalnum(static_cast<unsigned char>(c)) || c == ':' || c == '*' || c == '?' ||
            c == '_';
+}
+
+std::vector<std::string_view> SplitPath(std::string_view header) {
+    std::vector<std::string_view> words;
+    for (std::size_t from = 0;;) {
+        const std::size_t colon = header.find(':', from);
+        words.push_back(header.substr(from, colon - from));
+        if (colon == std::string_view::npos) return words;
+        from = colon + 1;
+    }
+}
+
+// A common command: its header exactly, never relative to a path, which it leaves alone.
+void RunCommon(Context& c, std::string_view header) {
+    std::string upper = Upper(header);
+    const bool query = !upper.empty() && upper.back() == '?';
+    if (query) upper.pop_back();
+    for (const Command& command : Commands()) {
+        if (IsCommon(command) && command.pattern.front().form == upper) {
+            return Run(c, command, query);
+        }
+    }
+    c.Error(ScpiCode::UndefinedHeader);
 }
 
 void RunUnit(Context& c, std::string_view unit) {
@@ -427,98 +621,113 @@ void RunUnit(Context& c, std::string_view unit) {
     std::size_t end = 0;
     while (end < unit.size() && IsHeaderChar(unit[end])) ++end;
     if (end < unit.size() && unit[end] != ' ' && unit[end] != '\t') {
-        return c.Error(-102, "Syntax error");
+        return c.Error(ScpiCode::SyntaxError);
     }
     std::string_view header = unit.substr(0, end);
     c.argument = Trim(unit.substr(end));
-    const bool hasArgument = !c.argument.empty();
-    if (header.empty()) return c.Error(-102, "Syntax error");
-    if (header.front() == '*') {
-        if (!RunCommon(c, Upper(header), hasArgument)) c.Error(-113, "Undefined header");
-        return;
-    }
-    c.query = header.back() == '?';
-    if (c.query) header.remove_suffix(1);
-    if (header.find('?') != std::string_view::npos) return c.Error(-102, "Syntax error");
+    if (header.empty()) return c.Error(ScpiCode::SyntaxError);
+    if (header.front() == '*') return RunCommon(c, header);
+    const bool query = header.back() == '?';
+    if (query) header.remove_suffix(1);
+    if (header.find('?') != std::string_view::npos) return c.Error(ScpiCode::SyntaxError);
     const bool absolute = header.front() == ':';
     if (absolute) header.remove_prefix(1);
-    std::vector<std::string_view> words;
-    for (std::size_t from = 0;;) {
-        const std::size_t colon = header.find(':', from);
-        words.push_back(header.substr(from, colon - from));
-        if (colon == std::string_view::npos) break;
-        from = colon + 1;
-    }
+    const std::vector<std::string_view> words = SplitPath(header);
     for (const auto& w : words) {
-        if (w.empty()) return c.Error(-102, "Syntax error");
+        if (w.empty()) return c.Error(ScpiCode::SyntaxError);
     }
     // A header without a leading colon continues from the previous command's path.
     std::vector<std::vector<std::string_view>> tries;
-    std::vector<std::string_view> prefixed;
     if (!absolute && !c.client.path.empty()) {
-        std::string_view path = c.client.path;
-        for (std::size_t from = 0;;) {
-            const std::size_t colon = path.find(':', from);
-            prefixed.push_back(path.substr(from, colon - from));
-            if (colon == std::string_view::npos) break;
-            from = colon + 1;
-        }
+        std::vector<std::string_view> prefixed = SplitPath(c.client.path);
         prefixed.insert(prefixed.end(), words.begin(), words.end());
-        tries.push_back(prefixed);
+        tries.push_back(std::move(prefixed));
     }
     tries.push_back(words);
     for (const auto& attempt : tries) {
         for (const Command& command : Commands()) {
-            if (!Matches(command.pattern, 0, attempt, 0)) continue;
-            if (c.query ? !command.queryable : !command.settable) {
-                return c.Error(-113, "Undefined header");
-            }
-            if (c.query || command.param == Param::None) {
-                if (hasArgument) return c.Error(-108, "Parameter not allowed");
-            } else if (command.param == Param::Required && !hasArgument) {
-                return c.Error(-109, "Missing parameter");
+            if (IsCommon(command) || !Matches(command.pattern, 0, attempt, 0)) continue;
+            if ((query ? command.query : command.set) == nullptr) {
+                return c.Error(ScpiCode::UndefinedHeader);
             }
             std::string path;
             for (std::size_t i = 0; i + 1 < attempt.size(); ++i) {
                 path += (path.empty() ? "" : ":") + std::string(attempt[i]);
             }
             c.client.path = path;
-            command.run(c);
-            return;
+            return Run(c, command, query);
         }
     }
-    c.Error(-113, "Undefined header");
+    c.Error(ScpiCode::UndefinedHeader);
 }
 
 }  // namespace
 
-OutputReport ScpiEngine::SteadyReport() const {
-    return instrument_.output ? BuildFrequencyReport(instrument_.word) : BuildStopReport();
+OutputReport SteadyReport(const ScpiInstrument& instrument) {
+    if (instrument.suspended) return BuildPowerSavingReport();
+    return instrument.output ? BuildFrequencyReport(instrument.word) : BuildStopReport();
 }
 
-ScpiOutcome ScpiEngine::Execute(ScpiClient& client, std::string_view line) {
-    ScpiOutcome outcome;
-    Context c{client, instrument_, device_, outcome, {}, false, {}, false};
+void ScpiEngine::Begin(ScpiClient& client, std::string_view line) {
     client.path.clear();  // every line starts at the root
+    client.answers.clear();
+    client.line.assign(line);
+    client.next = 0;
+    client.lineOpen = true;
     for (const char ch : line) {
         const auto u = static_cast<unsigned char>(ch);
         if (u >= 0x80 || (u < 0x20 && ch != '\t' && ch != '\r')) {
-            client.Push(-100, "Command error");
-            return outcome;
+            client.Push(ScpiCode::CommandError);
+            client.lineOpen = false;
+            return;
         }
     }
-    std::size_t from = 0;
-    while (from <= line.size() && !c.abortLine) {
-        std::size_t semicolon = line.find(';', from);
-        if (semicolon == std::string_view::npos) semicolon = line.size();
-        c.query = false;
-        RunUnit(c, line.substr(from, semicolon - from));
-        from = semicolon + 1;
+}
+
+std::optional<DeviceOrder> ScpiEngine::Step(ScpiClient& client) {
+    if (!client.lineOpen || client.pending) return std::nullopt;
+    const std::string_view line = client.line;
+    std::size_t semicolon = line.find(';', client.next);
+    if (semicolon == std::string_view::npos) semicolon = line.size();
+    const std::string_view unit = line.substr(client.next, semicolon - client.next);
+    client.next = semicolon + 1;
+    if (client.next > line.size()) client.lineOpen = false;
+    Context c{client, instrument_, version_, sweeps_, std::nullopt, {}};
+    RunUnit(c, unit);
+    return c.order;
+}
+
+void ScpiEngine::Finish(ScpiClient& client, const std::optional<ScpiError>& error) {
+    if (!client.pending) return;
+    const auto then = std::move(client.pending);
+    client.pending = nullptr;
+    then(instrument_, !error);
+    if (error) client.Push(*error);
+}
+
+std::string ScpiEngine::TakeResponse(ScpiClient& client) {
+    std::string response;
+    for (std::size_t i = 0; i < client.answers.size(); ++i) {
+        response += (i == 0 ? "" : ";") + client.answers[i];
     }
-    for (std::size_t i = 0; i < c.answers.size(); ++i) {
-        outcome.response += (i == 0 ? "" : ";") + c.answers[i];
+    client.answers.clear();
+    return response;
+}
+
+void ScpiEngine::SweepEnded(std::uint64_t sweepId) {
+    if (instrument_.sweepId != sweepId) return;
+    instrument_.sweeping = false;
+    instrument_.continuous = false;
+}
+
+ScpiOutcome ScpiEngine::Execute(ScpiClient& client, std::string_view line) {
+    Begin(client, line);
+    while (!LineDone(client)) {
+        const auto order = Step(client);
+        if (!order) continue;
+        Finish(client, device_ != nullptr ? device_->Carry(*order) : std::nullopt);
     }
-    return outcome;
+    return {TakeResponse(client)};
 }
 
 }  // namespace tovrik::cli

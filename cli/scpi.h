@@ -4,9 +4,11 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "cli/sweep.h"
 #include "device/reports.h"
@@ -18,53 +20,126 @@ struct ScpiError {
     std::string text;
 };
 
-// What the language needs of the instrument; the server's implementation finds the device
-// again after an unplug, tests record.
+// The errors this instrument reports; their texts are in one table in scpi.cpp.
+enum class ScpiCode {
+    CommandError = -100,
+    SyntaxError = -102,
+    DataTypeError = -104,
+    ParameterNotAllowed = -108,
+    MissingParameter = -109,
+    UndefinedHeader = -113,
+    InvalidSuffix = -131,
+    InitIgnored = -213,
+    SettingsConflict = -221,
+    DataOutOfRange = -222,
+    IllegalParameterValue = -224,
+    HardwareError = -240,
+    HardwareMissing = -241,
+    QueueOverflow = -350,
+    InputBufferOverrun = -363,
+};
+
+// "<code>" with its standard text, and "; <detail>" after it when there is one.
+ScpiError MakeError(ScpiCode code, std::string_view detail = {});
+
+// What the instrument must do to the device before a command is complete.
+struct DeviceOrder {
+    enum class Kind {
+        Write,  // end any sweep, then send `report`
+        Sweep,  // run `plan`, then send the report of the set state
+    } kind = Kind::Write;
+    OutputReport report{};
+    SweepPlan plan{};
+    std::uint64_t sweepId = 0;
+};
+
+// Carries out orders at once; the synchronous driver for tests and the fuzzer.
 class ScpiDevice {
   public:
     virtual ~ScpiDevice() = default;
     // Empty on success, else -240 (hardware error) or -241 (hardware missing).
-    virtual std::optional<ScpiError> Send(const OutputReport& report) = 0;
-    virtual std::optional<std::string> Version() = 0;
+    virtual std::optional<ScpiError> Carry(const DeviceOrder& order) = 0;
 };
 
 inline constexpr std::size_t kErrorQueueSize = 16;
 
-// One connection: its own error queue and event status.
+struct ScpiInstrument;
+
+// One connection: its own error queue and event status, and the line it is executing.
 struct ScpiClient {
     std::deque<ScpiError> errors;
     std::uint8_t esr = 0;  // standard event status register
     std::uint8_t ese = 0;  // its enable mask
     std::string path;      // header path the next relative header starts from
 
-    void Push(int code, std::string text);
+    // The line in progress: its text, where the next unit starts, the answers so far.
+    std::string line;
+    std::size_t next = 0;
+    bool lineOpen = false;
+    std::vector<std::string> answers;
+    // What a unit waiting for the device does once the order was carried out (ok or not).
+    std::function<void(ScpiInstrument&, bool ok)> pending;
+
+    void Push(ScpiError error);
+    void Push(ScpiCode code, std::string_view detail = {}) { Push(MakeError(code, detail)); }
 };
 
 struct ScpiInstrument {
-    TuningWord word = ComputeTuningWord(1e6);
+    TuningWord word = ComputeTuningWord(kDefaultFrequencyHz);
     bool output = false;
-    SweepRequest sweep{1e6, 10e6, 11, std::nullopt, 0.01, false, 1};
+    bool suspended = false;  // the power-saving report was the last one sent
+    SweepRequest sweep{kDefaultStartHz,
+                       kDefaultStopHz,
+                       kDefaultSweepPoints,
+                       std::nullopt,
+                       kDefaultDwellSeconds,
+                       false,
+                       1};
     bool continuous = false;
     bool sweeping = false;
+    std::uint64_t sweepId = 0;  // the sweep running or last started
 };
+
+// The report the device must have received last whenever no sweep runs: the one rule the
+// server keeps between the device and what OUTP? and FREQ? answer.
+OutputReport SteadyReport(const ScpiInstrument& instrument);
 
 struct ScpiOutcome {
     std::string response;  // the query answers joined by ';', empty when there were none
-    enum class Sweep { None, Start, Abort } sweep = Sweep::None;
 };
 
 class ScpiEngine {
   public:
-    explicit ScpiEngine(ScpiDevice& device) : device_(device) {}
+    ScpiEngine() = default;
+    explicit ScpiEngine(ScpiDevice& device) : device_(&device) {}
 
+    // The whole line, each order carried out by the device given at construction.
     ScpiOutcome Execute(ScpiClient& client, std::string_view line);
+
+    // The same one unit (';'-separated command) at a time, for a server that interleaves
+    // clients and carries orders out elsewhere: Begin, then Step until the line is done.
+    // A Step that returns an order waits for Finish with the order's outcome.
+    void Begin(ScpiClient& client, std::string_view line);
+    std::optional<DeviceOrder> Step(ScpiClient& client);
+    void Finish(ScpiClient& client, const std::optional<ScpiError>& error);
+    static bool LineDone(const ScpiClient& client) { return !client.lineOpen && !client.pending; }
+    // The answers of the finished line, joined by ';'.
+    static std::string TakeResponse(ScpiClient& client);
+
+    // A sweep ended by itself or by a failed write; a stale id (a newer sweep runs) is ignored.
+    void SweepEnded(std::uint64_t sweepId);
+
     ScpiInstrument& instrument() { return instrument_; }
-    // The report that gives the output its set state (frequency report or stop report).
-    OutputReport SteadyReport() const;
+    const ScpiInstrument& instrument() const { return instrument_; }
+    // The firmware version *IDN? reports, read once when the device was opened: the device
+    // is served by identity, so it stays right while the device is away.
+    void SetVersion(std::optional<std::string> version) { version_ = std::move(version); }
 
   private:
-    ScpiDevice& device_;
+    ScpiDevice* device_ = nullptr;
     ScpiInstrument instrument_;
+    std::optional<std::string> version_;
+    std::uint64_t sweeps_ = 0;
 };
 
 // "1.25E+07"-style text of a double: shortest round-trip form, for responses.

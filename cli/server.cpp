@@ -1,85 +1,155 @@
 #include "cli/server.h"
 
 #include <algorithm>
+#include <array>
 #include <asio.hpp>
-#include <chrono>
+#include <charconv>
 #include <deque>
 #include <memory>
 #include <set>
 
 #include "cli/app.h"
+#include "cli/device_worker.h"
 #include "cli/scpi.h"
 #include "device/transport.h"
 
 namespace tovrik::cli {
+
+std::optional<std::size_t> ChooseEviction(const std::vector<ClientActivity>& clients,
+                                          ClientActivity::Clock::time_point now,
+                                          std::chrono::seconds idle) {
+    const auto pick = [&](auto eligible, auto since) -> std::optional<std::size_t> {
+        std::optional<std::size_t> best;
+        for (std::size_t i = 0; i < clients.size(); ++i) {
+            const ClientActivity& c = clients[i];
+            if (c.busy || !eligible(c)) continue;
+            if (!best || since(c) < since(clients[*best])) best = i;
+        }
+        return best;
+    };
+    if (auto trickler = pick([](const auto& c) { return !c.completedLine && c.partialSince; },
+                             [](const auto& c) { return *c.partialSince; })) {
+        return trickler;
+    }
+    const auto mute = std::min<ClientActivity::Clock::duration>(idle, kLineDeadline);
+    if (auto silent = pick(
+            [&](const auto& c) {
+                return !c.completedLine && !c.partialSince && now - c.connected >= mute;
+            },
+            [](const auto& c) { return c.connected; })) {
+        return silent;
+    }
+    return pick([&](const auto& c) { return !c.partialSince && now - c.lastHeard >= idle; },
+                [](const auto& c) { return c.lastHeard; });
+}
+
+bool LooksLikeHttp(std::string_view line) {
+    const auto startsWith = [&](std::string_view prefix) {
+        if (line.size() < prefix.size()) return false;
+        for (std::size_t i = 0; i < prefix.size(); ++i) {
+            if (std::toupper(static_cast<unsigned char>(line[i])) != prefix[i]) return false;
+        }
+        return true;
+    };
+    if (startsWith("HOST:")) return true;
+    if (line.find(" HTTP/1.") == std::string_view::npos) return false;
+    static constexpr std::array<std::string_view, 5> kMethods = {"GET ", "POST ", "PUT ",
+                                                                 "OPTIONS ", "HEAD "};
+    return std::any_of(kMethods.begin(), kMethods.end(), startsWith);
+}
+
+namespace {
+
+// 16 bytes of an address, IPv4 (mapped into IPv6 too) in the first 4 with v6 false.
+std::optional<AddressRange> AddressBytes(std::string_view text) {
+    asio::error_code ec;
+    asio::ip::address address = asio::ip::make_address(std::string(text), ec);
+    if (ec) return std::nullopt;
+    if (address.is_v6() && address.to_v6().is_v4_mapped()) {
+        address = asio::ip::make_address_v4(asio::ip::v4_mapped, address.to_v6());
+    }
+    AddressRange range;
+    range.v6 = address.is_v6();
+    if (range.v6) {
+        range.bytes = address.to_v6().to_bytes();
+    } else {
+        const auto v4 = address.to_v4().to_bytes();
+        std::copy(v4.begin(), v4.end(), range.bytes.begin());
+    }
+    range.prefix = range.v6 ? 128 : 32;
+    return range;
+}
+
+}  // namespace
+
+std::optional<AddressRange> ParseAddressRange(std::string_view text) {
+    const std::size_t slash = text.find('/');
+    auto range = AddressBytes(text.substr(0, slash));
+    if (!range || slash == std::string_view::npos) return range;
+    const std::string_view digits = text.substr(slash + 1);
+    unsigned prefix = 0;
+    const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), prefix);
+    if (digits.empty() || ec != std::errc() || end != digits.data() + digits.size() ||
+        prefix > range->prefix) {
+        return std::nullopt;
+    }
+    range->prefix = prefix;
+    return range;
+}
+
+bool InRange(const AddressRange& range, std::string_view address) {
+    const auto client = AddressBytes(address);
+    if (!client || client->v6 != range.v6) return false;
+    for (unsigned bit = 0; bit < range.prefix; ++bit) {
+        const unsigned mask = 0x80u >> (bit % 8);
+        if ((client->bytes[bit / 8] & mask) != (range.bytes[bit / 8] & mask)) return false;
+    }
+    return true;
+}
+
+std::string Printable(std::string_view text) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    for (const char ch : text) {
+        const auto u = static_cast<unsigned char>(ch);
+        if (u >= 0x20 && u < 0x7F && ch != '\\') {
+            out += ch;
+        } else {
+            out += "\\x";
+            out += kHex[u >> 4];
+            out += kHex[u & 0x0F];
+        }
+    }
+    return out;
+}
+
 namespace {
 
 using asio::ip::tcp;
-
-// The exclusively held device; one rediscovery and reopen when a write fails.
-class HeldDevice : public ScpiDevice {
-  public:
-    HeldDevice(DevicePlatform& platform, DeviceChoice choice)
-        : platform_(platform), choice_(std::move(choice)) {}
-
-    std::string Open() {
-        const Selection selection = SelectDevice(platform_, choice_);
-        if (selection.path.empty()) return selection.error;
-        SystemError error = 0;
-        DeviceHandle handle = OpenDevice(platform_, selection.path, &error);
-        if (!handle) return DescribeFailure(platform_, selection.path, error);
-        const auto ids = platform_.GetIds(handle.native());
-        if (!ids || ids->vendorId != kTovrikVendorId || ids->productId != kTovrikProductId) {
-            return selection.path + ": not a TOVRIK";
-        }
-        handle_ = std::move(handle);
-        path_ = selection.path;
-        return {};
-    }
-
-    std::optional<ScpiError> Send(const OutputReport& report) override {
-        if (handle_ && platform_.WriteReport(handle_.native(), report) == 0) return std::nullopt;
-        handle_.Reset();
-        const std::string problem = Open();
-        if (!problem.empty()) {
-            return ScpiError{problem.find("no TOVRIK") != std::string::npos ? -241 : -240,
-                             problem.find("no TOVRIK") != std::string::npos
-                                 ? "Hardware missing"
-                                 : "Hardware error; " + problem};
-        }
-        const SystemError error = platform_.WriteReport(handle_.native(), report);
-        if (error == 0) return std::nullopt;
-        handle_.Reset();
-        return ScpiError{-240, "Hardware error; " + path_ + ": " + platform_.Describe(error).text};
-    }
-
-    std::optional<std::string> Version() override {
-        if (!handle_ && !Open().empty()) return std::nullopt;
-        return ReadFirmwareVersion(handle_);
-    }
-
-    const std::string& path() const { return path_; }
-
-  private:
-    DevicePlatform& platform_;
-    DeviceChoice choice_;
-    DeviceHandle handle_;
-    std::string path_;
-};
+using Clock = std::chrono::steady_clock;
 
 class Server;
 
 class Connection : public std::enable_shared_from_this<Connection> {
   public:
-    Connection(Server& server, tcp::socket socket)
-        : server_(server), socket_(std::move(socket)), client_(std::make_shared<ScpiClient>()) {}
+    Connection(Server& server, tcp::socket socket) : server_(server), socket_(std::move(socket)) {}
     void Start() { Read(); }
-    std::chrono::steady_clock::time_point lastHeard() const { return lastHeard_; }
     void Close() {
         asio::error_code ignored;
         socket_.close(ignored);
     }
+    bool open() const { return socket_.is_open(); }
     void Deliver(std::string text);
+    // The next whole line to run, if any; reading resumes once there is room again.
+    std::optional<std::string> TakeLine();
+    ClientActivity activity() const {
+        return {connected_, lastHeard_, partialSince_, completedLine_,
+                !lines_.empty() || !ScpiEngine::LineDone(client)};
+    }
+    std::string peer() const { return peer_; }
+
+    ScpiClient client;
+    bool scheduled = false;
 
   private:
     void Read();
@@ -88,33 +158,54 @@ class Connection : public std::enable_shared_from_this<Connection> {
 
     Server& server_;
     tcp::socket socket_;
-    std::shared_ptr<ScpiClient> client_;
+    std::string peer_;
     std::array<char, 2048> buffer_{};
     std::string line_;
     bool discarding_ = false;
+    bool reading_ = false;
+    std::deque<std::string> lines_;
     std::deque<std::string> pending_;
     std::size_t pendingBytes_ = 0;
-    std::chrono::steady_clock::time_point lastHeard_ = std::chrono::steady_clock::now();
+    Clock::time_point connected_ = Clock::now();
+    Clock::time_point lastHeard_ = connected_;
+    std::optional<Clock::time_point> partialSince_;
+    bool completedLine_ = false;
+    bool firstLine_ = true;
 };
 
 class Server {
   public:
-    Server(asio::io_context& io, HeldDevice& device, tcp::endpoint endpoint,
-           std::chrono::seconds idleLimit)
-        : device_(device),
-          engine_(device),
+    Server(asio::io_context& io, ReconnectingDevice& device, const tcp::endpoint& endpoint,
+           std::chrono::seconds idleLimit, std::vector<AddressRange> allowed, std::ostream& err)
+        : io_(io),
+          device_(device),
+          worker_(
+              device, BuildStopReport(),
+              [&io](std::function<void()> f) { asio::post(io, std::move(f)); },
+              [this](std::uint64_t id, const std::optional<ScpiError>& error) {
+                  SweepEnded(id, error);
+              }),
           acceptor_(io, endpoint),
-          timer_(io),
-          idleLimit_(idleLimit) {}
+          housekeeping_(io),
+          idleLimit_(idleLimit),
+          allowed_(std::move(allowed)),
+          err_(err) {
+        engine_.SetVersion(device.Version());
+    }
 
     tcp::endpoint endpoint() const { return acceptor_.local_endpoint(); }
+    std::ostream& err() { return err_; }
+
     void Accept() {
         acceptor_.async_accept([this](asio::error_code ec, tcp::socket socket) {
             if (ec) {
                 if (ec != asio::error::operation_aborted) Accept();
                 return;
             }
-            if (connections_.size() >= kMaxConnections && !EvictSilentClient()) {
+            if (!Allowed(socket)) {
+                asio::error_code ignored;
+                socket.close(ignored);
+            } else if (connections_.size() >= kMaxConnections && !EvictOne()) {
                 asio::error_code ignored;
                 socket.close(ignored);
             } else {
@@ -124,109 +215,167 @@ class Server {
             }
             Accept();
         });
+        Housekeep();
     }
-    void Stop() {
+
+    // Ends any sweep and sends the stop report; false (and why on stderr) when it could not.
+    bool Stop() {
         asio::error_code ignored;
         acceptor_.close(ignored);
-        timer_.cancel();
+        housekeeping_.cancel();
         for (const auto& c : connections_) c->Close();
         connections_.clear();
-        engine_.instrument().sweeping = false;
-        device_.Send(BuildStopReport());
+        const auto error =
+            worker_.Finish(BuildStopReport(), Clock::now() + std::chrono::seconds(2));
+        if (!error) return true;
+        err_ << "tovrikctl: " << device_.path() << ": the stop report could not be sent ("
+             << error->text << "); the output may still be on\n";
+        return false;
     }
+
     void Forget(const std::shared_ptr<Connection>& connection) { connections_.erase(connection); }
 
-    // Clients that connect and never send must not lock everybody else out for good.
-    bool EvictSilentClient() {
-        const auto silent = std::min_element(
-            connections_.begin(), connections_.end(),
-            [](const auto& a, const auto& b) { return a->lastHeard() < b->lastHeard(); });
-        if (silent == connections_.end() ||
-            std::chrono::steady_clock::now() - (*silent)->lastHeard() < idleLimit_) {
-            return false;
-        }
-        (*silent)->Close();
-        connections_.erase(silent);
-        return true;
-    }
-
-    std::string Execute(const std::shared_ptr<ScpiClient>& client, std::string_view line) {
-        const ScpiOutcome outcome = engine_.Execute(*client, line);
-        if (outcome.sweep == ScpiOutcome::Sweep::Start) StartSweep(client);
-        if (outcome.sweep == ScpiOutcome::Sweep::Abort) EndSweep(client);
-        return outcome.response;
+    // A connection has a whole line waiting, or its line goes on: it gets a turn.
+    void Schedule(const std::shared_ptr<Connection>& connection) {
+        if (connection->scheduled) return;
+        connection->scheduled = true;
+        ready_.push_back(connection);
+        Kick();
     }
 
   private:
-    void StartSweep(const std::shared_ptr<ScpiClient>& client) {
-        const auto planned = MakeSweepPlan(engine_.instrument().sweep);
-        if (const auto* error = std::get_if<ParseError>(&planned)) {
-            client->Push(-221, "Settings conflict; " + error->message);
-            engine_.instrument().continuous = false;
-            return;
-        }
-        plan_ = std::get<SweepPlan>(planned);
-        sweepClient_ = client;
-        engine_.instrument().sweeping = true;
-        sweepStart_ = std::chrono::steady_clock::now();
-        slot_ = 0;
-        Step();
-    }
-
-    // Point k goes out at start + k * dwell: the timer waits for absolute deadlines.
-    void Step() {
-        ScpiInstrument& instrument = engine_.instrument();
-        if (!instrument.sweeping) return;
-        const std::uint64_t k = slot_ % plan_.points;
-        if (slot_ > 0 && k == 0 && !instrument.continuous) return EndSweep(sweepClient_);
-        if (const auto error = device_.Send(BuildFrequencyReport(plan_.WordAt(k)))) {
-            sweepClient_->Push(error->code, error->text);
-            instrument.continuous = false;
-            instrument.sweeping = false;
-            return;
-        }
-        ++slot_;
-        timer_.expires_at(sweepStart_ + std::chrono::nanoseconds(slot_ * plan_.DwellNanoseconds()));
-        timer_.async_wait([this](asio::error_code ec) {
-            if (!ec) Step();
+    void Kick() {
+        if (kicked_ || ready_.empty()) return;
+        kicked_ = true;
+        asio::post(io_, [this] {
+            kicked_ = false;
+            RunOne();
+            Kick();
         });
     }
 
-    // Back to the set frequency and output state.
-    void EndSweep(const std::shared_ptr<ScpiClient>& client) {
-        ScpiInstrument& instrument = engine_.instrument();
-        timer_.cancel();
-        if (!instrument.sweeping) return;
-        instrument.sweeping = false;
-        if (const auto error = device_.Send(engine_.SteadyReport())) {
-            if (client) client->Push(error->code, error->text);
+    // One unit of one client, then the next client: a long line cannot hold up the others.
+    void RunOne() {
+        const std::shared_ptr<Connection> connection = ready_.front();
+        ready_.pop_front();
+        connection->scheduled = false;
+        ScpiClient& client = connection->client;
+        if (ScpiEngine::LineDone(client)) {
+            const auto line = connection->TakeLine();
+            if (!line) return;
+            engine_.Begin(client, *line);
         }
+        if (const auto order = engine_.Step(client)) {
+            worker_.Carry(*order, [this, connection](const std::optional<ScpiError>& error) {
+                engine_.Finish(connection->client, error);
+                AfterUnit(connection);
+            });
+            return;
+        }
+        AfterUnit(connection);
     }
 
-    HeldDevice& device_;
+    void AfterUnit(const std::shared_ptr<Connection>& connection) {
+        const ScpiInstrument& instrument = engine_.instrument();
+        worker_.Follow(SteadyReport(instrument), instrument.continuous);
+        ScpiClient& client = connection->client;
+        if (ScpiEngine::LineDone(client)) {
+            const std::string response = ScpiEngine::TakeResponse(client);
+            if (!response.empty()) connection->Deliver(response + "\n");
+        }
+        const ClientActivity activity = connection->activity();
+        if (activity.busy) Schedule(connection);
+    }
+
+    // A failure nobody's command caused goes to every client.
+    void SweepEnded(std::uint64_t id, const std::optional<ScpiError>& error) {
+        engine_.SweepEnded(id);
+        const ScpiInstrument& instrument = engine_.instrument();
+        worker_.Follow(SteadyReport(instrument), instrument.continuous);
+        if (!error) return;
+        for (const auto& c : connections_) c->client.Push(*error);
+    }
+
+    bool Allowed(const tcp::socket& socket) const {
+        if (allowed_.empty()) return true;
+        asio::error_code ec;
+        const auto peer = socket.remote_endpoint(ec);
+        if (ec) return false;
+        const std::string address = peer.address().to_string();
+        return std::any_of(allowed_.begin(), allowed_.end(),
+                           [&](const AddressRange& range) { return InRange(range, address); });
+    }
+
+    bool EvictOne() {
+        std::vector<std::shared_ptr<Connection>> all(connections_.begin(), connections_.end());
+        std::vector<ClientActivity> activities;
+        activities.reserve(all.size());
+        for (const auto& c : all) activities.push_back(c->activity());
+        const auto chosen = ChooseEviction(activities, Clock::now(), idleLimit_);
+        if (!chosen) return false;
+        all[*chosen]->Close();
+        connections_.erase(all[*chosen]);
+        return true;
+    }
+
+    // Drops clients whose line has taken too long.
+    void Housekeep() {
+        housekeeping_.expires_after(std::chrono::milliseconds(250));
+        housekeeping_.async_wait([this](asio::error_code ec) {
+            if (ec) return;
+            const auto now = Clock::now();
+            for (auto it = connections_.begin(); it != connections_.end();) {
+                const auto since = (*it)->activity().partialSince;
+                if (since && now - *since > kLineDeadline) {
+                    (*it)->Close();
+                    it = connections_.erase(it);
+                } else {
+                    ++it;
+                }
+            }
+            Housekeep();
+        });
+    }
+
+    asio::io_context& io_;
+    ReconnectingDevice& device_;
     ScpiEngine engine_;
+    DeviceWorker worker_;
     tcp::acceptor acceptor_;
-    asio::steady_timer timer_;
+    asio::steady_timer housekeeping_;
     std::chrono::seconds idleLimit_;
+    std::vector<AddressRange> allowed_;
+    std::ostream& err_;
     std::set<std::shared_ptr<Connection>> connections_;
-    SweepPlan plan_;
-    std::shared_ptr<ScpiClient> sweepClient_;
-    std::chrono::steady_clock::time_point sweepStart_;
-    std::uint64_t slot_ = 0;
+    std::deque<std::shared_ptr<Connection>> ready_;
+    bool kicked_ = false;
 };
 
 void Connection::Read() {
+    if (reading_ || !socket_.is_open()) return;
+    reading_ = true;
     socket_.async_read_some(asio::buffer(buffer_),
                             [self = shared_from_this()](asio::error_code ec, std::size_t n) {
+                                self->reading_ = false;
                                 if (ec) {
-                                    // A line cut off by a disconnect is never executed.
+                                    // A line cut off by a disconnect is never executed; whole
+                                    // lines before it still are.
                                     self->server_.Forget(self);
+                                    self->Close();
                                     return;
                                 }
-                                self->lastHeard_ = std::chrono::steady_clock::now();
+                                self->lastHeard_ = Clock::now();
                                 self->Consume(n);
-                                if (self->socket_.is_open()) self->Read();
+                                if (self->lines_.size() < kMaxQueuedLines) self->Read();
                             });
+}
+
+std::optional<std::string> Connection::TakeLine() {
+    if (lines_.empty()) return std::nullopt;
+    std::string line = std::move(lines_.front());
+    lines_.pop_front();
+    if (lines_.size() < kMaxQueuedLines) Read();
+    return line;
 }
 
 void Connection::Consume(std::size_t n) {
@@ -235,14 +384,25 @@ void Connection::Consume(std::size_t n) {
         if (c == '\n') {
             if (!discarding_) {
                 if (!line_.empty() && line_.back() == '\r') line_.pop_back();
-                const std::string response = server_.Execute(client_, line_);
-                if (!response.empty()) Deliver(response + "\n");
+                if (firstLine_ && LooksLikeHttp(line_)) {
+                    server_.err() << "tovrikctl: closed a connection that sent an HTTP request: "
+                                  << Printable(line_.substr(0, 200)) << std::endl;
+                    server_.Forget(shared_from_this());
+                    Close();
+                    return;
+                }
+                lines_.push_back(std::move(line_));
+                completedLine_ = true;
             }
+            firstLine_ = false;
             discarding_ = false;
+            partialSince_.reset();
             line_.clear();
-        } else if (!discarding_) {
+        } else {
+            if (!partialSince_) partialSince_ = lastHeard_;
+            if (discarding_) continue;
             if (line_.size() >= kMaxLineLength) {
-                client_->Push(-363, "Input buffer overrun");
+                client.Push(ScpiCode::InputBufferOverrun);
                 discarding_ = true;
                 line_.clear();
             } else {
@@ -250,9 +410,11 @@ void Connection::Consume(std::size_t n) {
             }
         }
     }
+    if (!lines_.empty()) server_.Schedule(shared_from_this());
 }
 
 void Connection::Deliver(std::string text) {
+    if (!socket_.is_open()) return;
     pendingBytes_ += text.size();
     if (pendingBytes_ > kMaxPendingOutput) {
         Close();
@@ -275,8 +437,8 @@ void Connection::Write() {
 
 }  // namespace
 
-int RunServer(DevicePlatform& platform, const ServerOptions& options, std::ostream& out,
-              std::ostream& err) {
+int RunServer(DevicePlatform& platform, const ServerOptions& options,
+              const ListeningReport& listening, std::ostream& err, const FailureReport& fail) {
     const std::size_t colon = options.listen.rfind(':');
     asio::error_code ec;
     asio::ip::address address;
@@ -296,33 +458,47 @@ int RunServer(DevicePlatform& platform, const ServerOptions& options, std::ostre
         }
     }
     if (colon == std::string::npos || ec || port > 65535) {
-        err << "tovrikctl: --listen wants ADDR:PORT, e.g. 127.0.0.1:5025\n";
-        return kExitUsage;
+        return fail(kExitUsage, "--listen wants ADDR:PORT, e.g. 127.0.0.1:5025", "usage");
     }
-    HeldDevice device(platform, options.device);
-    if (const std::string problem = device.Open(); !problem.empty()) {
-        err << "tovrikctl: " << problem << '\n';
-        return kExitDevice;
+    std::vector<AddressRange> allowed;
+    for (const std::string& text : options.allow) {
+        const auto range = ParseAddressRange(text);
+        if (!range)
+            return fail(kExitUsage, "--allow wants ADDR or ADDR/BITS, e.g. 10.0.0.0/8", "usage");
+        allowed.push_back(*range);
     }
+    const Selection selection = SelectDevice(platform, options.device);
+    if (selection.path.empty()) return fail(kExitDevice, selection.error, selection.kind.c_str());
+    ReconnectingDevice device(platform, selection.path);
+    if (const LinkStatus opened = device.Open(); !opened.ok()) {
+        return fail(kExitDevice, DescribeFailure(platform, selection.path, opened.error),
+                    FailureKindName(platform, opened.error));
+    }
+    bool stopped = true;
     try {
         asio::io_context io;
         Server server(io, device, tcp::endpoint(address, static_cast<unsigned short>(port)),
-                      std::chrono::seconds(options.idleSeconds));
-        asio::signal_set signals(io, SIGINT, SIGTERM);
+                      std::chrono::seconds(options.idleSeconds), std::move(allowed), err);
+        asio::signal_set signals(io, SIGINT, SIGTERM, SIGHUP);
         signals.async_wait([&](asio::error_code, int) {
-            server.Stop();
+            stopped = server.Stop();
             io.stop();
         });
         server.Accept();
         const tcp::endpoint bound = server.endpoint();
-        out << "listening on " << bound.address().to_string() << ':' << bound.port() << " for "
-            << device.path() << std::endl;
+        const std::string host = bound.address().is_v6() ? "[" + bound.address().to_string() + "]"
+                                                         : bound.address().to_string();
+        if (address.is_unspecified()) {
+            err << "warning: listening on every interface: anyone who can reach port "
+                << bound.port() << " can drive the generator, without authentication"
+                << (options.allow.empty() ? " (--allow limits who may connect)" : "") << '\n';
+        }
+        listening(host + ':' + std::to_string(bound.port()), device.path());
         io.run();
     } catch (const std::exception& e) {
-        err << "tovrikctl: " << options.listen << ": " << e.what() << '\n';
-        return kExitDevice;
+        return fail(kExitDevice, options.listen + ": " + e.what(), "refused");
     }
-    return kExitOk;
+    return stopped ? kExitOk : kExitDevice;
 }
 
 }  // namespace tovrik::cli

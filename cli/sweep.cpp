@@ -35,7 +35,8 @@ std::variant<SweepPlan, ParseError> MakeSweepPlan(const SweepRequest& request) {
     if (r.points.has_value() == r.stepHz.has_value()) {
         return ParseError{"give either --points or --step"};
     }
-    if (!(r.dwellSeconds >= 1e-3 - 1e-12 && r.dwellSeconds <= 86400)) {
+    if (!(r.dwellSeconds >= kMinDwellSeconds - kDwellTolerance &&
+          r.dwellSeconds <= kMaxDwellSeconds)) {
         return ParseError{"the dwell must lie between 1 ms and one day"};
     }
     for (const double hz : {r.startHz, r.stopHz}) {
@@ -56,7 +57,7 @@ std::variant<SweepPlan, ParseError> MakeSweepPlan(const SweepRequest& request) {
         }
         plan.points = static_cast<std::uint64_t>(count);
     } else {
-        if (*r.points < 2 || *r.points > kMaxSweepPoints) {
+        if (*r.points < kMinSweepPoints || *r.points > kMaxSweepPoints) {
             return ParseError{"--points must lie between 2 and 10,000,000"};
         }
         plan.points = *r.points;

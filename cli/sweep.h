@@ -12,7 +12,17 @@
 
 namespace tovrik::cli {
 
+// Limits and defaults of sweeps, for the command line and the SCPI language alike.
+inline constexpr std::uint64_t kMinSweepPoints = 2;
 inline constexpr std::uint64_t kMaxSweepPoints = 10'000'000;
+inline constexpr std::uint64_t kDefaultSweepPoints = 11;
+inline constexpr double kMinDwellSeconds = 1e-3;  // one report per USB frame
+inline constexpr double kMaxDwellSeconds = 86'400;
+inline constexpr double kDefaultDwellSeconds = 0.01;
+inline constexpr double kDwellTolerance = 1e-12;  // "1 ms" written in other units
+inline constexpr double kDefaultStartHz = 1e6;
+inline constexpr double kDefaultStopHz = 10e6;
+inline constexpr double kDefaultFrequencyHz = 1e6;
 
 struct SweepRequest {
     double startHz = 0;

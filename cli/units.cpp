@@ -5,6 +5,7 @@
 #include <cmath>
 #include <string>
 
+#include "cli/sweep.h"
 #include "device/reports.h"
 
 namespace tovrik::cli {
@@ -34,10 +35,13 @@ bool SplitNumber(std::string_view text, double& value, std::string_view& rest) {
     if (digits == 0) return false;
     const auto [end, ec] = std::from_chars(text.data(), text.data() + i, value);
     if (end != text.data() + i) return false;
-    if (ec == std::errc::result_out_of_range)
-        value = HUGE_VAL;  // refused as above the limit
-    else if (ec != std::errc())
+    if (ec == std::errc::result_out_of_range) {
+        // Too large is refused as above the limit; below a double's resolution is 0 Hz.
+        const std::string_view number = text.substr(0, i);
+        value = number.find_first_of("123456789") < number.find('.') ? HUGE_VAL : 0.0;
+    } else if (ec != std::errc()) {
         return false;
+    }
     rest = text.substr(i);
     while (!rest.empty() && rest.front() == ' ') rest.remove_prefix(1);
     return true;
@@ -52,8 +56,9 @@ std::variant<double, ParseError> ParseFrequency(std::string_view text) {
     if (!SplitNumber(text, value, unit)) {
         return ParseError{quoted + " is not a frequency: expected a number such as 12.5M"};
     }
-    if (unit == "m") {
-        return ParseError{quoted + ": a lower-case 'm' alone would mean milli; write M or MHz"};
+    // SCPI's rule (MHZ is mega, MAHZ too) is not ours: any lower-case m reads as milli.
+    if (!unit.empty() && unit.front() == 'm') {
+        return ParseError{quoted + ": a lower-case 'm' would mean milli; write M or MHz"};
     }
     const std::string lower = Lower(unit);
     double scale = 0;
@@ -61,7 +66,7 @@ std::variant<double, ParseError> ParseFrequency(std::string_view text) {
         scale = 1;
     } else if (lower == "k" || lower == "khz") {
         scale = 1e3;
-    } else if (lower == "m" || lower == "mhz") {
+    } else if (lower == "m" || lower == "mhz") {  // upper-case M: see above
         scale = 1e6;
     } else {
         return ParseError{quoted + ": unknown unit '" + std::string(unit) +
@@ -92,8 +97,10 @@ std::variant<double, ParseError> ParseDuration(std::string_view text) {
         return ParseError{quoted + ": unknown unit '" + std::string(unit) + "' (use s, ms or us)"};
     }
     const double seconds = value * scale;
-    if (!(seconds >= 1e-3 - 1e-12)) return ParseError{quoted + " is shorter than 1 ms"};
-    if (!(seconds <= 86400)) return ParseError{quoted + " is longer than a day"};
+    if (!(seconds >= kMinDwellSeconds - kDwellTolerance)) {
+        return ParseError{quoted + " is shorter than 1 ms"};
+    }
+    if (!(seconds <= kMaxDwellSeconds)) return ParseError{quoted + " is longer than a day"};
     return seconds;
 }
 

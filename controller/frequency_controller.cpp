@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <string_view>
 #include <utility>
-#include <vector>
 
 namespace tovrik {
 namespace {
@@ -53,7 +52,10 @@ FrequencyController::FrequencyController(DevicePlatform& platform, ControllerWin
                                          Diagnostics diagnostics)
     : platform_(platform),
       window_(window),
-      diagnostics_(diagnostics ? std::move(diagnostics) : Diagnostics(WriteToStandardError)) {}
+      diagnostics_(diagnostics ? std::move(diagnostics) : Diagnostics(WriteToStandardError)),
+      device_(platform, [this](const DeviceRefusal& refusal) {
+          diagnostics_(refusal.path + ": " + platform_.Describe(refusal.error).text);
+      }) {}
 
 bool FrequencyController::LockApplies() const {
     return state_.lockWhileOutput != 0 && state_.outputOn != 0;
@@ -62,27 +64,8 @@ bool FrequencyController::LockApplies() const {
 // ---------------------------------------------------------------------------------------------
 // Output cycle
 
-bool FrequencyController::FindAndOpen() {
-    int start = 0;
-    std::vector<DeviceRefusal> refused;
-    const bool found = FindDevice(platform_, start, devicePath_, &refused);
-    if (found) {
-        SystemError error = 0;
-        device_ = OpenDevice(platform_, devicePath_, &error);
-        if (!device_) refused.push_back({devicePath_, error});
-    }
-    // The window only says "not detected"; the reason goes where a user who asks can see it.
-    for (const DeviceRefusal& refusal : refused) {
-        diagnostics_(refusal.path + ": " + platform_.Describe(refusal.error).text);
-    }
-    return found;
-}
-
 void FrequencyController::ConnectAtStartup() {
-    if (!FindAndOpen()) {
-        devicePath_.clear();
-        device_.Reset();
-    }
+    device_.Open();
     UpdateStatusLine();
 }
 
@@ -106,14 +89,12 @@ void FrequencyController::Refresh() {
 void FrequencyController::SendFrequency(int on) {
     if (state_.entryActive) return;
     const TuningWord word = ComputeTuningWord(state_.frequencyHz);
-    // A failed write has already closed the handle; one rediscovery, one more write.
-    if (!WriteOutputReport(device_, word, 0, on)) {
-        bool sent = false;
-        if (FindAndOpen()) sent = WriteOutputReport(device_, word, 0, on);
-        if (!sent) {
-            window_.ShowMessage(text::kDeviceNotFound, MessageIcon::Exclamation);
-            device_.Reset();
-        }
+    const OutputReport report =
+        on != 0 ? BuildOutputReport(word, FrequencyControlByte(0)) : BuildStopReport();
+    // One rediscovery and one more write after a failure.
+    if (!device_.Write(report).ok()) {
+        window_.ShowMessage(text::kDeviceNotFound, MessageIcon::Exclamation);
+        device_.Close();
     }
     UpdateStatusLine();
 }
@@ -126,18 +107,18 @@ void FrequencyController::ToggleOutput() {
 
 void FrequencyController::UpdateStatusLine() {
     window_.SetControlText(control::kStatusLine,
-                           device_ ? text::kStatusDetected : text::kStatusNotDetected);
+                           device_.open() ? text::kStatusDetected : text::kStatusNotDetected);
 }
 
 void FrequencyController::ExitProgram() {
     // Leave the synthesizer silent; during an entry SendFrequency sends nothing.
     if (state_.outputOn != 0) SendFrequency(0);
-    device_.Reset();
+    device_.Close();
     window_.DestroyWindow();
 }
 
 void FrequencyController::ShowFirmwareVersion() {
-    const std::optional<std::string> version = ReadFirmwareVersion(device_);
+    const std::optional<std::string> version = device_.Version();
     if (!version) {
         window_.ShowMessage(text::kVersionUnavailable, MessageIcon::Exclamation);
         return;

@@ -35,8 +35,8 @@ class FrequencyController {
 
     ControllerState& state() { return state_; }
     const ControllerState& state() const { return state_; }
-    const std::string& devicePath() const { return devicePath_; }
-    bool deviceOpen() const { return static_cast<bool>(device_); }
+    const std::string& devicePath() const { return device_.path(); }
+    bool deviceOpen() const { return device_.open(); }
 
     // Start-up device part: find the first TOVRIK, open it exclusively, show the status.
     void ConnectAtStartup();
@@ -66,8 +66,6 @@ class FrequencyController {
     void PressPreset(int slot);
 
   private:
-    // Discovery from index 0 and the exclusive open; names each TOVRIK that was refused.
-    bool FindAndOpen();
     bool LockApplies() const;
     std::string ReadoutText() const;
     KeyResult PointKey();
@@ -79,8 +77,9 @@ class FrequencyController {
     ControllerWindow& window_;
     Diagnostics diagnostics_;
     ControllerState state_;
-    std::string devicePath_;
-    DeviceHandle device_;
+    // The first TOVRIK found, found anew after a failed write; the window only says "not
+    // detected", the reason for each refused one goes to the diagnostics.
+    ReconnectingDevice device_;
 };
 
 }  // namespace tovrik

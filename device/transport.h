@@ -2,6 +2,7 @@
 // control application) and a shared handle opened for one exchange (the driver library).
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -71,9 +72,65 @@ bool FindDevice(DevicePlatform& platform, int& startIndex, std::string& path,
 DeviceHandle OpenDevice(DevicePlatform& platform, const std::string& path,
                         SystemError* error = nullptr);
 
+// Open of a path that must be a TOVRIK, using the ids the open learned where it did. Anything
+// else is closed again at once and gives no handle with `error` 0.
+DeviceHandle OpenTovrik(DevicePlatform& platform, const std::string& path, ShareMode mode,
+                        SystemError* error = nullptr);
+
 // Sends the frequency report (output on) or the stop report (output off). A failed write
-// closes `handle`; a handle of none fails without sending.
-bool WriteOutputReport(DeviceHandle& handle, TuningWord word, int selector, int outputFlag);
+// closes `handle` and puts the system's code into `error`; a handle of none fails without
+// sending.
+bool WriteOutputReport(DeviceHandle& handle, TuningWord word, int selector, int outputFlag,
+                       SystemError* error = nullptr);
+
+// How a write through a kept device went.
+struct LinkStatus {
+    SystemError error = 0;  // the system's code; 0 with `gone` when the path holds no TOVRIK
+    bool gone = false;      // not there (unplugged), as opposed to there but refusing
+    bool ok() const { return error == 0 && !gone; }
+};
+
+// A TOVRIK held exclusively and opened again after a failed write. Not thread-safe: one
+// thread drives it.
+class ReconnectingDevice {
+  public:
+    using Refused = std::function<void(const DeviceRefusal&)>;
+
+    // Served by identity: the device first opened at `path`, known by its serial number
+    // where it has one (found again at another path too), else by its path; a second
+    // TOVRIK is never taken over.
+    ReconnectingDevice(DevicePlatform& platform, std::string path)
+        : platform_(platform), path_(std::move(path)) {}
+    // The first TOVRIK discovery finds, looked for anew after each failure; `refused` hears
+    // of every TOVRIK found that could not be opened.
+    ReconnectingDevice(DevicePlatform& platform, Refused refused)
+        : platform_(platform), refused_(std::move(refused)) {}
+
+    // Opens the device unless it is open.
+    LinkStatus Open();
+    // Writes `report`; when that fails, opens the device again once and writes again.
+    LinkStatus Write(const OutputReport& report);
+    // The firmware version of the open device; none when it is not open.
+    std::optional<std::string> Version();
+    void Close() { handle_.Reset(); }
+    bool open() const { return static_cast<bool>(handle_); }
+    // Where the device is or was last; empty until discovery found one.
+    const std::string& path() const { return path_; }
+    DevicePlatform& platform() const { return platform_; }
+
+  private:
+    LinkStatus Status(SystemError error) const;
+    // Exclusive open of `path` if it holds our device; error 0 and no handle if another.
+    DeviceHandle OpenIfOurs(const std::string& path, SystemError& error);
+    bool FindElsewhere();
+
+    DevicePlatform& platform_;
+    Refused refused_;  // set: the first TOVRIK found; unset: served by identity
+    std::string path_;
+    bool identified_ = false;            // the first open has told who the device is
+    std::optional<std::string> serial_;  // its serial number, if it has one
+    DeviceHandle handle_;
+};
 
 // The version text, or empty on failure. A failed read leaves the handle open.
 std::optional<std::string> ReadFirmwareVersion(DeviceHandle& handle, SystemError* error = nullptr);

@@ -1,6 +1,7 @@
 // Arbitrary input lines for tovrikctl's SCPI language, against a recording instrument.
-// Holds: no report above 80 MHz reaches the device, nor any sweep point; every line with a
-// query is answered or leaves an error in the queue; the queue keeps its bound.
+// Holds: no report above 80 MHz reaches the device, nor any sweep point; outside a sweep the
+// device holds the set state; every line with a query is answered or leaves an error in the
+// queue; the queue keeps its bound.
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -24,33 +25,35 @@ TuningWord WordOf(const OutputReport& report) {
            static_cast<TuningWord>(report[3]) << 16 | static_cast<TuningWord>(report[4]) << 24;
 }
 
+// A started sweep's points are what the server would send: all of them within the limit.
+void CheckSweep(const SweepPlan& plan) {
+    const std::uint64_t last = plan.points - 1;
+    for (const std::uint64_t k : {std::uint64_t{0}, last / 2, last}) {
+        FUZZ_CHECK(plan.WordAt(k) <= kLimitWord);
+    }
+}
+
 // Fails on a byte of the input, so device faults come and go as the fuzzer likes.
 class RecordingDevice : public ScpiDevice {
   public:
     bool failing = false;
 
-    std::optional<ScpiError> Send(const OutputReport& report) override {
+    std::optional<ScpiError> Carry(const DeviceOrder& order) override {
+        const OutputReport report = order.kind == DeviceOrder::Kind::Sweep
+                                        ? BuildFrequencyReport(order.plan.WordAt(0))
+                                        : order.report;
         FUZZ_CHECK(report[6] == 0 && report[7] == 0);
         FUZZ_CHECK(WordOf(report) <= kLimitWord);
+        if (order.kind == DeviceOrder::Kind::Sweep) CheckSweep(order.plan);
+        // A failed write or a sweep leaves the device's report unknown until the next write.
+        known = !failing && order.kind == DeviceOrder::Kind::Write;
         if (failing) return ScpiError{-241, "Hardware missing"};
+        last = report;
         return std::nullopt;
     }
-    std::optional<std::string> Version() override {
-        if (failing) return std::nullopt;
-        return "01/02/03";
-    }
+    OutputReport last = BuildStopReport();
+    bool known = true;
 };
-
-// A started sweep's points are what the server would send: all of them within the limit.
-void CheckSweep(const ScpiInstrument& instrument) {
-    const auto planned = MakeSweepPlan(instrument.sweep);
-    const auto* plan = std::get_if<SweepPlan>(&planned);
-    if (plan == nullptr) return;
-    const std::uint64_t last = plan->points - 1;
-    for (const std::uint64_t k : {std::uint64_t{0}, last / 2, last}) {
-        FUZZ_CHECK(plan->WordAt(k) <= kLimitWord);
-    }
-}
 
 }  // namespace
 
@@ -75,8 +78,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (line.find('?') != std::string_view::npos) {
             FUZZ_CHECK(!outcome.response.empty() || !client.errors.empty());
         }
-        if (outcome.sweep == ScpiOutcome::Sweep::Start) CheckSweep(engine.instrument());
-        FUZZ_CHECK(WordOf(engine.SteadyReport()) <= kLimitWord);
+        FUZZ_CHECK(WordOf(SteadyReport(engine.instrument())) <= kLimitWord);
+        // Outside a sweep, the device holds what OUTP? and FREQ? describe.
+        if (device.known && !engine.instrument().sweeping) {
+            FUZZ_CHECK(device.last == SteadyReport(engine.instrument()));
+        }
     }
     return 0;
 }

@@ -22,6 +22,7 @@ tidy_dirs=(
     app/settings
     app/ui
     app/windows
+    cli
     common
     controller
     device

@@ -15,7 +15,8 @@ namespace tovrik::emu {
 std::string RunControl(Testbed& testbed, const std::vector<std::string>& words) {
     if (words.empty()) return "empty command";
     const std::string& verb = words[0];
-    const bool takesSwitch = verb == "refuse-write" || verb == "refuse-feature";
+    const bool takesSwitch =
+        verb == "refuse-write" || verb == "refuse-feature" || verb == "stall-write";
     const bool known =
         takesSwitch || verb == "unplug" || verb == "replug" || verb == "hold" || verb == "release";
     if (!known) return "unknown command";
@@ -25,7 +26,12 @@ std::string RunControl(Testbed& testbed, const std::vector<std::string>& words) 
     Device& device = testbed.device(*index);
     if (takesSwitch) {
         if (words[2] != "on" && words[2] != "off") return "expected on or off";
-        (verb == "refuse-write" ? device.refuseWrite : device.refuseFeature) = words[2] == "on";
+        const bool on = words[2] == "on";
+        if (verb == "stall-write") {
+            device.StallWrites(on);
+        } else {
+            (verb == "refuse-write" ? device.refuseWrite : device.refuseFeature) = on;
+        }
         return {};
     }
     if (verb == "unplug") return device.present ? testbed.Unplug(device) : "already unplugged";

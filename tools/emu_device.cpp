@@ -64,6 +64,41 @@ Device::Device(const DeviceSettings& settings, FramePacer* pacer, int index, boo
 
 Device::~Device() {
     g_signal_handlers_disconnect_by_data(handler_.get(), this);
+    StallWrites(false);
+}
+
+void Device::StallWrites(bool on) {
+    std::vector<Stalled*> waiting;
+    {
+        const std::lock_guard lock(stallMutex_);
+        stalling_ = on;
+        if (!on) waiting.swap(stalled_);
+    }
+    for (Stalled* stalled : waiting) {
+        g_source_remove(stalled->timeout);
+        FailStalled(stalled);
+    }
+}
+
+gboolean Device::OnStallLimit(gpointer data) {
+    auto* stalled = static_cast<Stalled*>(data);
+    Device& device = *stalled->device;
+    {
+        const std::lock_guard lock(device.stallMutex_);
+        auto& list = device.stalled_;
+        const auto at = std::find(list.begin(), list.end(), stalled);
+        if (at == list.end()) return G_SOURCE_REMOVE;
+        list.erase(at);
+    }
+    device.FailStalled(stalled);
+    return G_SOURCE_REMOVE;
+}
+
+// As the kernel's USB HID output timeout does.
+void Device::FailStalled(Stalled* stalled) {
+    (*settings_.log)(Name() + " write timed out");
+    umockdev_ioctl_client_complete(stalled->client.get(), -1, ETIMEDOUT);
+    delete stalled;
 }
 
 std::string Device::Phys() const {
@@ -297,6 +332,19 @@ gboolean Device::Write(UMockdevIoctlClient* client) {
         (*settings_.log)(Name() + " refused write");
         umockdev_ioctl_client_complete(client, -1, EIO);
         return TRUE;
+    }
+    {
+        const std::lock_guard lock(stallMutex_);
+        if (stalling_) {
+            // The limit runs on the main loop, where "stall-write off" arrives too.
+            g_object_ref(client);
+            auto* stalled = new Stalled{this, GObjectPtr<UMockdevIoctlClient>(client)};
+            stalled->timeout = g_timeout_add_seconds(static_cast<guint>(kStallLimit.count()),
+                                                     OnStallLimit, stalled);
+            stalled_.push_back(stalled);
+            (*settings_.log)(Name() + " write stalled");
+            return TRUE;
+        }
     }
     UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
     const std::size_t size = arg->data_len > 0 ? static_cast<std::size_t>(arg->data_len) : 0;

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdint>
 #include <map>
+#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -63,6 +64,9 @@ class Device {
     std::atomic<bool> present{true};
     std::atomic<bool> refuseWrite{false};
     std::atomic<bool> refuseFeature{false};
+    // Writes wait until StallWrites(false) or kStallLimit, then fail with ETIMEDOUT.
+    static constexpr std::chrono::seconds kStallLimit{5};
+    void StallWrites(bool on);
     // Bumped by every unplug: descriptors opened before stay dead after a replug, as on a
     // real bus where the device comes back as a new one.
     std::atomic<int> generation{0};
@@ -71,6 +75,14 @@ class Device {
     std::vector<std::pair<std::string, std::string>> stashed;  // test-bed path, hiding place
 
   private:
+    struct Stalled {
+        Device* device;
+        GObjectPtr<UMockdevIoctlClient> client;
+        guint timeout = 0;
+    };
+    static gboolean OnStallLimit(gpointer stalled);
+    void FailStalled(Stalled* stalled);
+
     static void OnClientConnected(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer self);
     static void OnClientVanished(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer self);
     static gboolean OnIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer self);
@@ -86,6 +98,9 @@ class Device {
     // Open descriptors and the generation they were opened in; worker thread only.
     std::map<UMockdevIoctlClient*, int> clients_;
     GObjectPtr<UMockdevIoctlBase> handler_;
+    std::mutex stallMutex_;
+    bool stalling_ = false;
+    std::vector<Stalled*> stalled_;  // owned; each one leaves when it fails
 };
 
 }  // namespace tovrik::emu

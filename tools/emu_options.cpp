@@ -48,6 +48,8 @@ Log lines (bytes in upper-case hex):
   hidraw<i> get-feature XX XX XX XX XX XX XX XX   the feature bytes returned
   hidraw<i> refused write                     an injected write failure (EIO)
   hidraw<i> refused get-feature               an injected get-feature failure (EIO)
+  hidraw<i> write stalled                     a write held by stall-write
+  hidraw<i> write timed out                   a held write failing (ETIMEDOUT)
   control <command> ok                        a control command was carried out
   control <command> failed: <reason>          a control command could not be carried out
 With --decode a write line ends in " -> " and one of:
@@ -62,6 +64,7 @@ Control commands (i is the position in --devices):
                               (both send uevents for the device and its parents)
   refuse-write <i> on|off     writes fail with EIO
   refuse-feature <i> on|off   get-feature requests fail with EIO
+  stall-write <i> on|off      writes wait until off or 5 s, then fail with ETIMEDOUT
   hold <i>                    this program opens the device and holds an exclusive
                               flock on it, as another program would
   release <i>                 drops that hold

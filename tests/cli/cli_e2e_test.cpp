@@ -218,3 +218,61 @@ TEST(CtlE2e, InterruptedSweepLeavesTheOutputOffAndHoldsTheDeviceMeanwhile) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(CtlE2e, ArgumentBytesThatAreNotUtf8StillGiveJsonAndSendNothing) {
+    Ctl ctl("t");
+    const Result r = ctl("--json set \"$(printf '\\3775')\" 2>/dev/null");
+    EXPECT_EQ(r.status, 2) << r.Text();
+    ASSERT_EQ(r.lines.size(), 1u) << r.Text();
+    const auto parsed = nlohmann::json::parse(r.lines.front());  // throws on bad UTF-8
+    EXPECT_EQ(parsed["kind"], "usage");
+    EXPECT_TRUE(ctl.emu().WriteLines().empty());
+}
+
+TEST(CtlE2e, EveryJsonRunPrintsOneObjectWithThePlainExitStatus) {
+    Ctl ctl("o");
+    const std::vector<std::pair<std::string, int>> cases = {
+        {"set", 2},
+        {"--frob off", 2},
+        {"set 5 mHz", 2},
+        {"serve --listen nowhere", 2},
+        {"serve --listen 127.0.0.1:0", 1},
+        {"list", 1},
+    };
+    for (const auto& [args, status] : cases) {
+        EXPECT_EQ(ctl(args + " >/dev/null 2>&1").status, status) << args;
+        const Result r = ctl("--json " + args + " 2>/dev/null");
+        EXPECT_EQ(r.status, status) << args;
+        ASSERT_EQ(r.lines.size(), 1u) << args << "\n" << r.Text();
+        EXPECT_EQ(nlohmann::json::parse(r.lines.front())["ok"], false) << args;
+    }
+}
+
+TEST(CtlE2e, ListeningEverywhereWarnsAndShowsTheAddressAsGiven) {
+    Ctl ctl("t");
+    for (const std::string listen : {"0.0.0.0:0", "[::]:0"}) {
+        const Result r =
+            ctl("serve --listen " + listen + " 2>&1 & pid=$!; sleep 0.5; kill $pid; wait $pid");
+        EXPECT_EQ(r.status, 0) << r.Text();
+        EXPECT_NE(r.Text().find("warning: "), std::string::npos) << r.Text();
+        EXPECT_NE(r.Text().find("listening on " + listen.substr(0, listen.size() - 1)),
+                  std::string::npos)
+            << r.Text();
+    }
+    EXPECT_EQ(ctl("serve --allow 10.0.0.0/33").status, 2);
+}
+
+TEST(CtlE2e, HangupEndsASweepWithTheStopReport) {
+    Ctl ctl("t", {"--frame-us", "1000"});
+    const Result r =
+        ctl("sweep 1M 2M --step 100k --dwell 5ms --forever & pid=$!; sleep 0.3; "
+            "kill -HUP $pid; wait $pid");
+    EXPECT_EQ(r.status, 0) << r.Text();
+    const auto writes = ctl.emu().WriteLines();
+    ASSERT_GT(writes.size(), 5u);
+    EXPECT_EQ(writes.back(), "hidraw0 write 00 00 00 00 00 01 00 00");
+}
+
+}  // namespace

@@ -13,13 +13,17 @@ using namespace tovrik::cli;
 
 class RecordingDevice : public ScpiDevice {
   public:
-    std::optional<ScpiError> Send(const OutputReport& report) override {
+    std::optional<ScpiError> Carry(const DeviceOrder& order) override {
         if (missing) return ScpiError{-241, "Hardware missing"};
-        sent.push_back(report);
+        if (order.kind == DeviceOrder::Kind::Sweep) {
+            sweeps.push_back(order.sweepId);
+        } else {
+            sent.push_back(order.report);
+        }
         return std::nullopt;
     }
-    std::optional<std::string> Version() override { return "01/02/03"; }
     std::vector<OutputReport> sent;
+    std::vector<std::uint64_t> sweeps;
     bool missing = false;
 };
 
@@ -33,6 +37,7 @@ class Scpi : public ::testing::Test {
         for (std::string e; (e = (*this)("SYST:ERR?")) != "0,\"No error\"";) errors.push_back(e);
         return errors;
     }
+    void SetUp() override { engine.SetVersion("01/02/03"); }
     RecordingDevice device;
     ScpiEngine engine{device};
     ScpiClient client;
@@ -52,6 +57,10 @@ TEST_F(Scpi, QueriesAndSettingsInShortLongAndMixedCase) {
         {"FREQ:STAR 1 KHZ;STOP 2KHZ;:FREQ:STAR?;STOP?", "1000;2000"},  // relative headers
         {"SWE:POIN 101;POIN?;DWEL 5 ms;DWEL?;SPAC LOG;SPAC?", "101;0.005;LOG"},
         {"SYST:VERS?", "1999.0"},
+        // Below a double's resolution is 0 Hz; queries name their limits and defaults.
+        {"FREQ 1e-400;FREQ?", "0"},
+        {"FREQ? MAX;FREQ:CW? MIN", FormatNumber(TuningWordToHz(ComputeTuningWord(80e6))) + ";0"},
+        {"SWE:POIN? MAX;POIN? DEF;DWEL? MIN;:FREQ:STAR? DEF", "10000000;11;0.001;1e+06"},
         {"*OPC?;*ESR?", "1;0"},
     };
     for (const auto& [line, answer] : table) EXPECT_EQ((*this)(line), answer) << line;
@@ -124,6 +133,12 @@ TEST_F(Scpi, EachClientHasItsOwnQueue) {
     EXPECT_EQ(engine.Execute(other, "SYST:ERR:NEXT?").response, "-113,\"Undefined header\"");
 }
 
+TEST_F(Scpi, AnUnreadableVersionIsAnsweredAndReported) {
+    engine.SetVersion(std::nullopt);
+    EXPECT_EQ((*this)("*IDN?"), "TOVRIK,TOVRIK DDS,0,unknown");
+    EXPECT_EQ(Drain().size(), 1u);
+}
+
 TEST_F(Scpi, DeviceFaultsQueueAndLeaveTheStateAlone) {
     device.missing = true;
     (*this)("OUTP ON");
@@ -131,14 +146,21 @@ TEST_F(Scpi, DeviceFaultsQueueAndLeaveTheStateAlone) {
     EXPECT_EQ((*this)("OUTP?"), "0");
 }
 
-TEST_F(Scpi, SweepCommandsAskTheServerToStartAndStop) {
-    EXPECT_EQ(engine.Execute(client, "INIT").sweep, ScpiOutcome::Sweep::Start);
-    EXPECT_EQ(engine.Execute(client, "ABOR").sweep, ScpiOutcome::Sweep::Abort);
-    EXPECT_EQ(engine.Execute(client, "INIT:CONT ON").sweep, ScpiOutcome::Sweep::Start);
+TEST_F(Scpi, SweepCommandsOrderSweepsAndEndThemWithTheSetState) {
+    (*this)("INIT");
+    EXPECT_EQ(device.sweeps.size(), 1u);
+    EXPECT_EQ((*this)("OUTP?"), "1");  // the sweep has the output on
+    (*this)("ABOR");
+    EXPECT_EQ(device.sent, std::vector<OutputReport>{BuildStopReport()});
+    (*this)("INIT:CONT ON");
+    EXPECT_EQ(device.sweeps.size(), 2u);
     EXPECT_EQ((*this)("INIT:CONT?"), "1");
-    engine.instrument().sweeping = true;
     (*this)("INIT");
     EXPECT_EQ(Drain(), std::vector<std::string>{"-213,\"Init ignored\""});
+    engine.SweepEnded(device.sweeps.front());  // stale: the second sweep goes on
+    EXPECT_TRUE(engine.instrument().sweeping);
+    engine.SweepEnded(device.sweeps.back());
+    EXPECT_EQ((*this)("OUTP?;INIT:CONT?"), "0;0");
 }
 
 }  // namespace

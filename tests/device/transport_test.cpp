@@ -7,6 +7,7 @@
 namespace tovrik {
 namespace {
 
+using testing::FakeInterface;
 using testing::FakePlatform;
 
 TEST(FindDevice, NoInterfacesResetsStartIndex) {
@@ -108,13 +109,62 @@ TEST(WriteOutputReport, FailedWriteClosesTheHandleExactlyOnce) {
     auto platform = FakePlatform::WithLayout("t");
     DeviceHandle handle = OpenDevice(platform, "/dev/hidraw0");
     platform.At(0).writeError = EIO;
-    EXPECT_FALSE(WriteOutputReport(handle, 1, 0, 1));
+    SystemError error = 0;
+    EXPECT_FALSE(WriteOutputReport(handle, 1, 0, 1, &error));
+    EXPECT_EQ(error, EIO);
     EXPECT_FALSE(handle);
     EXPECT_EQ(platform.OpenHandleCount(), 0u);
     EXPECT_FALSE(WriteOutputReport(handle, 1, 0, 1)) << "a handle of none fails";
     EXPECT_EQ(platform.closeCount(), 1);
     EXPECT_EQ(platform.doubleCloseCount(), 0);
     EXPECT_TRUE(platform.sent().empty());
+}
+
+TEST(ReconnectingDevice, ByPathNeverMovesToAnotherTovrikButFirstFoundDoes) {
+    auto platform = FakePlatform::WithLayout("t,t");
+    std::vector<std::string> refused;
+    ReconnectingDevice byPath(platform, "/dev/hidraw0");
+    ReconnectingDevice firstFound(platform,
+                                  [&](const DeviceRefusal& r) { refused.push_back(r.path); });
+    ASSERT_TRUE(byPath.Open().ok());
+    byPath.Close();
+    platform.Unplug(0);
+    const LinkStatus missing = byPath.Write(BuildStopReport());
+    EXPECT_TRUE(missing.gone);
+    EXPECT_TRUE(firstFound.Write(BuildStopReport()).ok());
+    EXPECT_EQ(firstFound.path(), "/dev/hidraw1");
+    ASSERT_EQ(platform.sent().size(), 1u);
+    EXPECT_EQ(platform.sent()[0].path, "/dev/hidraw1");
+    platform.Replug(0);
+    EXPECT_TRUE(byPath.Write(BuildStopReport()).ok());
+    EXPECT_EQ(platform.sent().back().path, "/dev/hidraw0");
+    platform.At(1).writeError = EIO;
+    const LinkStatus refusedWrite = firstFound.Write(BuildStopReport());
+    EXPECT_EQ(refusedWrite.error, EIO);
+    EXPECT_FALSE(refusedWrite.gone);
+    platform.At(1).writeError = ENODEV;  // vanished between the open and the write
+    EXPECT_TRUE(firstFound.Write(BuildStopReport()).gone);
+    // Discovery from the start met the first TOVRIK, held by the other device object.
+    EXPECT_EQ(refused, (std::vector<std::string>{"/dev/hidraw0", "/dev/hidraw0"}));
+}
+
+TEST(ReconnectingDevice, ASerialNumberFollowsTheDeviceToAnotherPathAndNoOtherOne) {
+    auto platform = FakePlatform::WithLayout("t,t");
+    platform.At(0).serial = "TVK00001";
+    platform.At(1).serial = "TVK00002";
+    ReconnectingDevice device(platform, "/dev/hidraw0");
+    ASSERT_TRUE(device.Open().ok());
+    device.Close();
+    platform.Unplug(0);
+    EXPECT_TRUE(device.Write(BuildStopReport()).gone);  // the other serial is not ours
+    FakeInterface moved;
+    moved.path = "/dev/hidraw7";
+    moved.serial = "TVK00001";
+    platform.Add(moved);
+    EXPECT_TRUE(device.Write(BuildStopReport()).ok());
+    EXPECT_EQ(device.path(), "/dev/hidraw7");
+    ASSERT_EQ(platform.sent().size(), 1u);
+    EXPECT_EQ(platform.sent()[0].path, "/dev/hidraw7");
 }
 
 TEST(ReadFirmwareVersion, FailureKeepsTheHandleForTheNextWrite) {

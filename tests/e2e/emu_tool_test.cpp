@@ -5,6 +5,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -189,15 +191,50 @@ TEST(EmuTool, SessionOutlivesItsCommand) {
     EXPECT_EQ(emu.ReadLine(std::chrono::milliseconds(100)), std::nullopt);
 }
 
+TEST(EmuTool, StalledWritesWaitForOffOrTheLimitThenTimeOut) {
+    EmuSession emu(EmuOptions{"t", "1.0.0", false, {}}, {TOVRIK_LINK_PROBE});
+    const std::string send = "send-once /dev/hidraw0 00 00 00 00 00 01 00 00";
+    ASSERT_TRUE(emu.Control("stall-write 0 on"));
+    emu.SendLine(send);
+    EXPECT_EQ(emu.ReadLine(std::chrono::milliseconds(500)), std::nullopt);  // still waiting
+    ASSERT_TRUE(emu.Control("stall-write 0 off"));
+    EXPECT_EQ(emu.ReadLine(), "refused " + std::to_string(ETIMEDOUT));
+    ASSERT_TRUE(emu.Control("stall-write 0 on"));
+    const auto start = std::chrono::steady_clock::now();
+    emu.SendLine(send);
+    EXPECT_EQ(emu.ReadLine(std::chrono::seconds(8)), "refused " + std::to_string(ETIMEDOUT));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(4500));
+    ASSERT_TRUE(emu.Control("stall-write 0 off"));
+    emu.SendLine(send);
+    EXPECT_EQ(emu.ReadLine(), "sent");
+    EXPECT_TRUE(emu.WaitForLogLine("hidraw0 write timed out"));
+    emu.CloseInput();
+    EXPECT_EQ(emu.Wait(), 0);
+}
+
 TEST(EmuTool, HelpDocumentsTheInterface) {
     const ToolRun help = RunTool("--help");
     EXPECT_EQ(help.status, 0);
-    for (const char* word :
-         {"--devices", "--version", "--log", "--control", "--decode", "unplug <i>", "replug <i>",
-          "refuse-write <i> on|off", "refuse-feature <i> on|off", "hold <i>", "release <i>",
-          "control <command> ok", "hidraw<i> write", "hidraw<i> get-feature",
-          "hidraw<i> refused write", "hidraw<i> refused get-feature", "exit status", "127",
-          "125"}) {
+    for (const char* word : {"--devices",
+                             "--version",
+                             "--log",
+                             "--control",
+                             "--decode",
+                             "unplug <i>",
+                             "replug <i>",
+                             "refuse-write <i> on|off",
+                             "refuse-feature <i> on|off",
+                             "stall-write <i> on|off",
+                             "hold <i>",
+                             "release <i>",
+                             "control <command> ok",
+                             "hidraw<i> write",
+                             "hidraw<i> get-feature",
+                             "hidraw<i> refused write",
+                             "hidraw<i> refused get-feature",
+                             "exit status",
+                             "127",
+                             "125"}) {
         EXPECT_NE(help.output.find(word), std::string::npos) << word;
     }
 }

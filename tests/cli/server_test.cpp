@@ -1,0 +1,203 @@
+// The server's own rules without sockets: who gives way to a new client, what counts as an
+// HTTP request, and the device worker that keeps the device in the instrument's state.
+#include "cli/server.h"
+
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <mutex>
+
+#include "cli/device_worker.h"
+#include "tests/support/fake_platform.h"
+
+namespace {
+
+using namespace tovrik;
+using namespace tovrik::cli;
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+TEST(ServerRules, EvictionPrefersTricklersThenMuteThenIdleAndNeverABusyClient) {
+    const auto now = Clock::now();
+    const ClientActivity talker{now - 100s, now - 100s, std::nullopt, true, false};
+    const ClientActivity busy{now - 100s, now - 100s, now - 1s, false, true};
+    const ClientActivity trickler{now - 1s, now, now - 1s, false, false};
+    const ClientActivity mute{now - 4s, now - 4s, std::nullopt, false, false};
+    const ClientActivity fresh{now, now, std::nullopt, false, false};
+    struct Case {
+        std::vector<ClientActivity> clients;
+        std::chrono::seconds idle;
+        std::optional<std::size_t> chosen;
+    };
+    const std::vector<Case> cases = {
+        {{talker, mute, trickler}, 60s, 2},
+        {{talker, fresh, mute}, 60s, 2},  // silent since connecting, past the line deadline
+        {{talker, fresh}, 200s, std::nullopt},
+        {{talker, fresh}, 60s, 0},  // silent longer than --idle
+        {{busy, fresh}, 1s, std::nullopt},
+    };
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        EXPECT_EQ(ChooseEviction(cases[i].clients, now, cases[i].idle), cases[i].chosen) << i;
+    }
+}
+
+TEST(ServerRules, HttpFirstLinesAreRecognisedAndLogLinesEscaped) {
+    for (const char* line : {"POST / HTTP/1.1", "get /x HTTP/1.0", "OPTIONS * HTTP/1.1",
+                             "HEAD / HTTP/1.1", "PUT /a HTTP/1.1", "Host: localhost"}) {
+        EXPECT_TRUE(LooksLikeHttp(line)) << line;
+    }
+    for (const char* line : {"*IDN?", "POST", "GET FREQ?", "FREQ 1 MHZ;OUTP ON", ""}) {
+        EXPECT_FALSE(LooksLikeHttp(line)) << line;
+    }
+    EXPECT_EQ(Printable("a\x1b[2J\xff\\"), "a\\x1B[2J\\xFF\\x5C");
+}
+
+TEST(ServerRules, AllowedRangesMatchByPrefix) {
+    struct Case {
+        const char* range;
+        const char* address;
+        bool in;
+    };
+    for (const Case& c : std::vector<Case>{{"10.0.0.0/8", "10.200.1.2", true},
+                                           {"10.0.0.0/8", "11.0.0.1", false},
+                                           {"127.0.0.1", "::ffff:127.0.0.1", true},
+                                           {"192.168.1.128/25", "192.168.1.127", false},
+                                           {"fd00::/8", "fd12::1", true},
+                                           {"fd00::/8", "10.0.0.1", false},
+                                           {"0.0.0.0/0", "203.0.113.9", true}}) {
+        const auto range = ParseAddressRange(c.range);
+        ASSERT_TRUE(range) << c.range;
+        EXPECT_EQ(InRange(*range, c.address), c.in) << c.range << " " << c.address;
+    }
+    for (const char* bad : {"10.0.0.0/33", "10.0.0.0/", "localhost", "::/129", "1.2.3.4/x"}) {
+        EXPECT_FALSE(ParseAddressRange(bad)) << bad;
+    }
+}
+
+// The fake platform, safe to drive from the worker's thread and the test's.
+class LockedPlatform : public tovrik::testing::FakePlatform {
+  public:
+    explicit LockedPlatform(tovrik::testing::FakePlatform fake) : FakePlatform(std::move(fake)) {}
+    template <typename F>
+    auto With(F f) {
+        const std::lock_guard lock(mutex);
+        return f(static_cast<tovrik::testing::FakePlatform&>(*this));
+    }
+    std::vector<std::string> EnumerateHidInterfaces() override {
+        return With([](tovrik::testing::FakePlatform& p) {
+            return p.FakePlatform::EnumerateHidInterfaces();
+        });
+    }
+    std::optional<HidIds> PeekIds(const std::string& path) override {
+        return With(
+            [&](tovrik::testing::FakePlatform& p) { return p.FakePlatform::PeekIds(path); });
+    }
+    OpenResult Open(const std::string& path, ShareMode mode) override {
+        return With(
+            [&](tovrik::testing::FakePlatform& p) { return p.FakePlatform::Open(path, mode); });
+    }
+    std::optional<HidIds> GetIds(NativeHandle handle) override {
+        return With(
+            [&](tovrik::testing::FakePlatform& p) { return p.FakePlatform::GetIds(handle); });
+    }
+    std::optional<std::string> GetSerial(NativeHandle handle) override {
+        return With(
+            [&](tovrik::testing::FakePlatform& p) { return p.FakePlatform::GetSerial(handle); });
+    }
+    SystemError WriteReport(NativeHandle handle, const OutputReport& report) override {
+        return With([&](tovrik::testing::FakePlatform& p) {
+            return p.FakePlatform::WriteReport(handle, report);
+        });
+    }
+    void Close(NativeHandle handle) override {
+        With([&](tovrik::testing::FakePlatform& p) { p.FakePlatform::Close(handle); });
+    }
+    std::mutex mutex;
+};
+
+class Worker : public ::testing::Test {
+  protected:
+    // Runs what the worker posts on the test's thread, as the server's loop would.
+    void RunPosted(std::size_t count) {
+        std::unique_lock lock(mutex);
+        for (std::size_t done = 0; done < count;) {
+            ASSERT_TRUE(wake.wait_for(lock, 10s, [&] { return !posted.empty(); }));
+            auto f = std::move(posted.front());
+            posted.erase(posted.begin());
+            lock.unlock();
+            f();
+            lock.lock();
+            ++done;
+        }
+    }
+    std::optional<ScpiError> Carry(const DeviceOrder& order) {
+        std::optional<ScpiError> result;
+        worker.Carry(order, [&](std::optional<ScpiError> e) { result = std::move(e); });
+        RunPosted(1);
+        return result;
+    }
+    OutputReport LastAt(const std::string& path) {
+        return platform.With([&](tovrik::testing::FakePlatform& p) {
+            OutputReport last{};
+            for (const auto& s : p.sent()) {
+                if (s.path == path) last = s.bytes;
+            }
+            return last;
+        });
+    }
+    bool Settles() {
+        for (int i = 0; i < 400 && !worker.DeviceMatchesInstrument(); ++i) {
+            std::this_thread::sleep_for(5ms);
+        }
+        return worker.DeviceMatchesInstrument();
+    }
+
+    LockedPlatform platform{tovrik::testing::FakePlatform::WithLayout("t,t")};
+    ReconnectingDevice device{platform, "/dev/hidraw0"};
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::vector<std::function<void()>> posted;
+    std::vector<std::pair<std::uint64_t, std::optional<ScpiError>>> sweepEnds;
+    DeviceWorker worker{device, BuildStopReport(),
+                        [this](std::function<void()> f) {
+                            const std::lock_guard lock(mutex);
+                            posted.push_back(std::move(f));
+                            wake.notify_all();
+                        },
+                        [this](std::uint64_t id, std::optional<ScpiError> e) {
+                            sweepEnds.emplace_back(id, std::move(e));
+                        }};
+};
+
+TEST_F(Worker, AnAbsentDeviceIsWaitedForAndBroughtBackToTheSetState) {
+    const OutputReport one = BuildFrequencyReport(ComputeTuningWord(1e6));
+    ASSERT_EQ(Carry({DeviceOrder::Kind::Write, one}), std::nullopt);
+    platform.With([](tovrik::testing::FakePlatform& p) { return p.Unplug(0), 0; });
+    const auto missing = Carry({DeviceOrder::Kind::Write, BuildStopReport()});
+    ASSERT_TRUE(missing);
+    EXPECT_EQ(missing->code, -241);
+    worker.Follow(one, false);  // the failed command changed nothing
+    platform.With([](tovrik::testing::FakePlatform& p) { return p.Replug(0), 0; });
+    ASSERT_TRUE(Settles());
+    EXPECT_EQ(LastAt("/dev/hidraw0"), one);
+    EXPECT_EQ(LastAt("/dev/hidraw1"), OutputReport{});  // the other TOVRIK is never touched
+}
+
+TEST_F(Worker, ASweepThatCannotSendEndsTellsAndReturnsToTheSetState) {
+    SweepRequest request{1e6, 2e6, 3, std::nullopt, 1e-3, false, 1};
+    const SweepPlan plan = std::get<SweepPlan>(MakeSweepPlan(request));
+    worker.Follow(BuildStopReport(), true);
+    ASSERT_EQ(Carry({DeviceOrder::Kind::Sweep, {}, plan, 7}), std::nullopt);
+    EXPECT_TRUE(worker.DeviceMatchesInstrument());  // on a sweep point
+    platform.With([](tovrik::testing::FakePlatform& p) { return p.At(0).writeError = EIO; });
+    RunPosted(1);
+    ASSERT_EQ(sweepEnds.size(), 1u);
+    EXPECT_EQ(sweepEnds[0].first, 7u);
+    ASSERT_TRUE(sweepEnds[0].second);
+    EXPECT_EQ(sweepEnds[0].second->code, -240);
+    platform.With([](tovrik::testing::FakePlatform& p) { return p.At(0).writeError = 0; });
+    ASSERT_TRUE(Settles());
+    EXPECT_EQ(LastAt("/dev/hidraw0"), BuildStopReport());
+}
+
+}  // namespace
