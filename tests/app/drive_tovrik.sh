@@ -4,6 +4,8 @@
 # Usage: drive_tovrik.sh TOVRIK TOVRIK_EMU exit|close|spin-unplugged
 # With TOVRIK_DRIVE_OUT=DIR the log's write lines and the settings file are copied there.
 set -euo pipefail
+# shellcheck source=../support/x11_wait.sh
+. "$(dirname "$0")/../support/x11_wait.sh"
 tovrik=$1 emu=$2 mode=$3
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
@@ -36,7 +38,7 @@ touch "$log"
 fifo=$work/control
 "$emu" --devices t --log "$log" --control "$fifo" -- "$tovrik" 2>"$work/stderr" &
 pid=$!
-win=$(timeout 20 xdotool search --sync --onlyvisible --name '^TOVRIK$' | head -1)
+win=$(wait_window '^TOVRIK$' 20)
 [[ -n $win ]] || fail "no TOVRIK window"
 sleep 0.5
 xdotool windowfocus --sync "$win"

@@ -6,6 +6,8 @@
 # standard error and leaves it alone.
 # Usage: unplug_soak.sh TOVRIK TOVRIK_EMU CYCLES
 set -euo pipefail
+# shellcheck source=../support/x11_wait.sh
+. "$(dirname "$0")/../support/x11_wait.sh"
 tovrik=$1 emu=$2 cycles=$3
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
@@ -46,7 +48,7 @@ export DISPLAY=:$(head -1 "$work/display")
 touch "$log"
 "$emu" --devices t --log "$log" --control "$fifo" -- "$tovrik" 2>"$work/stderr" &
 pid=$!
-win=$(timeout 20 xdotool search --sync --onlyvisible --name '^TOVRIK$' | head -1)
+win=$(wait_window '^TOVRIK$' 20)
 [[ -n $win ]] || fail "no TOVRIK window"
 tovrik_pid=$(xdotool getwindowpid "$win")
 sleep 0.5

@@ -5,6 +5,8 @@
 # window there.
 # Usage: drive_sample.sh TOVRIK_SAMPLE TOVRIK_EMU [SCREENSHOT.png]
 set -euo pipefail
+# shellcheck source=../support/x11_wait.sh
+. "$(dirname "$0")/../support/x11_wait.sh"
 sample=$1 emu=$2 shot=${3:-}
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
@@ -35,13 +37,13 @@ touch "$log"
 "$emu" --devices o,t --log "$log" -- "$sample" &
 pid=$!
 
-box=$(timeout 20 xdotool search --sync --onlyvisible --name '^tovrik-sample$' | head -1)
+box=$(wait_window '^tovrik-sample$' 20)
 [[ -n $box ]] || fail "no start-up message box"
 if xdotool search --onlyvisible --name '^Form1$' >/dev/null; then
     fail "Form1 shown before the start-up message was closed"
 fi
 xdotool windowfocus --sync "$box" key Return
-form=$(timeout 20 xdotool search --sync --onlyvisible --name '^Form1$' | head -1)
+form=$(wait_window '^Form1$' 20)
 [[ -n $form ]] || fail "Form1 did not appear"
 sleep 0.5  # let it paint
 

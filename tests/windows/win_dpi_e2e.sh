@@ -7,6 +7,8 @@
 #   win_dpi_e2e.sh WINE_RUN TOVRIK_EXE SAMPLE_EXE WORK_DIR
 # TOVRIK_SCREENSHOTS=DIR saves the 144 DPI screenshots there. Exit 0 passed, 1 failed, 77 skipped.
 set -uo pipefail
+# shellcheck source=../support/x11_wait.sh
+. "$(dirname "$0")/../support/x11_wait.sh"
 wine_run=$1 tovrik=$2 sample=$3 work=$4
 
 "$wine_run" --can-run || exit $?
@@ -65,7 +67,7 @@ for dpi in 96 144; do
     # TOVRIK.exe without a device: no message box at start.
     "$wine_run" "$tovrik" >/dev/null 2>&1 &
     app=$!
-    win=$(timeout 30 xdotool search --sync --onlyvisible --name '^TOVRIK$' | head -1)
+    win=$(wait_window '^TOVRIK$' 30)
     if [[ -n $win ]]; then
         sleep 1
         [[ $(probe dpi TOVRIK) == "dpi $dpi" ]] || fail "TOVRIK.exe at $dpi: $(probe dpi TOVRIK)"
@@ -100,9 +102,9 @@ for dpi in 96 144; do
     # tovrik-sample.exe: "not found", then Form1.
     "$wine_run" "$sample" >/dev/null 2>&1 &
     app=$!
-    box=$(timeout 30 xdotool search --sync --onlyvisible --name '^tovrik-sample$' | head -1)
+    box=$(wait_window '^tovrik-sample$' 30)
     [[ -n $box ]] && xdotool windowfocus --sync "$box" key Return
-    form=$(timeout 30 xdotool search --sync --onlyvisible --name '^Form1$' | head -1)
+    form=$(wait_window '^Form1$' 30)
     if [[ -n $form ]]; then
         sleep 1
         import -window root "$work/sample-$dpi.png"

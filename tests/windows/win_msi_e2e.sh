@@ -6,6 +6,8 @@
 #   win_msi_e2e.sh TOVRIK_EMU WINE_RUN MSI CLIENT_EXE WORK_DIR
 # Exit 0 passed, 1 failed, 77 skipped (no emulator, no Wine, or Wine cannot run 32-bit).
 set -uo pipefail
+# shellcheck source=../support/x11_wait.sh
+. "$(dirname "$0")/../support/x11_wait.sh"
 emu=$1 wine_run=$2 msi=$3 client=$4 work=$5
 skip=77
 
@@ -74,7 +76,7 @@ grep -q ' write 00 79 56 34 12 01 00 00' "$log" ||
 # 4. The installed TOVRIK.exe starts; closing it writes the user's settings file.
 (cd "$dir" && "$wine_run" "$dir/TOVRIK.exe") &
 app=$!
-win=$(timeout 30 xdotool search --sync --onlyvisible --name '^TOVRIK$' | head -1)
+win=$(wait_window '^TOVRIK$' 30)
 if [[ -n $win ]]; then
     sleep 0.5
     xdotool windowfocus --sync "$win" key alt+F4

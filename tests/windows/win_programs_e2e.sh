@@ -6,6 +6,8 @@
 #   win_programs_e2e.sh TOVRIK_EMU WINE_RUN TOVRIK_EXE SAMPLE_EXE WORK_DIR [NATIVE_TOVRIK]
 # TOVRIK_SCREENSHOTS=DIR saves docs screenshots there. Exit 0 passed, 1 failed, 77 skipped.
 set -uo pipefail
+# shellcheck source=../support/x11_wait.sh
+. "$(dirname "$0")/../support/x11_wait.sh"
 emu=$1 wine_run=$2 tovrik=$3 sample=$4 work=$5 native=${6:-}
 skip=77
 here=$(cd "$(dirname "$0")" && pwd)
@@ -55,7 +57,7 @@ gone() {  # WINDOW: closed within 10 s
 start_tovrik() {
     "$wine_run" "$tovrik" &
     app=$!
-    win=$(timeout 20 xdotool search --sync --onlyvisible --name '^TOVRIK$' | head -1)
+    win=$(wait_window '^TOVRIK$' 20)
     [[ -n $win ]] || { fail "no TOVRIK window"; return 1; }
     sleep 0.3
     xdotool windowfocus --sync "$win"
@@ -258,10 +260,10 @@ end_tovrik
 # 6. The sample: start-up message, 12800000, -1, refused "abc" and 95000000, power saving.
 "$wine_run" "$sample" &
 app=$!
-box=$(timeout 20 xdotool search --sync --onlyvisible --name '^tovrik-sample$' | head -1)
+box=$(wait_window '^tovrik-sample$' 20)
 [[ -n $box ]] || fail "no start-up message box"
 xdotool windowfocus --sync "$box" key Return
-form=$(timeout 20 xdotool search --sync --onlyvisible --name '^Form1$' | head -1)
+form=$(wait_window '^Form1$' 20)
 if [[ -n $form ]]; then
     sleep 0.5
     geometry "$form"
