@@ -39,7 +39,8 @@ mkdir -p "$XDG_CONFIG_HOME"
 ini=$XDG_CONFIG_HOME/TOVRIK.INI
 printf '; kept as it is\r\r\n[Profile]\nStep=5\n' >"$ini"
 
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
+# No autorepeat: on a loaded machine a key's release can come late enough to repeat it.
+Xvfb -displayfd 3 -ardelay 30000 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
 xvfb=$!
 for _ in $(seq 100); do [[ -s $work/display ]] && break; sleep 0.1; done
 [[ -s $work/display ]] || fail "Xvfb did not start"

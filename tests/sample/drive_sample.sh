@@ -27,7 +27,8 @@ click_twips() {  # window, x, y in the window's twips (client area 4665 x 3165)
 }
 
 # Xvfb picks a free display itself and tells us which: no race with parallel tests.
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
+# No autorepeat: on a loaded machine a key's release can come late enough to repeat it.
+Xvfb -displayfd 3 -ardelay 30000 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
 xvfb=$!
 for _ in $(seq 100); do [[ -s $work/display ]] && break; sleep 0.1; done
 [[ -s $work/display ]] || fail "Xvfb did not start"

@@ -51,7 +51,8 @@ for dpi in 96 144; do
     # Hard links, but the registry files of their own: the copy's wineserver rewrites them.
     cp -al "$base" "$prefix" && for reg in "$base"/*.reg; do cp --remove-destination "$reg" "$prefix/"; done
     export TOVRIK_WINE_PREFIX=$prefix
-    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
+    # No autorepeat: on a loaded machine a key's release can come late enough to repeat it.
+    Xvfb -displayfd 3 -ardelay 30000 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
     xvfb=$!
     for _ in $(seq 100); do [[ -s $work/display ]] && break; sleep 0.1; done
     export DISPLAY=:$(head -1 "$work/display") TOVRIK_WINE_DISPLAY=:$(head -1 "$work/display")
