@@ -24,3 +24,72 @@ set(CPACK_SYSTEM_NAME windows)
 set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
 include(CPack)
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/icons/windows/tovrik.ico DESTINATION . COMPONENT runtime)
+
+# The MSI (cmake --build <32-bit tree> --target msi), made by wixl from
+# packaging/windows/tovrik.wxs.in. 32-bit only: its programs go to Program Files (x86) and its
+# tovrik.dll to the 32-bit system folder. The 64-bit DLL joins the SDK folder when
+# TOVRIK_OTHER_ARCH_BIN names the 64-bit build.
+find_program(TOVRIK_WIXL wixl)
+if(TOVRIK_WIN_ARCH_DIR STREQUAL x86 AND TOVRIK_WIXL)
+    # The programs in the install folder, by target. tovrikctl joins them here once cli/
+    # builds for Windows (a target named tovrikctl).
+    set(TOVRIK_MSI_PROGRAMS TOVRIK tovrik-sample)
+    if(TARGET tovrikctl)
+        list(APPEND TOVRIK_MSI_PROGRAMS tovrikctl)
+    endif()
+
+    set(TOVRIK_MSI_ICON ${PROJECT_SOURCE_DIR}/packaging/icons/windows/tovrik.ico)
+    # wixl takes files only by paths relative to where it runs, the build folder.
+    file(RELATIVE_PATH TOVRIK_MSI_SOURCE ${PROJECT_BINARY_DIR} ${PROJECT_SOURCE_DIR})
+    set(components Icon ReadMe Licence SdkHeader SdkDefX86 SdkDefX64 SdkDllX86 SdkExampleX86
+                   SdkExampleSource SystemDll MenuShortcuts)
+    set(TOVRIK_MSI_PROGRAM_COMPONENTS "")
+    foreach(program IN LISTS TOVRIK_MSI_PROGRAMS)
+        string(MAKE_C_IDENTIFIER "Program_${program}" id)
+        string(APPEND TOVRIK_MSI_PROGRAM_COMPONENTS
+               "          <Component Id=\"${id}\" Guid=\"*\">\n"
+               "            <File Id=\"${id}File\" Source=\"bin/$<TARGET_FILE_NAME:${program}>\" KeyPath=\"yes\" />\n"
+               "          </Component>\n")
+        list(APPEND components ${id})
+    endforeach()
+    set(TOVRIK_MSI_X64_COMPONENTS "")
+    if(TOVRIK_OTHER_ARCH_BIN)
+        file(RELATIVE_PATH other_bin ${PROJECT_BINARY_DIR} ${TOVRIK_OTHER_ARCH_BIN})
+        string(APPEND TOVRIK_MSI_X64_COMPONENTS
+               "            <Directory Id=\"SDKX64\" Name=\"x64\">\n"
+               "              <Component Id=\"SdkDllX64\" Guid=\"*\">\n"
+               "                <File Id=\"SdkDllX64File\" Name=\"tovrik.dll\" Source=\"${other_bin}/tovrik.dll\" KeyPath=\"yes\" />\n"
+               "              </Component>\n"
+               "            </Directory>\n")
+        list(APPEND components SdkDllX64)
+    endif()
+    set(TOVRIK_MSI_COMPONENT_REFS "")
+    foreach(id IN LISTS components)
+        string(APPEND TOVRIK_MSI_COMPONENT_REFS "      <ComponentRef Id=\"${id}\" />\n")
+    endforeach()
+
+    configure_file(${PROJECT_SOURCE_DIR}/packaging/windows/tovrik.wxs.in
+                   ${PROJECT_BINARY_DIR}/tovrik.wxs.configured @ONLY)
+    file(GENERATE OUTPUT ${PROJECT_BINARY_DIR}/tovrik.wxs
+         INPUT ${PROJECT_BINARY_DIR}/tovrik.wxs.configured)
+    set(TOVRIK_MSI ${PROJECT_BINARY_DIR}/tovrik-${PROJECT_VERSION}-x86.msi)
+    add_custom_command(
+        OUTPUT ${TOVRIK_MSI}
+        COMMAND ${TOVRIK_WIXL} --arch x86 --output ${TOVRIK_MSI} ${PROJECT_BINARY_DIR}/tovrik.wxs
+        DEPENDS ${PROJECT_BINARY_DIR}/tovrik.wxs ${TOVRIK_MSI_PROGRAMS} tovrik set_frequency
+                ${TOVRIK_MSI_ICON} ${PROJECT_SOURCE_DIR}/packaging/windows/README.txt
+        WORKING_DIRECTORY ${PROJECT_BINARY_DIR}
+        COMMENT "wixl: tovrik-${PROJECT_VERSION}-x86.msi"
+        VERBATIM)
+    add_custom_target(msi DEPENDS ${TOVRIK_MSI})
+
+    if(TOVRIK_BUILD_TESTS)
+        # Install, use and uninstall under Wine; scripts/test.sh builds the msi target first.
+        add_test(NAME msi_e2e
+                 COMMAND ${PROJECT_SOURCE_DIR}/tests/windows/win_msi_e2e.sh "${TOVRIK_EMU}"
+                         ${CMAKE_CROSSCOMPILING_EMULATOR} ${TOVRIK_MSI}
+                         $<TARGET_FILE:set_frequency> ${PROJECT_BINARY_DIR}/tests/windows/msi)
+        set_tests_properties(msi_e2e PROPERTIES LABELS e2e SKIP_RETURN_CODE 77 RUN_SERIAL ON
+                                                FIXTURES_REQUIRED wine_prefix TIMEOUT 300)
+    endif()
+endif()

@@ -20,6 +20,7 @@ packages=(
     # Windows: cross compilers (posix threads: std::mutex, std::thread), Wine to run the tests
     g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools
     googletest wine wine32:i386 wine64 zip unzip
+    wixl msitools  # the MSI (cmake --build build-win32 --target msi) and its Property table
 )
 
 missing=()

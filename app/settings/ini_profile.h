@@ -29,7 +29,8 @@ namespace tovrik {
 // stay in front of the next one); a new section goes to the end, after one blank line when
 // the file has text. A value (or name) is cut at its first line break, which would otherwise
 // split it into lines of their own. A replaced line keeps its carriage returns; new lines end
-// like the file's first line.
+// like the file's first line, and in a file written from nothing like the platform's text
+// files (CR LF on Windows, LF elsewhere).
 class IniProfile {
   public:
     IniProfile() = default;
@@ -49,9 +50,10 @@ class IniProfile {
 
     // Writes the whole file through a temporary file in the same folder and a rename, so a
     // failed or interrupted save leaves the previous file as it was. False on failure, with
-    // the system's reason in `reason`. Creates a missing parent folder (mode 0700); refuses a
-    // file that exists but whose mode bits deny the user writing (root included). Removes the
-    // temporary files of killed saves. A symbolic link is followed: its target is replaced.
+    // the system's reason in `reason` (an errno value, or a Win32 error code on Windows).
+    // Creates a missing parent folder (mode 0700); refuses a file that exists but whose mode
+    // bits deny the user writing (root included). Removes the temporary files of killed saves.
+    // A symbolic link is followed: its target is replaced.
     bool Save(std::error_code* reason = nullptr) const;
 
     std::string Text() const;  // the file's text as Save() would write it

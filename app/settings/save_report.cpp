@@ -9,11 +9,22 @@ std::string SaveFailureLine(const std::string& program, const std::filesystem::p
     return program + ": cannot save " + path.string() + ": " + reason.message();
 }
 
+std::string SaveResult::Line(const std::string& program) const {
+    return saved ? std::string() : SaveFailureLine(program, path, reason);
+}
+
+SaveResult SaveProfile(const IniProfile& profile) {
+    SaveResult result;
+    result.path = profile.path();
+    result.saved = profile.Save(&result.reason);
+    if (!result.saved && !result.reason) result.reason = std::make_error_code(std::errc::io_error);
+    return result;
+}
+
 bool SaveProfileOrSay(const IniProfile& profile, const std::string& program, std::FILE* out) {
-    std::error_code reason;
-    if (profile.Save(&reason)) return true;
-    if (!reason) reason = std::make_error_code(std::errc::io_error);
-    std::fprintf(out, "%s\n", SaveFailureLine(program, profile.path(), reason).c_str());
+    const SaveResult result = SaveProfile(profile);
+    if (result.saved) return true;
+    std::fprintf(out, "%s\n", result.Line(program).c_str());
     std::fflush(out);
     return false;
 }

@@ -1,20 +1,13 @@
 // The control application's keys, number conversions and the profile's location.
 #include "app/settings/settings_store.h"
 
-#ifdef _WIN32
-#include "app/settings/windows/file_io.h"
-#else
-#include <locale.h>
-#include <pwd.h>
-#include <stdlib.h>
-#include <unistd.h>
-#endif
-
 #include <charconv>
 #include <climits>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+
+#include "app/settings/file_backend.h"
 
 namespace tovrik {
 namespace {
@@ -22,20 +15,6 @@ namespace {
 constexpr const char* kProfile = kProfileSection;
 constexpr const char* kPreset = kPresetSection;
 constexpr const char* kPresetKeys[kPresetCount] = {"0", "1", "2"};
-
-#ifndef _WIN32
-// Created once; number conversion must not follow the user's locale (a German locale would
-// write "10000000,00" and read "10000000.00" as 10000000).
-locale_t CLocale() {
-    static const struct Holder {
-        locale_t loc = ::newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
-        ~Holder() {
-            if (loc != static_cast<locale_t>(nullptr)) ::freelocale(loc);
-        }
-    } holder;
-    return holder.loc;
-}
-#endif
 
 bool IsBlank(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
@@ -86,20 +65,7 @@ double ParseProfileDouble(const std::string& text) {
             }
         }
     }
-#ifdef _WIN32
-    // from_chars is locale-independent; it takes no '+' and leaves the value alone (0.0) when
-    // the number is out of range.
-    std::size_t from = start;
-    if (text[from] == '+') ++from;
-    double value = 0.0;
-    std::from_chars(text.data() + from, text.data() + i, value, std::chars_format::general);
-#else
-    const std::string number = text.substr(start, i - start);
-    const locale_t c = CLocale();
-    const double value = c == static_cast<locale_t>(nullptr)
-                             ? std::strtod(number.c_str(), nullptr)
-                             : ::strtod_l(number.c_str(), nullptr, c);
-#endif
+    const double value = settings_files::ParseCDecimal(text.substr(start, i - start));
     // An exponent too large for a double reads like text that is no number.
     return std::isfinite(value) ? value : 0.0;
 }
@@ -115,37 +81,14 @@ std::string FormatFixed(double value, int decimals) {
     return out;
 }
 
-#ifdef _WIN32
 std::filesystem::path DefaultProfilePath(const std::string& executableBaseName) {
-    return windows_files::RoamingProfilePath(executableBaseName);
+    return settings_files::DefaultProfilePath(executableBaseName);
 }
 
 std::filesystem::path ProfileToRead(const std::filesystem::path& profile,
                                     const std::string& executableBaseName) {
-    const auto legacy = windows_files::LegacyProfilePaths(executableBaseName);
-    return windows_files::FirstExisting(profile, legacy);
+    return settings_files::ProfileToRead(profile, executableBaseName);
 }
-#else
-std::filesystem::path ProfileToRead(const std::filesystem::path& profile, const std::string&) {
-    return profile;
-}
-
-std::filesystem::path DefaultProfilePath(const std::string& executableBaseName) {
-    std::filesystem::path dir;
-    const char* xdg = std::getenv("XDG_CONFIG_HOME");
-    if (xdg != nullptr && xdg[0] == '/') {
-        dir = xdg;
-    } else {
-        const char* home = std::getenv("HOME");
-        if (home == nullptr || home[0] == '\0') {
-            const passwd* pw = ::getpwuid(::getuid());
-            home = pw != nullptr ? pw->pw_dir : nullptr;
-        }
-        if (home != nullptr && home[0] != '\0') dir = std::filesystem::path(home) / ".config";
-    }
-    return dir / (executableBaseName + ".INI");
-}
-#endif
 
 int LoadSettings(const IniProfile& profile, ControllerState& state) {
     for (const StoredSetting& row : SettingsTable) {

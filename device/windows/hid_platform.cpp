@@ -13,6 +13,9 @@
 extern "C" {
 #include <hidsdi.h>
 }
+// winioctl.h gives hidclass.h its control-code macros.
+#include <hidclass.h>
+#include <winioctl.h>
 
 #include <cctype>
 #include <charconv>
@@ -109,11 +112,69 @@ std::vector<std::string> WindowsHidPlatform::EnumerateHidInterfaces() {
     return paths;
 }
 
+bool IsHidInterfacePath(std::string_view path) {
+    constexpr std::string_view kPrefix = "\\\\?\\hid#";
+    if (path.size() <= kPrefix.size()) return false;
+    for (std::size_t i = 0; i < kPrefix.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(path[i])) != kPrefix[i]) return false;
+    }
+    return true;
+}
+
+namespace {
+
+// Completes an overlapped request that `started` (the call's result) began; after `timeoutMs`
+// it is cancelled. 0 or the system's error code; `done` the bytes moved.
+SystemError Await(HANDLE handle, OVERLAPPED& overlapped, BOOL started, DWORD timeoutMs,
+                  DWORD& done) {
+    if (!started) {
+        const DWORD error = ::GetLastError();
+        if (error != ERROR_IO_PENDING) return error != 0 ? error : ERROR_GEN_FAILURE;
+        if (::WaitForSingleObject(overlapped.hEvent, timeoutMs) != WAIT_OBJECT_0) {
+            // The request must be over before `overlapped` and the buffer go away.
+            ::CancelIoEx(handle, &overlapped);
+            ::GetOverlappedResult(handle, &overlapped, &done, TRUE);
+            return ERROR_TIMEOUT;
+        }
+    }
+    if (!::GetOverlappedResult(handle, &overlapped, &done, FALSE)) {
+        return LastErrorOr(ERROR_GEN_FAILURE);
+    }
+    return 0;
+}
+
+struct EventCloser {
+    void operator()(void* event) const noexcept { ::CloseHandle(event); }
+};
+
+// One request's OVERLAPPED with its own event.
+struct Request {
+    OVERLAPPED overlapped{};
+    std::unique_ptr<void, EventCloser> event{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    Request() { overlapped.hEvent = event.get(); }
+};
+
+}  // namespace
+
+SystemError WriteWithTimeout(void* handle, const void* data, std::uint32_t size,
+                             std::uint32_t timeoutMs) {
+    Request request;
+    if (!request.event) return LastErrorOr(ERROR_OUTOFMEMORY);
+    DWORD written = 0;
+    const BOOL started = ::WriteFile(handle, data, size, nullptr, &request.overlapped);
+    const SystemError error = Await(handle, request.overlapped, started, timeoutMs, written);
+    if (error != 0) return error;
+    return written == size ? 0 : ERROR_WRITE_FAULT;
+}
+
 OpenResult WindowsHidPlatform::Open(const std::string& path, ShareMode mode) {
-    if (path.empty()) return {kNoNativeHandle, ERROR_FILE_NOT_FOUND};
+    // Opening is not harmless: a serial port raises its modem lines and a pipe server sees
+    // a client. Only what the HID class enumeration hands out is opened.
+    if (!IsHidInterfacePath(path)) return {kNoNativeHandle, ERROR_FILE_NOT_FOUND};
     const DWORD share = mode == ShareMode::Exclusive ? 0 : FILE_SHARE_READ | FILE_SHARE_WRITE;
+    // Overlapped, so that a device that stops taking reports cannot hold a write for ever.
     const HANDLE handle = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, share, nullptr,
-                                        OPEN_EXISTING, 0, nullptr);
+                                        OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return {kNoNativeHandle, LastErrorOr(ERROR_GEN_FAILURE)};
     // Only HID devices are devices: a file or pipe by that name never gets a report.
     HIDD_ATTRIBUTES attributes{};
@@ -140,21 +201,22 @@ std::optional<HidIds> WindowsHidPlatform::PeekIds(const std::string& path) {
 
 SystemError WindowsHidPlatform::WriteReport(NativeHandle handle, const OutputReport& report) {
     if (handle == kNoNativeHandle) return ERROR_INVALID_HANDLE;
-    DWORD written = 0;
-    if (::WriteFile(ToHandle(handle), report.data(), static_cast<DWORD>(report.size()), &written,
-                    nullptr)) {
-        return 0;
-    }
-    return LastErrorOr(ERROR_GEN_FAILURE);
+    return WriteWithTimeout(ToHandle(handle), report.data(), static_cast<DWORD>(report.size()),
+                            kWriteTimeoutMs);
 }
 
 SystemError WindowsHidPlatform::GetFeature(NativeHandle handle, VersionFeature& feature) {
     if (handle == kNoNativeHandle) return ERROR_INVALID_HANDLE;
     feature[0] = 0;
-    if (::HidD_GetFeature(ToHandle(handle), feature.data(), static_cast<ULONG>(feature.size()))) {
-        return 0;
-    }
-    return LastErrorOr(ERROR_GEN_FAILURE);
+    // HidD_GetFeature has no OVERLAPPED for the overlapped handle: the same request by hand.
+    Request request;
+    if (!request.event) return LastErrorOr(ERROR_OUTOFMEMORY);
+    const auto size = static_cast<DWORD>(feature.size());
+    DWORD received = 0;
+    const BOOL started =
+        ::DeviceIoControl(ToHandle(handle), IOCTL_HID_GET_FEATURE, feature.data(), size,
+                          feature.data(), size, nullptr, &request.overlapped);
+    return Await(ToHandle(handle), request.overlapped, started, kWriteTimeoutMs, received);
 }
 
 void WindowsHidPlatform::Close(NativeHandle handle) {

@@ -2,6 +2,7 @@
 // opened with CreateFileA and spoken to through hid.dll.
 #pragma once
 
+#include <cstdint>
 #include <string_view>
 
 #include "device/platform.h"
@@ -19,6 +20,18 @@ class WindowsHidPlatform final : public DevicePlatform {
     void Close(NativeHandle handle) override;
     FailureReason Describe(SystemError error) const override;
 };
+
+// How long a report (or a feature request) may take before it counts as failed.
+inline constexpr std::uint32_t kWriteTimeoutMs = 1000;
+
+// Whether `path` names a HID interface ("\\?\hid#...", in either case), the only paths Open
+// opens.
+bool IsHidInterfacePath(std::string_view path);
+
+// Writes `size` bytes through `handle` (opened overlapped); after `timeoutMs` the write is
+// cancelled and ERROR_TIMEOUT returned. 0 or the system's error code.
+SystemError WriteWithTimeout(void* handle, const void* data, std::uint32_t size,
+                             std::uint32_t timeoutMs);
 
 // The ids an interface path carries ("\\?\hid#vid_1774&pid_9851#..."), in either case.
 std::optional<HidIds> IdsFromInterfacePath(std::string_view path);

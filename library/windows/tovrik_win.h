@@ -37,7 +37,10 @@ extern "C" {
 #define TOVRIK_SENT 0        /* the report was written */
 #define TOVRIK_NOT_OPENED -1 /* no TOVRIK could be opened by the path: nothing was sent */
 /* Any other negative value -e: the device refused the write and GetLastError() said e
- * (e.g. -31 for ERROR_GEN_FAILURE). */
+ * (e.g. -31 for ERROR_GEN_FAILURE, -1460 for ERROR_TIMEOUT when the report was not taken
+ * within a second). A write refused with ERROR_INVALID_FUNCTION (1) therefore also reads
+ * as -1. Only paths of HID interfaces (as FindUSB returns them, "\\?\hid#...") are
+ * opened; any other path is not opened. */
 
 #define TOVRIK_DDSOUT_SENT 0
 #define TOVRIK_DDSOUT_FAILED 1

@@ -8,9 +8,9 @@
 #include <cstdio>
 #include <memory>
 
+#include "app/settings/posix/temp_files.h"
 #include "app/settings/save_report.h"
 #include "app/settings/settings_store.h"
-#include "app/settings/temp_files.h"
 #include "tests/settings/temp_dir.h"
 
 namespace tovrik {

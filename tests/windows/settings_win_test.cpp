@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/settings/ini_profile.h"
+#include "app/settings/save_report.h"
 #include "app/settings/windows/file_io.h"
 
 namespace tovrik {
@@ -95,6 +96,108 @@ TEST(WindowsSettingsFile, FirstRunReadsTheOlderInstallationsFile) {
     EXPECT_EQ(ReadAll(profile), "[Profile]\r\nSaveFreq=1\r\nFreq=123.45\r\nDisplay=2\r\n");
     EXPECT_EQ(windows_files::FirstExisting(profile, candidates), profile);
     EXPECT_EQ(ReadAll(windows), "[Profile]\r\nSaveFreq=1\r\nFreq=123.45\r\n");  // left alone
+}
+
+// Fails as Windows does when a scanner holds the new file: ReplaceFileW moves the target away
+// and then cannot rename the replacement (1176), and the first moves meet a sharing violation.
+class ScannerHeldFile : public windows_files::FileOperations {
+  public:
+    explicit ScannerHeldFile(int busyMoves) : busyMoves_(busyMoves) {}
+    unsigned long Replace(const fs::path& target, const fs::path&) override {
+        fs::rename(target, target.string() + ".moved-away");
+        return ERROR_UNABLE_TO_MOVE_REPLACEMENT;
+    }
+    unsigned long Move(const fs::path& from, const fs::path& to) override {
+        if (busyMoves_-- > 0) return ERROR_SHARING_VIOLATION;
+        return FileOperations::Move(from, to);
+    }
+    void Pause(unsigned) override {}
+
+  private:
+    int busyMoves_;
+};
+
+TEST(WindowsSettingsFile, AReplacementThatCannotBeRenamedIsMovedInOrKept) {
+    Folder folder;
+    const fs::path target = folder.path() / "TOVRIK.INI";
+    for (const int busyMoves : {2, 1000}) {
+        { std::ofstream(target, std::ios::binary) << "old"; }
+        ScannerHeldFile scanner(busyMoves);
+        std::error_code reason;
+        const bool saved = windows_files::ReplaceAtomically(target, "new", &reason, &scanner);
+        std::vector<fs::path> kept;
+        for (const fs::path& name : folder.Files()) {
+            if (name.string().starts_with(".TOVRIK.INI.")) kept.push_back(folder.path() / name);
+        }
+        if (busyMoves == 2) {
+            EXPECT_TRUE(saved) << reason.message();
+            EXPECT_EQ(ReadAll(target), "new");
+            EXPECT_TRUE(kept.empty());
+        } else {
+            // Never in place: the new file is the only copy and stays, with the reason why.
+            EXPECT_FALSE(saved);
+            EXPECT_EQ(reason.value(), ERROR_SHARING_VIOLATION);
+            EXPECT_FALSE(reason.message().empty());
+            ASSERT_EQ(kept.size(), 1u);
+            EXPECT_EQ(ReadAll(kept[0]), "new");
+            // Nor does the next save's cleanup take it while the target is missing.
+            fs::remove(target.string() + ".moved-away");
+            EXPECT_EQ(windows_files::RemoveStaleTempFiles(target), 0);
+            EXPECT_TRUE(fs::exists(kept[0]));
+        }
+        fs::remove(target.string() + ".moved-away");
+    }
+}
+
+// A killed save's temporary file goes with the next save; one a running save holds stays.
+TEST(WindowsSettingsFile, StaleTemporaryFilesGoHeldOnesStay) {
+    Folder folder;
+    const fs::path target = folder.path() / "TOVRIK.INI";
+    const fs::path stale = folder.path() / ".TOVRIK.INI.a1b2c3";
+    const fs::path held = folder.path() / ".TOVRIK.INI.d4e5f6";
+    const fs::path other = folder.path() / ".OTHER.INI.a1b2c3";
+    for (const fs::path& p : {target, stale, held, other})
+        std::ofstream(p, std::ios::binary) << "x";
+    const HANDLE holder = ::CreateFileW(held.c_str(), GENERIC_WRITE,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    ASSERT_TRUE(windows_files::LockAsSaveInProgress(holder, false));
+    ASSERT_TRUE(IniProfile(target).Save());
+    EXPECT_FALSE(fs::exists(stale));
+    EXPECT_TRUE(fs::exists(held));
+    EXPECT_TRUE(fs::exists(other));
+    ::CloseHandle(holder);
+}
+
+// A file written from nothing has Windows' line ends; an existing LF file keeps its own.
+TEST(WindowsSettingsFile, NewFilesGetCrLf) {
+    Folder folder;
+    IniProfile fresh(folder.path() / "NEW.INI");
+    fresh.WriteInt("Profile", "Step", 5);
+    std::error_code reason;
+    ASSERT_TRUE(fresh.Save(&reason));
+    EXPECT_EQ(ReadAll(fresh.path()), "[Profile]\r\nStep=5\r\n");
+    { std::ofstream(folder.path() / "LF.INI", std::ios::binary) << "[Profile]\nStep=1\n"; }
+    IniProfile lf(folder.path() / "LF.INI");
+    lf.WriteInt("Profile", "Lock", 1);
+    ASSERT_TRUE(lf.Save());
+    EXPECT_EQ(ReadAll(lf.path()), "[Profile]\nStep=1\nLock=1\n");
+}
+
+// The reason of a failed save is the system's, as the save report shows it.
+TEST(WindowsSettingsFile, AFailedSaveNamesTheSystemsReason) {
+    Folder folder;
+    const fs::path file = folder.path() / "TOVRIK.INI";
+    { std::ofstream(file, std::ios::binary) << "old"; }
+    ::SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_READONLY);
+    const SaveResult result = SaveProfile(IniProfile(file));
+    ::SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_NORMAL);
+    EXPECT_FALSE(result.saved);
+    EXPECT_EQ(result.reason, std::error_code(ERROR_ACCESS_DENIED, windows_files::Win32Category()));
+    EXPECT_EQ(result.Line("TOVRIK"), "TOVRIK: cannot save " + file.string() + ": " +
+                                         windows_files::Win32Error(ERROR_ACCESS_DENIED).message());
+    EXPECT_FALSE(result.reason.message().empty());
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // Binds tovrik.dll the way Windows clients do (LoadLibraryA, GetProcAddress by the exported
-// names) and runs one call per line read from stdin, printing one line per result:
+// names) and runs one call per line read from stdin, printing one line per result, each
+// starting with "= " so that the reader can tell answers from lines the loader or Wine print:
 //   find <index>              ->  find <index after> <SysStringByteLen> <strlen> <text>
 //   out <path> <word> <flag>  ->  out <status>
 //   suspend <path>            ->  suspend <status>
@@ -81,6 +82,7 @@ int main() {
         std::string command;
         std::string path;
         in >> command;
+        std::cout << "= ";
         if (command == "find") {
             std::int32_t index = 0;
             in >> index;
@@ -120,6 +122,7 @@ int main() {
             }
             std::cout << "wait " << (settled ? "ok" : "timeout");
         } else if (command == "quit") {
+            std::cout << "quit" << std::endl;
             break;
         } else {
             std::cout << "unknown " << command;

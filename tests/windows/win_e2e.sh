@@ -18,7 +18,7 @@ if ((status == skip)); then exit $skip; fi
 if ((status != 0)); then echo "FAIL: the client does not start under Wine (exit $status)"; exit 1; fi
 
 rm -rf "$work" && mkdir -p "$work"
-log=$work/emu.log
+log=$work/emu.log noise=$work/noise.log
 fifo=$work/control
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
@@ -30,16 +30,25 @@ fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 coproc CLIENT {
     "$emu" --devices o,t,o,t --version 1.2.3 --log "$log" --control "$fifo" -- \
         sh -c '"$1" --server -p; cd "$(dirname "$2")" && "$1" "$2"; rc=$?;
-               "$1" --server -k; "$1" --server -w; exit $rc' sh "$wine_run" "$client" 2>&1
+               "$1" --server -k; "$1" --server -w; exit $rc' sh "$wine_run" "$client" 2>"$work/stderr.log"
 }
 client_in=${CLIENT[1]}
 client_out=${CLIENT[0]}
 
+# The loader, Wine and the emulator may print anything on either stream (a 32-bit loader
+# under LD_PRELOAD does): answers are the lines starting with "= ", the rest is kept aside.
 call() {  # call LINE -> the client's answer in $answer
+    local line
     answer="<no answer to $1>"
     echo "$1" >&"$client_in"
-    IFS= read -r -t 60 answer <&"$client_out" || answer="<no answer to $1>"
-    answer=${answer%$'\r'}
+    while IFS= read -r -t 60 line <&"$client_out"; do
+        line=${line%$'\r'}
+        if [[ $line == "= "* ]]; then
+            answer=${line#= }
+            return
+        fi
+        echo "$line" >>"$noise"
+    done
 }
 expect() {  # expect LINE ANSWER
     call "$1"
@@ -114,12 +123,13 @@ call "find 0"
 read -r _ _ _ _ again <<<"$answer"
 expect "out $again 305419897 1" "out 0"
 
-echo quit >&"$client_in"
+expect quit quit
 wait "$CLIENT_PID"
 status=$?
 ((status == 0)) || fail "the emulator and client ended with $status"
 if ((failures)); then
     echo "--- emulator log"; cat "$log"
+    echo "--- other output"; cat "$noise" "$work/stderr.log" 2>/dev/null
     exit 1
 fi
 echo "passed"

@@ -17,23 +17,10 @@ fi
 "$wine_run" --can-run || exit $?  # 77 with the reason, e.g. a 32-bit build on this machine
 
 rm -rf "$work" && mkdir -p "$work"
-log=$work/emu.log fifo=$work/control stop=$work/stop
-failures=0 xvfb="" emu_pid="" app=""
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-cleanup() {
-    [[ -n $app ]] && kill "$app" 2>/dev/null
-    touch "$stop"
-    [[ -n $emu_pid ]] && wait "$emu_pid" 2>/dev/null
-    [[ -n $xvfb ]] && kill "$xvfb" 2>/dev/null
-}
-trap cleanup EXIT
-
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
-xvfb=$!
-for _ in $(seq 100); do [[ -s $work/display ]] && break; sleep 0.1; done
-[[ -s $work/display ]] || { echo "FAIL: Xvfb did not start"; exit 1; }
-export DISPLAY=:$(head -1 "$work/display")
-export TOVRIK_WINE_DISPLAY=$DISPLAY
+fifo=$work/control
+# shellcheck source=wine_session.sh
+. "$here/wine_session.sh"
+start_xvfb
 
 # The profile as TOVRIK.exe finds it under Wine.
 appdata=$("$wine_run" --prefix-path)/drive_c/users/$(id -un)/AppData/Roaming
@@ -79,29 +66,18 @@ end_tovrik() {  # waits for the program to end
     wait "$app"
     app=""
 }
+has_line() { tr -d '\r' <"$ini" | grep -qx "$1"; }
 geometry() { eval "$(xdotool getwindowgeometry --shell "$1")"; }
 
-# The wineserver and Wine's HID stack start inside the emulator; the programs, started
-# outside, reach the emulated device through them.
-"$wine_run" --server -k 2>/dev/null
-"$wine_run" --server -w 2>/dev/null
-touch "$log"
-"$emu" --devices t --log "$log" --control "$fifo" -- sh -c '
-    "$1" --server -p
+# The fonts the programs name, mapped to ones Wine has.
+start_session '
     for face in "ＭＳ ゴシック" "ＭＳゴシック"; do
         "$1" reg.exe add "HKCU\\Software\\Wine\\Fonts\\Replacements" /v "$face" /t REG_SZ /d IPAGothic /f
     done
     # Tahoma is the menu and message box font; it has no Japanese.
     for face in "ＭＳ Ｐゴシック" Tahoma; do
         "$1" reg.exe add "HKCU\\Software\\Wine\\Fonts\\Replacements" /v "$face" /t REG_SZ /d IPAPGothic /f
-    done
-    while [ ! -e "$2" ]; do sleep 0.2; done
-    "$1" --server -k' sh "$wine_run" "$stop" >"$work/emu.out" 2>&1 &
-emu_pid=$!
-for _ in $(seq 300); do
-    (($(grep -c successfully "$work/emu.out" 2>/dev/null) >= 4)) && break
-    sleep 0.1
-done
+    done' --devices t --control "$fifo"
 mkdir -p "$(dirname "$ini")"
 rm -f "$ini"
 
@@ -135,12 +111,15 @@ cp "$ini" "$work/ini.win" 2>/dev/null || fail "no settings file at $ini"
 keys=$(sed -n 's/^\(\[[^]]*\]\).*/\1/p; s/^\([^=[]*\)=.*/\1/p' "$ini" | tr '\n' ' ')
 [[ $keys == "[Profile] Freq Step Display SaveFreq RevSpin RevWheel Lock OutStart [Preset] 0 1 2 " ]] ||
     fail "settings keys: $keys"
-grep -qx 'Freq=12.50' "$ini" || fail "Freq: $(cat "$ini")"
+has_line 'Freq=12.50' || fail "Freq: $(cat "$ini")"
+# A file written from nothing has Windows' line ends.
+grep -qv $'\r$' "$ini" && fail "a new settings file without CR LF: $(cat -A "$ini")"
 if [[ -x $native ]]; then
     if TOVRIK_DRIVE_OUT=$work/linux "$here/../app/drive_tovrik.sh" "$native" "$emu" exit >/dev/null; then
         diff <(cut -d' ' -f2- "$work/writes.win") <(cut -d' ' -f2- "$work/linux/writes") ||
             fail "reports differ from the Linux TOVRIK's"
-        diff "$work/ini.win" "$work/linux/TOVRIK.INI" || fail "settings file differs from the Linux TOVRIK's"
+        diff <(tr -d '\r' <"$work/ini.win") "$work/linux/TOVRIK.INI" ||
+            fail "settings file differs from the Linux TOVRIK's"
         echo "same reports and settings file as the Linux TOVRIK"
     else
         fail "the Linux TOVRIK's run failed"
@@ -164,7 +143,7 @@ xdotool key F2 1 m Return
 wait_log "hidraw0 write 00 C1 16 6C 01 01 00 00"
 xdotool key alt+F4  # the close box: no stop report
 end_tovrik
-grep -qx 'Freq=1000000.00' "$ini" || fail "Freq after the units: $(grep Freq "$ini")"
+has_line 'Freq=1000000.00' || fail "Freq after the units: $(grep Freq "$ini")"
 
 # 3. A hand-edited file: OutStart sends at start, Lock refuses the wheel with a beep.
 printf '[Profile]\r\nOutStart=1\r\nLock=1\r\nStep=5\r\n' >"$ini"

@@ -5,10 +5,15 @@
 #include <shlobj.h>
 
 #include <algorithm>
+#include <atomic>
+#include <charconv>
+#include <cwchar>
 #include <memory>
+#include <string_view>
 #include <type_traits>
 #include <utility>
 
+#include "app/settings/file_backend.h"
 #include "app/settings/windows/file_io.h"
 
 namespace tovrik::windows_files {
@@ -27,22 +32,6 @@ UniqueHandle Own(HANDLE h) {
     return UniqueHandle(h == INVALID_HANDLE_VALUE ? nullptr : h);
 }
 
-// Deletes the temporary file unless it was moved into place.
-class TempFile {
-  public:
-    explicit TempFile(fs::path path) : path_(std::move(path)) {}
-    TempFile(const TempFile&) = delete;
-    TempFile& operator=(const TempFile&) = delete;
-    ~TempFile() {
-        if (!path_.empty()) ::DeleteFileW(path_.c_str());
-    }
-    const fs::path& path() const { return path_; }
-    void Release() { path_.clear(); }
-
-  private:
-    fs::path path_;
-};
-
 struct CoTaskFree {
     void operator()(wchar_t* p) const { ::CoTaskMemFree(p); }
 };
@@ -54,7 +43,180 @@ fs::path KnownFolder(REFKNOWNFOLDERID id) {
     return SUCCEEDED(hr) && raw != nullptr ? fs::path(raw) : fs::path();
 }
 
+class Win32ErrorCategory final : public std::error_category {
+  public:
+    const char* name() const noexcept override { return "win32"; }
+    std::string message(int code) const override {
+        wchar_t* text = nullptr;
+        const DWORD length = ::FormatMessageW(
+            FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                FORMAT_MESSAGE_IGNORE_INSERTS,
+            nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+        const std::unique_ptr<wchar_t, decltype(&::LocalFree)> owned(text, ::LocalFree);
+        std::wstring wide(text != nullptr ? text : L"", length);
+        // System texts are sentences ending in ".\r\n"; the line they go into ends itself.
+        while (!wide.empty() && (wide.back() == L'.' || wide.back() == L'\r' ||
+                                 wide.back() == L'\n' || wide.back() == L' ')) {
+            wide.pop_back();
+        }
+        if (wide.empty()) return "error " + std::to_string(static_cast<DWORD>(code));
+        const int n = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
+                                            nullptr, 0, nullptr, nullptr);
+        std::string utf8(static_cast<std::size_t>(n > 0 ? n : 0), '\0');
+        ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), utf8.data(),
+                              n, nullptr, nullptr);
+        return utf8;
+    }
+};
+
+// A save's temporary file: ".<name>." and six hex digits, as on other systems.
+constexpr std::size_t kSuffixLength = 6;
+
+std::wstring TempPrefix(const fs::path& target) {
+    return L"." + target.filename().native() + L".";
+}
+
+// Far beyond any settings file, so that the lock never keeps anyone from its bytes.
+constexpr DWORD kLockOffsetHigh = 0x7fffffff;
+
+bool Transient(DWORD error) {
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED ||
+           error == ERROR_LOCK_VIOLATION;
+}
+
+// Runs `step` until it succeeds or fails with something other than a scanner's brief hold.
+template <typename Step>
+DWORD Retried(FileOperations& ops, Step step) {
+    DWORD error = 0;
+    for (unsigned attempt = 0; attempt < 5; ++attempt) {
+        if (attempt > 0) ops.Pause(50u << attempt);
+        error = step();
+        if (!Transient(error)) break;
+    }
+    return error;
+}
+
+// Creates and locks a new temporary file beside `target`.
+UniqueHandle CreateLockedTempFile(const fs::path& target, fs::path& path, DWORD& error) {
+    static std::atomic<unsigned> counter{0};
+    const fs::path dir = target.parent_path().empty() ? fs::path(L".") : target.parent_path();
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        const unsigned long long seed =
+            ::GetTickCount64() * 2654435761ull ^
+            (static_cast<unsigned long long>(::GetCurrentProcessId()) << 20) ^
+            counter.fetch_add(1) * 40503u;
+        wchar_t suffix[kSuffixLength + 1];
+        std::swprintf(suffix, kSuffixLength + 1, L"%06llx", seed & 0xffffffull);
+        path = dir / (TempPrefix(target) + suffix);
+        UniqueHandle file = Own(::CreateFileW(
+            path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+            nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file) {
+            error = ::GetLastError();
+            if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) continue;
+            return nullptr;
+        }
+        // A cleaner that took the lock first has marked the file for deletion: start again.
+        // A file system without locks leaves it unlocked; no cleaner can lock it either.
+        LockAsSaveInProgress(file.get(), true);
+        FILE_STANDARD_INFO info{};
+        if (!::GetFileInformationByHandleEx(file.get(), FileStandardInfo, &info, sizeof info) ||
+            !info.DeletePending) {
+            return file;
+        }
+    }
+    error = ERROR_FILE_EXISTS;
+    return nullptr;
+}
+
+bool WriteAll(HANDLE file, const std::string& text, DWORD& error) {
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(text.size() - done, 1u << 20));
+        DWORD written = 0;
+        if (!::WriteFile(file, text.data() + done, chunk, &written, nullptr) || written == 0) {
+            error = ::GetLastError();
+            return false;
+        }
+        done += written;
+    }
+    if (!::FlushFileBuffers(file)) {
+        error = ::GetLastError();
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
+
+const std::error_category& Win32Category() {
+    static const Win32ErrorCategory category;
+    return category;
+}
+
+std::error_code Win32Error(unsigned long code) {
+    return {static_cast<int>(code != 0 ? code : ERROR_GEN_FAILURE), Win32Category()};
+}
+
+unsigned long FileOperations::Replace(const fs::path& target, const fs::path& replacement) {
+    return ::ReplaceFileW(target.c_str(), replacement.c_str(), nullptr,
+                          REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)
+               ? 0
+               : ::GetLastError();
+}
+
+unsigned long FileOperations::Move(const fs::path& from, const fs::path& to) {
+    return ::MoveFileExW(from.c_str(), to.c_str(),
+                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
+               ? 0
+               : ::GetLastError();
+}
+
+void FileOperations::Pause(unsigned milliseconds) {
+    ::Sleep(milliseconds);
+}
+
+bool LockAsSaveInProgress(void* file, bool wait) {
+    OVERLAPPED at{};
+    at.OffsetHigh = kLockOffsetHigh;
+    const DWORD flags = LOCKFILE_EXCLUSIVE_LOCK | (wait ? 0 : LOCKFILE_FAIL_IMMEDIATELY);
+    return ::LockFileEx(file, flags, 0, 1, 0, &at) != 0;
+}
+
+int RemoveStaleTempFiles(const fs::path& target) {
+    if (::GetFileAttributesW(target.c_str()) == INVALID_FILE_ATTRIBUTES) return 0;
+    const fs::path dir = target.parent_path().empty() ? fs::path(L".") : target.parent_path();
+    const std::wstring prefix = TempPrefix(target);
+    WIN32_FIND_DATAW entry{};
+    const HANDLE raw = ::FindFirstFileW((dir / (prefix + L"*")).c_str(), &entry);
+    if (raw == INVALID_HANDLE_VALUE) return 0;
+    const std::unique_ptr<void, decltype(&::FindClose)> listing(raw, ::FindClose);
+    int removed = 0;
+    do {
+        const std::wstring_view name(entry.cFileName);
+        if (name.size() != prefix.size() + kSuffixLength ||
+            (entry.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) !=
+                0) {
+            continue;
+        }
+        // Only a file whose lock we get: a running save holds its own.
+        const UniqueHandle file =
+            Own(::CreateFileW((dir / entry.cFileName).c_str(), GENERIC_READ | DELETE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        if (!file || ::GetFileType(file.get()) != FILE_TYPE_DISK ||
+            !LockAsSaveInProgress(file.get(), false)) {
+            continue;
+        }
+        FILE_DISPOSITION_INFO dispose{};
+        dispose.DeleteFile = TRUE;
+        if (::SetFileInformationByHandle(file.get(), FileDispositionInfo, &dispose,
+                                         sizeof dispose)) {
+            ++removed;
+        }
+    } while (::FindNextFileW(listing.get(), &entry));
+    return removed;
+}
 
 std::optional<std::string> ReadRegularFile(const fs::path& path) {
     const UniqueHandle file =
@@ -71,44 +233,59 @@ std::optional<std::string> ReadRegularFile(const fs::path& path) {
     return text;
 }
 
-bool ReplaceAtomically(const fs::path& target, const std::string& text) {
-    if (target.empty()) return false;
-    std::error_code ec;
+bool ReplaceAtomically(const fs::path& target, const std::string& text, std::error_code* reason,
+                       FileOperations* operations) {
+    FileOperations system;
+    FileOperations& ops = operations != nullptr ? *operations : system;
+    std::error_code unused;
+    std::error_code& ec = reason != nullptr ? *reason : unused;
+    ec.clear();
+    const auto fail = [&ec](DWORD error) {
+        ec = Win32Error(error);
+        return false;
+    };
+    if (target.empty()) return fail(ERROR_PATH_NOT_FOUND);
     fs::path dir = target.parent_path();
     if (dir.empty()) dir = ".";
-    if (!fs::exists(dir, ec) && (!fs::create_directories(dir, ec) || ec)) return false;
+    if (!fs::exists(dir, ec) && (!fs::create_directories(dir, ec) || ec)) {
+        if (!ec) ec = Win32Error(ERROR_PATH_NOT_FOUND);
+        return false;
+    }
+    ec.clear();
     const DWORD attributes = ::GetFileAttributesW(target.c_str());
     const bool exists = attributes != INVALID_FILE_ATTRIBUTES;
     // A folder or a read-only file under that name stays as it is.
-    if (exists && (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0) {
-        return false;
-    }
+    if (exists && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return fail(ERROR_ACCESS_DENIED);
+    if (exists && (attributes & FILE_ATTRIBUTE_READONLY) != 0) return fail(ERROR_ACCESS_DENIED);
 
-    wchar_t tempName[MAX_PATH];
-    if (::GetTempFileNameW(dir.c_str(), L"ini", 0, tempName) == 0) return false;
-    TempFile temp{fs::path(tempName)};
+    RemoveStaleTempFiles(target);
+    fs::path tempPath;
+    DWORD error = 0;
     {
-        const UniqueHandle file = Own(::CreateFileW(tempName, GENERIC_WRITE, 0, nullptr,
-                                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!file) return false;
-        std::size_t done = 0;
-        while (done < text.size()) {
-            const DWORD chunk =
-                static_cast<DWORD>(std::min<std::size_t>(text.size() - done, 1u << 20));
-            DWORD written = 0;
-            if (!::WriteFile(file.get(), text.data() + done, chunk, &written, nullptr) ||
-                written == 0) {
-                return false;
-            }
-            done += written;
+        // Held until the file is complete; closed before the move, which needs it unopened.
+        const UniqueHandle file = CreateLockedTempFile(target, tempPath, error);
+        if (!file) return fail(error);
+        if (!WriteAll(file.get(), text, error)) {
+            ::DeleteFileW(tempPath.c_str());
+            return fail(error);
         }
-        if (!::FlushFileBuffers(file.get())) return false;
     }
-    const BOOL moved = exists ? ::ReplaceFileW(target.c_str(), tempName, nullptr,
-                                               REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)
-                              : ::MoveFileExW(tempName, target.c_str(), MOVEFILE_WRITE_THROUGH);
-    if (!moved) return false;
-    temp.Release();
+    if (!exists) {
+        error = Retried(ops, [&] { return ops.Move(tempPath, target); });
+    } else {
+        error = Retried(ops, [&] { return ops.Replace(target, tempPath); });
+        if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT ||
+            error == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) {
+            // The target has been moved away and the new file is still under its temporary
+            // name: it is the only copy, and it goes into place or stays where it is.
+            error = Retried(ops, [&] { return ops.Move(tempPath, target); });
+            if (error != 0) return fail(error);
+        }
+    }
+    if (error != 0) {
+        ::DeleteFileW(tempPath.c_str());  // the target is as it was
+        return fail(error);
+    }
     return true;
 }
 
@@ -140,3 +317,41 @@ fs::path FirstExisting(const fs::path& profile, std::span<const fs::path> candid
 }
 
 }  // namespace tovrik::windows_files
+
+namespace tovrik::settings_files {
+
+std::optional<std::string> ReadRegularFile(const std::filesystem::path& path) {
+    return windows_files::ReadRegularFile(path);
+}
+
+bool ReplaceAtomically(const std::filesystem::path& target, const std::string& text,
+                       std::error_code& reason) {
+    return windows_files::ReplaceAtomically(target, text, &reason);
+}
+
+std::filesystem::path DefaultProfilePath(const std::string& executableBaseName) {
+    return windows_files::RoamingProfilePath(executableBaseName);
+}
+
+std::filesystem::path ProfileToRead(const std::filesystem::path& profile,
+                                    const std::string& executableBaseName) {
+    const auto legacy = windows_files::LegacyProfilePaths(executableBaseName);
+    return windows_files::FirstExisting(profile, legacy);
+}
+
+double ParseCDecimal(const std::string& number) {
+    // from_chars is locale-independent; it takes no '+' and leaves the value alone (0.0) when
+    // the number is out of range.
+    std::size_t from = 0;
+    if (!number.empty() && number[0] == '+') ++from;
+    double value = 0.0;
+    std::from_chars(number.data() + from, number.data() + number.size(), value,
+                    std::chars_format::general);
+    return value;
+}
+
+bool NewFilesUseCrLf() {
+    return true;
+}
+
+}  // namespace tovrik::settings_files

@@ -1,4 +1,4 @@
-#include "app/settings/temp_files.h"
+#include "app/settings/posix/temp_files.h"
 
 #include <dirent.h>
 #include <fcntl.h>
