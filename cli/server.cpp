@@ -10,6 +10,7 @@
 #include "cli/app.h"
 #include "cli/device_worker.h"
 #include "cli/scpi.h"
+#include "cli/stop_requests.h"
 #include "device/transport.h"
 
 namespace tovrik::cli {
@@ -404,8 +405,7 @@ int RunServer(DevicePlatform& platform, const ServerOptions& options,
         asio::io_context io;
         Server server(io, device, tcp::endpoint(address, static_cast<unsigned short>(port)),
                       std::chrono::seconds(options.idleSeconds), err);
-        asio::signal_set signals(io, SIGINT, SIGTERM, SIGHUP);
-        signals.async_wait([&](asio::error_code, int) {
+        const StopOnRequest stops(io, [&] {
             stopped = server.Stop();
             io.stop();
         });
