@@ -41,14 +41,9 @@ void DeviceWorker::Follow(const OutputReport& steady, bool continuous) {
     continuous_ = continuous;
 }
 
-OutputReport DeviceWorker::lastSent() const {
+bool DeviceWorker::DeviceMatchesInstrument() const {
     const std::lock_guard lock(mutex_);
-    return lastSent_;
-}
-
-bool DeviceWorker::inStep() const {
-    const std::lock_guard lock(mutex_);
-    return !dirty_ && lastSent_ == steady_;
+    return !dirty_ && (sweeping_ || lastSent_ == steady_);
 }
 
 LinkStatus DeviceWorker::Send(const OutputReport& report) {
@@ -109,6 +104,10 @@ void DeviceWorker::RunJob(Job& job) {
     } else if (sweep) {
         sweep_ = Sweep{job.order.plan, job.order.sweepId, Clock::now(), 1};
     }
+    {
+        const std::lock_guard lock(mutex_);
+        sweeping_ = sweep_.has_value();
+    }
     post_([done = std::move(job.done), error] { done(error); });
 }
 
@@ -129,6 +128,10 @@ void DeviceWorker::SweepPoint() {
 void DeviceWorker::EndSweep(std::optional<ScpiError> error) {
     const std::uint64_t id = sweep_->id;
     sweep_.reset();
+    {
+        const std::lock_guard lock(mutex_);
+        sweeping_ = false;
+    }
     if (!error) {
         OutputReport steady;
         {

@@ -48,10 +48,11 @@ class DeviceWorker {
     // thread. Blocks: for the way out, after the clients are gone.
     std::optional<ScpiError> Finish(const OutputReport& report, Clock::time_point deadline);
 
-    // The report the device took last, and whether the device may hold something else
-    // (a write failed since). Thread-safe.
-    OutputReport lastSent() const;
-    bool inStep() const;
+    // The rule the server keeps: after every command, sweep end, failure or signal the
+    // device's last report is the one of the state OUTP? and FREQ? describe (SteadyReport),
+    // or the point of the sweep that runs; after a failed write the worker keeps trying to
+    // make it so. True while it holds. Thread-safe.
+    bool DeviceMatchesInstrument() const;
 
   private:
     struct Job {
@@ -82,7 +83,8 @@ class DeviceWorker {
     bool continuous_ = false;
     bool stopping_ = false;
     OutputReport lastSent_{};
-    bool dirty_ = false;  // the device may not hold lastSent_ / steady_
+    bool dirty_ = false;  // a write failed since: the device may hold anything
+    bool sweeping_ = false;
 
     // Worker thread only.
     std::optional<Sweep> sweep_;

@@ -209,7 +209,7 @@ using Units = std::vector<std::pair<std::string_view, double>>;
 struct Context {
     ScpiClient& client;
     ScpiInstrument& instrument;
-    const std::string& version;
+    const std::optional<std::string>& version;
     std::uint64_t& sweeps;
     std::optional<DeviceOrder> order;
     std::string_view argument;
@@ -470,7 +470,8 @@ void QueryVersion(Context& c) {
     c.Answer("1999.0");
 }
 void QueryIdentity(Context& c) {
-    c.Answer("TOVRIK,TOVRIK DDS,0," + c.version);
+    c.Answer("TOVRIK,TOVRIK DDS,0," + c.version.value_or("unknown"));
+    if (!c.version) c.Error(ScpiCode::HardwareError, "the firmware version could not be read");
 }
 void QueryOperationComplete(Context& c) {
     c.Answer("1");

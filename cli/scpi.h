@@ -131,12 +131,14 @@ class ScpiEngine {
 
     ScpiInstrument& instrument() { return instrument_; }
     const ScpiInstrument& instrument() const { return instrument_; }
-    void SetVersion(std::string version) { version_ = std::move(version); }
+    // The firmware version *IDN? reports, read once when the device was opened: the device
+    // is served by identity, so it stays right while the device is away.
+    void SetVersion(std::optional<std::string> version) { version_ = std::move(version); }
 
   private:
     ScpiDevice* device_ = nullptr;
     ScpiInstrument instrument_;
-    std::string version_ = "unknown";
+    std::optional<std::string> version_;
     std::uint64_t sweeps_ = 0;
 };
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <asio.hpp>
+#include <charconv>
 #include <deque>
 #include <memory>
 #include <set>
@@ -56,6 +57,55 @@ bool LooksLikeHttp(std::string_view line) {
     static constexpr std::array<std::string_view, 5> kMethods = {"GET ", "POST ", "PUT ",
                                                                  "OPTIONS ", "HEAD "};
     return std::any_of(kMethods.begin(), kMethods.end(), startsWith);
+}
+
+namespace {
+
+// 16 bytes of an address, IPv4 (mapped into IPv6 too) in the first 4 with v6 false.
+std::optional<AddressRange> AddressBytes(std::string_view text) {
+    asio::error_code ec;
+    asio::ip::address address = asio::ip::make_address(std::string(text), ec);
+    if (ec) return std::nullopt;
+    if (address.is_v6() && address.to_v6().is_v4_mapped()) {
+        address = asio::ip::make_address_v4(asio::ip::v4_mapped, address.to_v6());
+    }
+    AddressRange range;
+    range.v6 = address.is_v6();
+    if (range.v6) {
+        range.bytes = address.to_v6().to_bytes();
+    } else {
+        const auto v4 = address.to_v4().to_bytes();
+        std::copy(v4.begin(), v4.end(), range.bytes.begin());
+    }
+    range.prefix = range.v6 ? 128 : 32;
+    return range;
+}
+
+}  // namespace
+
+std::optional<AddressRange> ParseAddressRange(std::string_view text) {
+    const std::size_t slash = text.find('/');
+    auto range = AddressBytes(text.substr(0, slash));
+    if (!range || slash == std::string_view::npos) return range;
+    const std::string_view digits = text.substr(slash + 1);
+    unsigned prefix = 0;
+    const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), prefix);
+    if (digits.empty() || ec != std::errc() || end != digits.data() + digits.size() ||
+        prefix > range->prefix) {
+        return std::nullopt;
+    }
+    range->prefix = prefix;
+    return range;
+}
+
+bool InRange(const AddressRange& range, std::string_view address) {
+    const auto client = AddressBytes(address);
+    if (!client || client->v6 != range.v6) return false;
+    for (unsigned bit = 0; bit < range.prefix; ++bit) {
+        const unsigned mask = 0x80u >> (bit % 8);
+        if ((client->bytes[bit / 8] & mask) != (range.bytes[bit / 8] & mask)) return false;
+    }
+    return true;
 }
 
 std::string Printable(std::string_view text) {
@@ -126,19 +176,22 @@ class Connection : public std::enable_shared_from_this<Connection> {
 
 class Server {
   public:
-    Server(asio::io_context& io, ReconnectingDevice& device, tcp::endpoint endpoint,
-           std::chrono::seconds idleLimit, std::ostream& err)
+    Server(asio::io_context& io, ReconnectingDevice& device, const tcp::endpoint& endpoint,
+           std::chrono::seconds idleLimit, std::vector<AddressRange> allowed, std::ostream& err)
         : io_(io),
           device_(device),
           worker_(
               device, BuildStopReport(),
               [&io](std::function<void()> f) { asio::post(io, std::move(f)); },
-              [this](std::uint64_t id, std::optional<ScpiError> error) { SweepEnded(id, error); }),
+              [this](std::uint64_t id, const std::optional<ScpiError>& error) {
+                  SweepEnded(id, error);
+              }),
           acceptor_(io, endpoint),
           housekeeping_(io),
           idleLimit_(idleLimit),
+          allowed_(std::move(allowed)),
           err_(err) {
-        engine_.SetVersion(device.Version().value_or("unknown"));
+        engine_.SetVersion(device.Version());
     }
 
     tcp::endpoint endpoint() const { return acceptor_.local_endpoint(); }
@@ -150,7 +203,10 @@ class Server {
                 if (ec != asio::error::operation_aborted) Accept();
                 return;
             }
-            if (connections_.size() >= kMaxConnections && !EvictOne()) {
+            if (!Allowed(socket)) {
+                asio::error_code ignored;
+                socket.close(ignored);
+            } else if (connections_.size() >= kMaxConnections && !EvictOne()) {
                 asio::error_code ignored;
                 socket.close(ignored);
             } else {
@@ -211,7 +267,7 @@ class Server {
             engine_.Begin(client, *line);
         }
         if (const auto order = engine_.Step(client)) {
-            worker_.Carry(*order, [this, connection](std::optional<ScpiError> error) {
+            worker_.Carry(*order, [this, connection](const std::optional<ScpiError>& error) {
                 engine_.Finish(connection->client, error);
                 AfterUnit(connection);
             });
@@ -241,9 +297,20 @@ class Server {
         for (const auto& c : connections_) c->client.Push(*error);
     }
 
+    bool Allowed(const tcp::socket& socket) const {
+        if (allowed_.empty()) return true;
+        asio::error_code ec;
+        const auto peer = socket.remote_endpoint(ec);
+        if (ec) return false;
+        const std::string address = peer.address().to_string();
+        return std::any_of(allowed_.begin(), allowed_.end(),
+                           [&](const AddressRange& range) { return InRange(range, address); });
+    }
+
     bool EvictOne() {
         std::vector<std::shared_ptr<Connection>> all(connections_.begin(), connections_.end());
         std::vector<ClientActivity> activities;
+        activities.reserve(all.size());
         for (const auto& c : all) activities.push_back(c->activity());
         const auto chosen = ChooseEviction(activities, Clock::now(), idleLimit_);
         if (!chosen) return false;
@@ -278,6 +345,7 @@ class Server {
     tcp::acceptor acceptor_;
     asio::steady_timer housekeeping_;
     std::chrono::seconds idleLimit_;
+    std::vector<AddressRange> allowed_;
     std::ostream& err_;
     std::set<std::shared_ptr<Connection>> connections_;
     std::deque<std::shared_ptr<Connection>> ready_;
@@ -393,6 +461,13 @@ int RunServer(DevicePlatform& platform, const ServerOptions& options,
     if (colon == std::string::npos || ec || port > 65535) {
         return fail(kExitUsage, "--listen wants ADDR:PORT, e.g. 127.0.0.1:5025", "usage");
     }
+    std::vector<AddressRange> allowed;
+    for (const std::string& text : options.allow) {
+        const auto range = ParseAddressRange(text);
+        if (!range)
+            return fail(kExitUsage, "--allow wants ADDR or ADDR/BITS, e.g. 10.0.0.0/8", "usage");
+        allowed.push_back(*range);
+    }
     const Selection selection = SelectDevice(platform, options.device);
     if (selection.path.empty()) return fail(kExitDevice, selection.error, selection.kind.c_str());
     ReconnectingDevice device(platform, selection.path);
@@ -404,7 +479,7 @@ int RunServer(DevicePlatform& platform, const ServerOptions& options,
     try {
         asio::io_context io;
         Server server(io, device, tcp::endpoint(address, static_cast<unsigned short>(port)),
-                      std::chrono::seconds(options.idleSeconds), err);
+                      std::chrono::seconds(options.idleSeconds), std::move(allowed), err);
         const StopOnRequest stops(io, [&] {
             stopped = server.Stop();
             io.stop();
@@ -413,6 +488,11 @@ int RunServer(DevicePlatform& platform, const ServerOptions& options,
         const tcp::endpoint bound = server.endpoint();
         const std::string host = bound.address().is_v6() ? "[" + bound.address().to_string() + "]"
                                                          : bound.address().to_string();
+        if (address.is_unspecified()) {
+            err << "warning: listening on every interface: anyone who can reach port "
+                << bound.port() << " can drive the generator, without authentication"
+                << (options.allow.empty() ? " (--allow limits who may connect)" : "") << '\n';
+        }
         listening(host + ':' + std::to_string(bound.port()), device.path());
         io.run();
     } catch (const std::exception& e) {

@@ -1,8 +1,10 @@
 // `tovrikctl serve`: the SCPI language over TCP, one line per message.
 #pragma once
 
+#include <array>
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <ostream>
@@ -61,6 +63,16 @@ std::optional<std::size_t> ChooseEviction(const std::vector<ClientActivity>& cli
 // An HTTP request line or header as a connection's first line: a browser or a proxy, whose
 // body must not reach the instrument.
 bool LooksLikeHttp(std::string_view line);
+
+// A range of client addresses, from CIDR text ("192.168.1.0/24", "fd00::/8") or one address.
+struct AddressRange {
+    std::array<std::uint8_t, 16> bytes{};
+    bool v6 = false;
+    unsigned prefix = 0;
+};
+std::optional<AddressRange> ParseAddressRange(std::string_view text);
+// Whether the address (text; IPv4 also as ::ffff:a.b.c.d) lies in the range.
+bool InRange(const AddressRange& range, std::string_view address);
 
 // Client bytes for a log line: control and non-ASCII bytes as \xNN.
 std::string Printable(std::string_view text);

@@ -61,6 +61,8 @@ class DevicePlatform {
     // opened in that mode.
     virtual OpenResult Open(const std::string& path, ShareMode mode) = 0;
     virtual std::optional<HidIds> GetIds(NativeHandle handle) = 0;
+    // The USB serial number, where the device has one and the backend can read it.
+    virtual std::optional<std::string> GetSerial(NativeHandle /*handle*/) { return std::nullopt; }
     // The ids of an interface that is not open, where the system tells them without an open
     // (so that a device nobody may open can still be named as ours).
     virtual std::optional<HidIds> PeekIds(const std::string& path) = 0;

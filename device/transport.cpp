@@ -80,6 +80,41 @@ LinkStatus ReconnectingDevice::Status(SystemError error) const {
     return {error, platform_.Describe(error).kind == FailureKind::Gone};
 }
 
+DeviceHandle ReconnectingDevice::OpenIfOurs(const std::string& path, SystemError& error) {
+    DeviceHandle handle = OpenTovrik(platform_, path, ShareMode::Exclusive, &error);
+    if (!handle || refused_) return handle;
+    const auto serial = platform_.GetSerial(handle.native());
+    if (!identified_) {
+        identified_ = true;
+        serial_ = serial;
+    } else if (serial_ && serial != serial_) {
+        handle.Reset();
+        error = 0;
+    }
+    return handle;
+}
+
+// Our device back at another path (replugged into another port, numbered anew).
+bool ReconnectingDevice::FindElsewhere() {
+    int start = 0;
+    std::string candidate;
+    while (FindDevice(platform_, start, candidate)) {
+        if (candidate == path_) continue;
+        {
+            // A glance shared, so that another program's TOVRIK is never held by us.
+            const DeviceHandle glance = OpenTovrik(platform_, candidate, ShareMode::Shared);
+            if (!glance || platform_.GetSerial(glance.native()) != serial_) continue;
+        }
+        SystemError ignored = 0;
+        handle_ = OpenIfOurs(candidate, ignored);
+        if (handle_) {
+            path_ = candidate;
+            return true;
+        }
+    }
+    return false;
+}
+
 LinkStatus ReconnectingDevice::Open() {
     if (handle_) return {};
     std::vector<DeviceRefusal> refusals;
@@ -89,7 +124,8 @@ LinkStatus ReconnectingDevice::Open() {
         found = FindDevice(platform_, start, path_, &refusals);  // keeps the path if not
     }
     SystemError error = 0;
-    if (found) handle_ = OpenTovrik(platform_, path_, ShareMode::Exclusive, &error);
+    if (found) handle_ = OpenIfOurs(path_, error);
+    if (!handle_ && !refused_ && serial_ && FindElsewhere()) return {};
     if (!handle_ && error != 0) refusals.push_back({path_, error});
     if (refused_) {
         for (const DeviceRefusal& refusal : refusals) refused_(refusal);

@@ -96,8 +96,9 @@ class ReconnectingDevice {
   public:
     using Refused = std::function<void(const DeviceRefusal&)>;
 
-    // Served by identity: the device at `path`, after a failure that path and nowhere else,
-    // so that a second TOVRIK is never taken over.
+    // Served by identity: the device first opened at `path`, known by its serial number
+    // where it has one (found again at another path too), else by its path; a second
+    // TOVRIK is never taken over.
     ReconnectingDevice(DevicePlatform& platform, std::string path)
         : platform_(platform), path_(std::move(path)) {}
     // The first TOVRIK discovery finds, looked for anew after each failure; `refused` hears
@@ -119,10 +120,15 @@ class ReconnectingDevice {
 
   private:
     LinkStatus Status(SystemError error) const;
+    // Exclusive open of `path` if it holds our device; error 0 and no handle if another.
+    DeviceHandle OpenIfOurs(const std::string& path, SystemError& error);
+    bool FindElsewhere();
 
     DevicePlatform& platform_;
-    Refused refused_;  // set: the first TOVRIK found; unset: `path_` only
+    Refused refused_;  // set: the first TOVRIK found; unset: served by identity
     std::string path_;
+    bool identified_ = false;            // the first open has told who the device is
+    std::optional<std::string> serial_;  // its serial number, if it has one
     DeviceHandle handle_;
 };
 

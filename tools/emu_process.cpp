@@ -89,11 +89,13 @@ int RunCommand(const std::vector<std::string>& command) {
     child.loop = loop.get();
     std::array<SignalForward, 3> forwards{{{&child, SIGTERM}, {&child, SIGINT}, {&child, SIGHUP}}};
     std::vector<Source> signalWatches;
+    signalWatches.reserve(forwards.size());
     for (auto& forward : forwards)
         signalWatches.emplace_back(g_unix_signal_add(forward.signal, OnSignal, &forward));
 
     std::vector<std::string> args = command;
     std::vector<gchar*> argv;
+    argv.reserve(args.size() + 1);
     for (auto& arg : args) argv.push_back(arg.data());
     argv.push_back(nullptr);
     GError* error = nullptr;

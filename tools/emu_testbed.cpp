@@ -96,7 +96,7 @@ std::string Testbed::Replug(Device& device) {
     for (auto it = device.stashed.rbegin(); it != device.stashed.rend(); ++it)
         std::filesystem::rename(it->second, root_.string() + it->first, ignored);
     device.stashed.clear();
-    const std::string error = FreshNode(device);
+    std::string error = FreshNode(device);
     if (!error.empty()) return error;
     device.present = true;
     Announce(device, "add");

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cerrno>
 #include <charconv>
@@ -126,6 +127,17 @@ std::optional<HidIds> HidrawPlatform::GetIds(NativeHandle handle) {
     hidraw_devinfo info{};
     if (handle < 0 || !ReadRawInfo(static_cast<int>(handle), info)) return std::nullopt;
     return IdsOf(info);
+}
+
+std::optional<std::string> HidrawPlatform::GetSerial(NativeHandle handle) {
+    std::array<char, 256> uniq{};
+    if (handle < 0) return std::nullopt;
+    const int n = ::ioctl(static_cast<int>(handle), HIDIOCGRAWUNIQ(uniq.size()), uniq.data());
+    if (n <= 0) return std::nullopt;
+    uniq.back() = '\0';
+    std::string serial(uniq.data());
+    if (serial.empty()) return std::nullopt;
+    return serial;
 }
 
 SystemError HidrawPlatform::WriteReport(NativeHandle handle, const OutputReport& report) {

@@ -234,8 +234,12 @@ TEST(CtlE2e, ArgumentBytesThatAreNotUtf8StillGiveJsonAndSendNothing) {
 TEST(CtlE2e, EveryJsonRunPrintsOneObjectWithThePlainExitStatus) {
     Ctl ctl("o");
     const std::vector<std::pair<std::string, int>> cases = {
-        {"set", 2}, {"--frob off", 2}, {"set 5 mHz", 2}, {"serve --listen nowhere", 2},
-        {"serve --listen 127.0.0.1:0", 1}, {"list", 1},
+        {"set", 2},
+        {"--frob off", 2},
+        {"set 5 mHz", 2},
+        {"serve --listen nowhere", 2},
+        {"serve --listen 127.0.0.1:0", 1},
+        {"list", 1},
     };
     for (const auto& [args, status] : cases) {
         EXPECT_EQ(ctl(args + " >/dev/null 2>&1").status, status) << args;
@@ -244,6 +248,20 @@ TEST(CtlE2e, EveryJsonRunPrintsOneObjectWithThePlainExitStatus) {
         ASSERT_EQ(r.lines.size(), 1u) << args << "\n" << r.Text();
         EXPECT_EQ(nlohmann::json::parse(r.lines.front())["ok"], false) << args;
     }
+}
+
+TEST(CtlE2e, ListeningEverywhereWarnsAndShowsTheAddressAsGiven) {
+    Ctl ctl("t");
+    for (const std::string listen : {"0.0.0.0:0", "[::]:0"}) {
+        const Result r =
+            ctl("serve --listen " + listen + " 2>&1 & pid=$!; sleep 0.5; kill $pid; wait $pid");
+        EXPECT_EQ(r.status, 0) << r.Text();
+        EXPECT_NE(r.Text().find("warning: "), std::string::npos) << r.Text();
+        EXPECT_NE(r.Text().find("listening on " + listen.substr(0, listen.size() - 1)),
+                  std::string::npos)
+            << r.Text();
+    }
+    EXPECT_EQ(ctl("serve --allow 10.0.0.0/33").status, 2);
 }
 
 TEST(CtlE2e, HangupEndsASweepWithTheStopReport) {

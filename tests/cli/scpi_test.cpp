@@ -133,6 +133,12 @@ TEST_F(Scpi, EachClientHasItsOwnQueue) {
     EXPECT_EQ(engine.Execute(other, "SYST:ERR:NEXT?").response, "-113,\"Undefined header\"");
 }
 
+TEST_F(Scpi, AnUnreadableVersionIsAnsweredAndReported) {
+    engine.SetVersion(std::nullopt);
+    EXPECT_EQ((*this)("*IDN?"), "TOVRIK,TOVRIK DDS,0,unknown");
+    EXPECT_EQ(Drain().size(), 1u);
+}
+
 TEST_F(Scpi, DeviceFaultsQueueAndLeaveTheStateAlone) {
     device.missing = true;
     (*this)("OUTP ON");

@@ -57,6 +57,15 @@ def quiet(server, node, seconds=0.3):
         before = now
 
 
+def first_bytes(sock, n):
+    """What the server answers first; empty once it closed the connection (reset or not)."""
+    sock.settimeout(5)
+    try:
+        return sock.recv(n)
+    except ConnectionResetError:
+        return b""
+
+
 def freq(hz):
     return float(word(hz) * 180e6 / 2**32)
 
@@ -150,8 +159,7 @@ class Abuse(unittest.TestCase):
                       b"OPTIONS * HTTP/1.0\r\n"):
             s = socket.create_connection(("127.0.0.1", self.server.port))
             s.sendall(first + b"Content-Type: text/plain\r\n\r\nOUTP ON\nFREQ 80 MHZ\n")
-            s.settimeout(5)
-            self.assertEqual(s.recv(1), b"")
+            self.assertEqual(first_bytes(s, 1), b"")
             s.close()
         self.assertEqual(self.server.writes(), [])
 
@@ -185,6 +193,23 @@ class Abuse(unittest.TestCase):
             stop.set()
             for t in threads:
                 t.join()
+
+
+class Allow(unittest.TestCase):
+    def test_clients_from_elsewhere_are_closed_at_once(self):
+        for allow, answered in (("10.0.0.0/8", False), ("127.0.0.0/8", True)):
+            server = Server("t", ["--allow", "192.0.2.1", "--allow", allow])
+            try:
+                s = socket.create_connection(("127.0.0.1", server.port))
+                try:
+                    s.sendall(b"OUTP ON;*IDN?\n")
+                except ConnectionResetError:
+                    pass
+                self.assertEqual(first_bytes(s, 6) == b"TOVRIK", answered, allow)
+                s.close()
+                self.assertEqual(len(server.writes()), 1 if answered else 0)
+            finally:
+                server.stop()
 
 
 class Signals(unittest.TestCase):

@@ -52,6 +52,28 @@ TEST(ServerRules, HttpFirstLinesAreRecognisedAndLogLinesEscaped) {
     EXPECT_EQ(Printable("a\x1b[2J\xff\\"), "a\\x1B[2J\\xFF\\x5C");
 }
 
+TEST(ServerRules, AllowedRangesMatchByPrefix) {
+    struct Case {
+        const char* range;
+        const char* address;
+        bool in;
+    };
+    for (const Case& c : std::vector<Case>{{"10.0.0.0/8", "10.200.1.2", true},
+                                           {"10.0.0.0/8", "11.0.0.1", false},
+                                           {"127.0.0.1", "::ffff:127.0.0.1", true},
+                                           {"192.168.1.128/25", "192.168.1.127", false},
+                                           {"fd00::/8", "fd12::1", true},
+                                           {"fd00::/8", "10.0.0.1", false},
+                                           {"0.0.0.0/0", "203.0.113.9", true}}) {
+        const auto range = ParseAddressRange(c.range);
+        ASSERT_TRUE(range) << c.range;
+        EXPECT_EQ(InRange(*range, c.address), c.in) << c.range << " " << c.address;
+    }
+    for (const char* bad : {"10.0.0.0/33", "10.0.0.0/", "localhost", "::/129", "1.2.3.4/x"}) {
+        EXPECT_FALSE(ParseAddressRange(bad)) << bad;
+    }
+}
+
 // The fake platform, safe to drive from the worker's thread and the test's.
 class LockedPlatform : public tovrik::testing::FakePlatform {
   public:
@@ -61,6 +83,15 @@ class LockedPlatform : public tovrik::testing::FakePlatform {
         const std::lock_guard lock(mutex);
         return f(static_cast<tovrik::testing::FakePlatform&>(*this));
     }
+    std::vector<std::string> EnumerateHidInterfaces() override {
+        return With([](tovrik::testing::FakePlatform& p) {
+            return p.FakePlatform::EnumerateHidInterfaces();
+        });
+    }
+    std::optional<HidIds> PeekIds(const std::string& path) override {
+        return With(
+            [&](tovrik::testing::FakePlatform& p) { return p.FakePlatform::PeekIds(path); });
+    }
     OpenResult Open(const std::string& path, ShareMode mode) override {
         return With(
             [&](tovrik::testing::FakePlatform& p) { return p.FakePlatform::Open(path, mode); });
@@ -68,6 +99,10 @@ class LockedPlatform : public tovrik::testing::FakePlatform {
     std::optional<HidIds> GetIds(NativeHandle handle) override {
         return With(
             [&](tovrik::testing::FakePlatform& p) { return p.FakePlatform::GetIds(handle); });
+    }
+    std::optional<std::string> GetSerial(NativeHandle handle) override {
+        return With(
+            [&](tovrik::testing::FakePlatform& p) { return p.FakePlatform::GetSerial(handle); });
     }
     SystemError WriteReport(NativeHandle handle, const OutputReport& report) override {
         return With([&](tovrik::testing::FakePlatform& p) {
@@ -111,8 +146,10 @@ class Worker : public ::testing::Test {
         });
     }
     bool Settles() {
-        for (int i = 0; i < 400 && !worker.inStep(); ++i) std::this_thread::sleep_for(5ms);
-        return worker.inStep();
+        for (int i = 0; i < 400 && !worker.DeviceMatchesInstrument(); ++i) {
+            std::this_thread::sleep_for(5ms);
+        }
+        return worker.DeviceMatchesInstrument();
     }
 
     LockedPlatform platform{tovrik::testing::FakePlatform::WithLayout("t,t")};
@@ -151,6 +188,7 @@ TEST_F(Worker, ASweepThatCannotSendEndsTellsAndReturnsToTheSetState) {
     const SweepPlan plan = std::get<SweepPlan>(MakeSweepPlan(request));
     worker.Follow(BuildStopReport(), true);
     ASSERT_EQ(Carry({DeviceOrder::Kind::Sweep, {}, plan, 7}), std::nullopt);
+    EXPECT_TRUE(worker.DeviceMatchesInstrument());  // on a sweep point
     platform.With([](tovrik::testing::FakePlatform& p) { return p.At(0).writeError = EIO; });
     RunPosted(1);
     ASSERT_EQ(sweepEnds.size(), 1u);

@@ -7,6 +7,7 @@
 namespace tovrik {
 namespace {
 
+using testing::FakeInterface;
 using testing::FakePlatform;
 
 TEST(FindDevice, NoInterfacesResetsStartIndex) {
@@ -141,8 +142,29 @@ TEST(ReconnectingDevice, ByPathNeverMovesToAnotherTovrikButFirstFoundDoes) {
     const LinkStatus refusedWrite = firstFound.Write(BuildStopReport());
     EXPECT_EQ(refusedWrite.error, EIO);
     EXPECT_FALSE(refusedWrite.gone);
+    platform.At(1).writeError = ENODEV;  // vanished between the open and the write
+    EXPECT_TRUE(firstFound.Write(BuildStopReport()).gone);
     // Discovery from the start met the first TOVRIK, held by the other device object.
-    EXPECT_EQ(refused, std::vector<std::string>{"/dev/hidraw0"});
+    EXPECT_EQ(refused, (std::vector<std::string>{"/dev/hidraw0", "/dev/hidraw0"}));
+}
+
+TEST(ReconnectingDevice, ASerialNumberFollowsTheDeviceToAnotherPathAndNoOtherOne) {
+    auto platform = FakePlatform::WithLayout("t,t");
+    platform.At(0).serial = "TVK00001";
+    platform.At(1).serial = "TVK00002";
+    ReconnectingDevice device(platform, "/dev/hidraw0");
+    ASSERT_TRUE(device.Open().ok());
+    device.Close();
+    platform.Unplug(0);
+    EXPECT_TRUE(device.Write(BuildStopReport()).gone);  // the other serial is not ours
+    FakeInterface moved;
+    moved.path = "/dev/hidraw7";
+    moved.serial = "TVK00001";
+    platform.Add(moved);
+    EXPECT_TRUE(device.Write(BuildStopReport()).ok());
+    EXPECT_EQ(device.path(), "/dev/hidraw7");
+    ASSERT_EQ(platform.sent().size(), 1u);
+    EXPECT_EQ(platform.sent()[0].path, "/dev/hidraw7");
 }
 
 TEST(ReadFirmwareVersion, FailureKeepsTheHandleForTheNextWrite) {

@@ -79,6 +79,14 @@ std::optional<HidIds> FakePlatform::GetIds(NativeHandle handle) {
     return HidIds{iface.vendorId, iface.productId};
 }
 
+std::optional<std::string> FakePlatform::GetSerial(NativeHandle handle) {
+    const OpenState* state = Lookup(handle);
+    if (state == nullptr) return std::nullopt;
+    const FakeInterface& iface = interfaces_[state->position];
+    if (!iface.present || iface.serial.empty()) return std::nullopt;
+    return iface.serial;
+}
+
 SystemError FakePlatform::WriteReport(NativeHandle handle, const OutputReport& report) {
     const OpenState* state = Lookup(handle);
     if (state == nullptr) return EBADF;

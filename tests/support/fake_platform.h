@@ -21,6 +21,7 @@ struct FakeInterface {
     int openError = 0;                // non-zero: every open fails with this code
     int writeError = 0;               // non-zero: writes fail with this code
     bool refuseFeature = false;
+    std::string serial = {};  // the USB serial number; empty: none
     VersionFeature feature{0, 1, 0, 0, 0, 0, 0, 0};
 };
 
@@ -43,6 +44,7 @@ class FakePlatform : public DevicePlatform {
     std::vector<std::string> EnumerateHidInterfaces() override;
     OpenResult Open(const std::string& path, ShareMode mode) override;
     std::optional<HidIds> GetIds(NativeHandle handle) override;
+    std::optional<std::string> GetSerial(NativeHandle handle) override;
     std::optional<HidIds> PeekIds(const std::string& path) override;
     SystemError WriteReport(NativeHandle handle, const OutputReport& report) override;
     SystemError GetFeature(NativeHandle handle, VersionFeature& feature) override;
