@@ -96,7 +96,7 @@ print("sweep under Wine: %.4f s for 1000 points; gaps median %.1f us, p99 %.1f u
 # wineserver between the program and hidraw) on a shared machine, not the pacing code, which
 # benchmarks/cli/wine_sweep_timing.sh measures apart. Wine maps the waitable timer onto the
 # Linux clock: this checks the pacing code, not Windows' scheduler.
-assert 0.999 <= took < 3.0, took
+assert 0.999 <= took < 5.0, took
 assert abs(gaps[len(gaps) // 2] - 1000) <= 100, gaps[len(gaps) // 2]
 PY
 
