@@ -2,7 +2,6 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
-#include <csignal>
 #include <iomanip>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -10,6 +9,7 @@
 
 #include "cli/devices.h"
 #include "cli/server.h"
+#include "cli/stop_requests.h"
 #include "cli/sweep.h"
 #include "cli/units.h"
 #include "controller/readout.h"
@@ -163,38 +163,6 @@ int Version(Context& ctx) {
                     *version);
 }
 
-volatile std::sig_atomic_t gStopRequested = 0;
-extern "C" void RequestStop(int) {
-    gStopRequested = 1;
-}
-
-// SIGINT, SIGTERM and SIGHUP (a closed terminal) end the sweep at the next wake-up instead
-// of the process, so the stop report still goes out.
-class StopSignals {
-  public:
-    StopSignals() {
-        gStopRequested = 0;
-        struct sigaction action {};
-        action.sa_handler = RequestStop;
-        sigemptyset(&action.sa_mask);
-        ::sigaction(SIGINT, &action, &oldInt_);
-        ::sigaction(SIGTERM, &action, &oldTerm_);
-        ::sigaction(SIGHUP, &action, &oldHup_);
-    }
-    ~StopSignals() {
-        ::sigaction(SIGINT, &oldInt_, nullptr);
-        ::sigaction(SIGTERM, &oldTerm_, nullptr);
-        ::sigaction(SIGHUP, &oldHup_, nullptr);
-    }
-    StopSignals(const StopSignals&) = delete;
-    StopSignals& operator=(const StopSignals&) = delete;
-
-  private:
-    struct sigaction oldInt_ {};
-    struct sigaction oldTerm_ {};
-    struct sigaction oldHup_ {};
-};
-
 struct SweepArgs {
     std::string start, stop, step, dwell;
     std::uint64_t points = 0;
@@ -250,8 +218,8 @@ int Sweep(Context& ctx, const SweepArgs& args) {
         writeError = ctx.platform.WriteReport(handle.native(), report);
         return writeError == 0;
     };
-    StopSignals signals;
-    const SweepResult result = RunSweep(plan, send, gStopRequested);
+    const StopRequests stops;
+    const SweepResult result = RunSweep(plan, send, stops.flag());
     if (result.writeFailed) {
         return ctx.Fail(
             kExitDevice,

@@ -11,6 +11,7 @@
 #include "cli/app.h"
 #include "cli/device_worker.h"
 #include "cli/scpi.h"
+#include "cli/stop_requests.h"
 #include "device/transport.h"
 
 namespace tovrik::cli {
@@ -479,8 +480,7 @@ int RunServer(DevicePlatform& platform, const ServerOptions& options,
         asio::io_context io;
         Server server(io, device, tcp::endpoint(address, static_cast<unsigned short>(port)),
                       std::chrono::seconds(options.idleSeconds), std::move(allowed), err);
-        asio::signal_set signals(io, SIGINT, SIGTERM, SIGHUP);
-        signals.async_wait([&](asio::error_code, int) {
+        const StopOnRequest stops(io, [&] {
             stopped = server.Stop();
             io.stop();
         });

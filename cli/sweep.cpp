@@ -1,10 +1,9 @@
 #include "cli/sweep.h"
 
-#include <time.h>
-
-#include <cerrno>
 #include <cmath>
 #include <csignal>
+
+#include "cli/stop_requests.h"
 
 namespace tovrik::cli {
 
@@ -64,30 +63,6 @@ std::variant<SweepPlan, ParseError> MakeSweepPlan(const SweepRequest& request) {
     }
     return plan;
 }
-
-namespace {
-
-std::uint64_t NowNanoseconds() {
-    timespec now{};
-    ::clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<std::uint64_t>(now.tv_sec) * 1'000'000'000u +
-           static_cast<std::uint64_t>(now.tv_nsec);
-}
-
-// Sleeps until the absolute monotonic deadline; false when a stop was requested meanwhile.
-bool SleepUntil(std::uint64_t deadline, const volatile std::sig_atomic_t& stop) {
-    timespec at{};
-    at.tv_sec = static_cast<time_t>(deadline / 1'000'000'000u);
-    at.tv_nsec = static_cast<long>(deadline % 1'000'000'000u);
-    while (stop == 0) {
-        const int rc = ::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &at, nullptr);
-        if (rc == 0) return stop == 0;
-        if (rc != EINTR) return stop == 0;
-    }
-    return false;
-}
-
-}  // namespace
 
 SweepResult RunSweep(const SweepPlan& plan, const std::function<bool(const OutputReport&)>& send,
                      const volatile std::sig_atomic_t& stop) {

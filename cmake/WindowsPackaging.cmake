@@ -12,6 +12,7 @@ if(TOVRIK_OTHER_ARCH_BIN)
     endif()
     install(PROGRAMS ${TOVRIK_OTHER_ARCH_BIN}/tovrik.dll ${TOVRIK_OTHER_ARCH_BIN}/set_frequency.exe
                      ${TOVRIK_OTHER_ARCH_BIN}/TOVRIK.exe ${TOVRIK_OTHER_ARCH_BIN}/tovrik-sample.exe
+                     ${TOVRIK_OTHER_ARCH_BIN}/tovrikctl.exe
             DESTINATION ${other} COMPONENT runtime)
 endif()
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/windows/README.txt DESTINATION . COMPONENT runtime)
@@ -31,12 +32,8 @@ install(FILES ${PROJECT_SOURCE_DIR}/packaging/icons/windows/tovrik.ico DESTINATI
 # TOVRIK_OTHER_ARCH_BIN names the 64-bit build.
 find_program(TOVRIK_WIXL wixl)
 if(TOVRIK_WIN_ARCH_DIR STREQUAL x86 AND TOVRIK_WIXL)
-    # The programs in the install folder, by target. tovrikctl joins them here once cli/
-    # builds for Windows (a target named tovrikctl).
-    set(TOVRIK_MSI_PROGRAMS TOVRIK tovrik-sample)
-    if(TARGET tovrikctl)
-        list(APPEND TOVRIK_MSI_PROGRAMS tovrikctl)
-    endif()
+    # The programs in the install folder, by target.
+    set(TOVRIK_MSI_PROGRAMS TOVRIK tovrik-sample tovrikctl)
 
     set(TOVRIK_MSI_ICON ${PROJECT_SOURCE_DIR}/packaging/icons/windows/tovrik.ico)
     # wixl takes files only by paths relative to where it runs, the build folder.

@@ -47,6 +47,7 @@ run_windows_suite() {
     listing=$(unzip -Z1 build-win32/tovrik-*-windows.zip)
     for f in x86/tovrik.dll x64/tovrik.dll x86/set_frequency.exe x64/set_frequency.exe \
              x86/TOVRIK.exe x64/TOVRIK.exe x86/tovrik-sample.exe x64/tovrik-sample.exe tovrik.ico \
+             x86/tovrikctl.exe x64/tovrikctl.exe \
              include/tovrik_win.h lib/x86/tovrik.def lib/x64/tovrik.def README.txt; do
         grep -q "/$f\$" <<<"$listing" || { echo "ZIP lacks $f" >&2; return 1; }
     done

@@ -39,8 +39,9 @@ msi_win=Z:${msi//\//\\}  # the Unix root is drive Z:
 dir=$drive/Program\ Files\ \(x86\)/TOVRIK
 system_dll=$drive/windows/syswow64/tovrik.dll
 ini=$drive/users/$(id -un)/AppData/Roaming/TOVRIK/TOVRIK.INI
-installed=("$dir/TOVRIK.exe" "$dir/tovrik-sample.exe" "$dir/tovrik.ico" "$dir/README.txt"
-           "$dir/LICENSE.txt" "$dir/SDK/include/tovrik_win.h" "$dir/SDK/lib/x86/tovrik.def"
+installed=("$dir/TOVRIK.exe" "$dir/tovrik-sample.exe" "$dir/tovrikctl.exe" "$dir/tovrik.ico"
+           "$dir/README.txt" "$dir/LICENSE.txt" "$dir/SDK/include/tovrik_win.h"
+           "$dir/SDK/lib/x86/tovrik.def"
            "$dir/SDK/lib/x64/tovrik.def" "$dir/SDK/x86/tovrik.dll" "$dir/SDK/x86/set_frequency.exe"
            "$dir/SDK/examples/set_frequency.c" "$system_dll")
 
