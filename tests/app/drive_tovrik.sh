@@ -4,8 +4,8 @@
 # Usage: drive_tovrik.sh TOVRIK TOVRIK_EMU exit|close|spin-unplugged
 # With TOVRIK_DRIVE_OUT=DIR the log's write lines and the settings file are copied there.
 set -euo pipefail
-# shellcheck source=../support/x11_wait.sh
-. "$(dirname "$0")/../support/x11_wait.sh"
+# shellcheck source=../support/x11.sh
+. "$(dirname "$0")/../support/x11.sh"
 tovrik=$1 emu=$2 mode=$3
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
@@ -24,13 +24,7 @@ export XDG_CONFIG_HOME=$config QT_QPA_PLATFORM=xcb
 mkdir -p "$config"
 ini=$config/TOVRIK.INI
 
-# Xvfb picks a free display itself and tells us which: no race with parallel tests.
-# No autorepeat: on a loaded machine a key's release can come late enough to repeat it.
-Xvfb -displayfd 3 -ardelay 30000 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
-xvfb=$!
-for _ in $(seq 100); do [[ -s $work/display ]] && break; sleep 0.1; done
-[[ -s $work/display ]] || fail "Xvfb did not start"
-export DISPLAY=:$(head -1 "$work/display")
+start_xvfb
 if [[ $mode == close ]]; then
     printf '[Profile]\nOutStart=1\nStep=5\n' >"$ini"
 fi

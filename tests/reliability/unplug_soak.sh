@@ -6,8 +6,8 @@
 # standard error and leaves it alone.
 # Usage: unplug_soak.sh TOVRIK TOVRIK_EMU CYCLES
 set -euo pipefail
-# shellcheck source=../support/x11_wait.sh
-. "$(dirname "$0")/../support/x11_wait.sh"
+# shellcheck source=../support/x11.sh
+. "$(dirname "$0")/../support/x11.sh"
 tovrik=$1 emu=$2 cycles=$3
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
@@ -39,12 +39,7 @@ mkdir -p "$XDG_CONFIG_HOME"
 ini=$XDG_CONFIG_HOME/TOVRIK.INI
 printf '; kept as it is\r\r\n[Profile]\nStep=5\n' >"$ini"
 
-# No autorepeat: on a loaded machine a key's release can come late enough to repeat it.
-Xvfb -displayfd 3 -ardelay 30000 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
-xvfb=$!
-for _ in $(seq 100); do [[ -s $work/display ]] && break; sleep 0.1; done
-[[ -s $work/display ]] || fail "Xvfb did not start"
-export DISPLAY=:$(head -1 "$work/display")
+start_xvfb
 
 touch "$log"
 "$emu" --devices t --log "$log" --control "$fifo" -- "$tovrik" 2>"$work/stderr" &

@@ -5,8 +5,8 @@
 # window there.
 # Usage: drive_sample.sh TOVRIK_SAMPLE TOVRIK_EMU [SCREENSHOT.png]
 set -euo pipefail
-# shellcheck source=../support/x11_wait.sh
-. "$(dirname "$0")/../support/x11_wait.sh"
+# shellcheck source=../support/x11.sh
+. "$(dirname "$0")/../support/x11.sh"
 sample=$1 emu=$2 shot=${3:-}
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
@@ -26,13 +26,7 @@ click_twips() {  # window, x, y in the window's twips (client area 4665 x 3165)
     xdotool mousemove --window "$1" $((WIDTH * $2 / 4665)) $((HEIGHT * $3 / 3165)) click 1
 }
 
-# Xvfb picks a free display itself and tells us which: no race with parallel tests.
-# No autorepeat: on a loaded machine a key's release can come late enough to repeat it.
-Xvfb -displayfd 3 -ardelay 30000 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
-xvfb=$!
-for _ in $(seq 100); do [[ -s $work/display ]] && break; sleep 0.1; done
-[[ -s $work/display ]] || fail "Xvfb did not start"
-export DISPLAY=:$(head -1 "$work/display")
+start_xvfb
 
 touch "$log"
 "$emu" --devices o,t --log "$log" -- "$sample" &

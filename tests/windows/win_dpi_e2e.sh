@@ -7,8 +7,8 @@
 #   win_dpi_e2e.sh WINE_RUN TOVRIK_EXE SAMPLE_EXE WORK_DIR
 # TOVRIK_SCREENSHOTS=DIR saves the 144 DPI screenshots there. Exit 0 passed, 1 failed, 77 skipped.
 set -uo pipefail
-# shellcheck source=../support/x11_wait.sh
-. "$(dirname "$0")/../support/x11_wait.sh"
+# shellcheck source=../support/x11.sh
+. "$(dirname "$0")/../support/x11.sh"
 wine_run=$1 tovrik=$2 sample=$3 work=$4
 
 "$wine_run" --can-run || exit $?
@@ -51,12 +51,7 @@ for dpi in 96 144; do
     # Hard links, but the registry files of their own: the copy's wineserver rewrites them.
     cp -al "$base" "$prefix" && for reg in "$base"/*.reg; do cp --remove-destination "$reg" "$prefix/"; done
     export TOVRIK_WINE_PREFIX=$prefix
-    # No autorepeat: on a loaded machine a key's release can come late enough to repeat it.
-    Xvfb -displayfd 3 -ardelay 30000 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
-    xvfb=$!
-    for _ in $(seq 100); do [[ -s $work/display ]] && break; sleep 0.1; done
-    export DISPLAY=:$(head -1 "$work/display") TOVRIK_WINE_DISPLAY=:$(head -1 "$work/display")
-    rm -f "$work/display"
+    start_xvfb 1280x1024x24
     "$wine_run" reg.exe add "HKCU\\Control Panel\\Desktop" /v LogPixels /t REG_DWORD /d $dpi /f >/dev/null 2>&1
     for face in "ＭＳ ゴシック" "ＭＳゴシック"; do
         "$wine_run" reg.exe add "HKCU\\Software\\Wine\\Fonts\\Replacements" /v "$face" /t REG_SZ /d IPAGothic /f >/dev/null 2>&1

@@ -6,8 +6,6 @@
 #   win_msi_e2e.sh TOVRIK_EMU WINE_RUN MSI CLIENT_EXE WORK_DIR
 # Exit 0 passed, 1 failed, 77 skipped (no emulator, no Wine, or Wine cannot run 32-bit).
 set -uo pipefail
-# shellcheck source=../support/x11_wait.sh
-. "$(dirname "$0")/../support/x11_wait.sh"
 emu=$1 wine_run=$2 msi=$3 client=$4 work=$5
 skip=77
 

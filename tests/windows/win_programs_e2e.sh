@@ -6,8 +6,6 @@
 #   win_programs_e2e.sh TOVRIK_EMU WINE_RUN TOVRIK_EXE SAMPLE_EXE WORK_DIR [NATIVE_TOVRIK]
 # TOVRIK_SCREENSHOTS=DIR saves docs screenshots there. Exit 0 passed, 1 failed, 77 skipped.
 set -uo pipefail
-# shellcheck source=../support/x11_wait.sh
-. "$(dirname "$0")/../support/x11_wait.sh"
 emu=$1 wine_run=$2 tovrik=$3 sample=$4 work=$5 native=${6:-}
 skip=77
 here=$(cd "$(dirname "$0")" && pwd)

@@ -13,16 +13,8 @@ cleanup() {
     [[ -n $xvfb ]] && kill "$xvfb" 2>/dev/null
 }
 trap cleanup EXIT
-
-start_xvfb() {
-    # No autorepeat: on a loaded machine a key's release can come late enough to repeat it.
-    Xvfb -displayfd 3 -ardelay 30000 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
-    xvfb=$!
-    for _ in $(seq 100); do [[ -s $work/display ]] && break; sleep 0.1; done
-    [[ -s $work/display ]] || { echo "FAIL: Xvfb did not start"; exit 1; }
-    DISPLAY=:$(head -1 "$work/display")
-    export DISPLAY TOVRIK_WINE_DISPLAY=$DISPLAY
-}
+# shellcheck source=../support/x11.sh
+. "$(dirname "${BASH_SOURCE[0]}")/../support/x11.sh"
 
 # start_session SETUP EMU_ARG...: tovrik-emu with EMU_ARGs around a wineserver that lasts
 # until the test ends. SETUP is shell text run inside first, with "$1" the Wine runner.
