@@ -141,12 +141,14 @@ int List(Context& ctx) {
                         {"state", StateName(e.state)},
                         {"version", e.version.empty() ? json(nullptr) : json(e.version)},
                         {"reason", e.reason.empty() ? json(nullptr) : json(e.reason)}});
-        text << i << "  " << e.path << "  "
-             << (e.serial ? "serial " + *e.serial
-                 : e.state == DeviceState::Available
-                     ? std::string("no serial number (named by path)")
-                     : std::string("serial ?"))
-             << "  position " << e.position << "  ";
+        text << i << "  " << e.path;
+        // One that cannot be opened tells no serial number.
+        if (e.serial) {
+            text << "  serial " << *e.serial;
+        } else if (e.state == DeviceState::Available) {
+            text << "  no serial number (named by path)";
+        }
+        text << "  position " << e.position << "  ";
         if (e.state == DeviceState::Available) {
             text << "firmware " << (e.version.empty() ? "?" : e.version);
         } else {
