@@ -2,6 +2,7 @@
 """tovrikctl serve --all under tovrik-emu: a bank of TOVRIKs as channels, driven by PyVISA."""
 import os
 import select
+import socket
 import stat
 import subprocess
 import sys
@@ -62,7 +63,7 @@ class Bank(unittest.TestCase):
         if not line.startswith("listening on 127.0.0.1:"):
             cls.process.kill()
             raise RuntimeError("server did not start: %r" % line)
-        port = int(line.split()[2].split(":")[1])
+        port = cls.port = int(line.split()[2].split(":")[1])
         cls.rm = pyvisa.ResourceManager("@py")
         cls.inst = cls.rm.open_resource("TCPIP::127.0.0.1::%d::SOCKET" % port)
         cls.inst.read_termination = cls.inst.write_termination = "\n"
@@ -82,8 +83,10 @@ class Bank(unittest.TestCase):
     def control_command(cls, command):
         with open(cls.control, "w") as f:
             f.write(command + "\n")
-        assert wait_for(lambda: any(l.split(" ", 1)[1].strip() == "control %s ok" % command
-                                    for l in open(cls.log)), 10), command
+        def answered():
+            with open(cls.log) as f:
+                return any(l.split(" ", 1)[1].strip() == "control %s ok" % command for l in f)
+        assert wait_for(answered, 10), command
 
     def writes(self, position):
         """(time, bytes) of every write to the interface at `position`."""
@@ -158,6 +161,25 @@ class Bank(unittest.TestCase):
         # Each ran while every other one did.
         self.assertLess(max(s for s, _ in spans), min(e for _, e in spans))
         self.assertEqual(self.errors(), [])
+
+    def test_6_a_stalled_or_refusing_device_holds_up_no_other_channel(self):
+        self.control_command("stall-write 3 on")
+        self.control_command("refuse-write 4 on")
+        try:
+            with socket.create_connection(("127.0.0.1", self.port)) as other:
+                other.sendall(b"OUTP2 ON;*OPC?\n")  # waits for the stalled device
+                time.sleep(0.1)
+                start = time.monotonic()
+                self.assertEqual(self.ask("SOUR1:FREQ 5MHZ;:OUTP1 ON;:OUTP3 ON;*OPC?"), "1")
+                self.assertLess(time.monotonic() - start, 1.0)
+                self.assertEqual(self.writes(1)[-1][1], report(word(5e6)))
+                self.assertEqual([e.split(";")[0] for e in self.errors()],
+                                 ['-240,"Hardware error'])
+                self.control_command("stall-write 3 off")
+                self.assertEqual(other.makefile("rb").readline(), b"1\n")
+        finally:
+            self.control_command("stall-write 3 off")
+            self.control_command("refuse-write 4 off")
 
 
 if __name__ == "__main__":
