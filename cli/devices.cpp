@@ -6,7 +6,7 @@
 
 namespace tovrik::cli {
 
-std::vector<DeviceEntry> ListDevices(DevicePlatform& platform, bool readVersions) {
+std::vector<DeviceEntry> ListDevices(DevicePlatform& platform, bool identify) {
     std::vector<DeviceEntry> entries;
     std::vector<DeviceRefusal> refused;
     int start = 0;
@@ -16,9 +16,9 @@ std::vector<DeviceEntry> ListDevices(DevicePlatform& platform, bool readVersions
         DeviceEntry entry;
         entry.position = start - 1;
         entry.path = path;
-        if (const auto identity = ReadIdentityOnce(platform, path)) {
+        if (const auto identity = identify ? ReadIdentityOnce(platform, path) : std::nullopt) {
             entry.serial = identity->serial;
-            if (readVersions) entry.version = identity->version.value_or("");
+            entry.version = identity->version.value_or("");
         }
         entries.push_back(std::move(entry));
         if (start <= 0) break;
@@ -83,7 +83,7 @@ const char* FailureKindName(DevicePlatform& platform, SystemError error) {
 Selection SelectDevice(DevicePlatform& platform, const DeviceChoice& choice) {
     if (choice.path) return {*choice.path, {}};
     if (choice.serial) {
-        const auto entries = ListDevices(platform, false);
+        const auto entries = ListDevices(platform, true);
         for (const DeviceEntry& entry : entries) {
             if (entry.serial == choice.serial) return {entry.path, {}};
         }

@@ -25,7 +25,8 @@ struct DeviceEntry {
 std::string DeviceName(const std::optional<std::string>& serial, const std::string& path);
 
 // Every TOVRIK in enumeration order, those that cannot be opened included.
-std::vector<DeviceEntry> ListDevices(DevicePlatform& platform, bool readVersions);
+// `identify`: open each shared once to read its serial number and firmware version.
+std::vector<DeviceEntry> ListDevices(DevicePlatform& platform, bool identify);
 
 const char* StateName(DeviceState state);
 
