@@ -340,7 +340,10 @@ class Server {
         for (std::size_t i = 0; i < slots_.size(); ++i) {
             const auto error = slots_[i].worker->Finish(BuildStopReport(), deadline);
             // A bank's device that is away has nothing on.
-            if (!error || (discovery_ && !engine_.channels()[i].present)) continue;
+            if (!error ||
+                (discovery_ && error->code == static_cast<int>(ScpiCode::HardwareMissing))) {
+                continue;
+            }
             err_ << "tovrikctl: " << slots_[i].device->path()
                  << ": the stop report could not be sent (" << error->text
                  << "); the output may still be on\n";
@@ -445,7 +448,10 @@ class Server {
         const ScpiInstrument& instrument = engine_.instrument(channel);
         slots_[channel - 1].worker->Follow(SteadyReport(instrument), instrument.continuous);
         if (!error) return;
-        for (const auto& c : connections_) c->client.Push(*error);
+        ScpiError named = *error;
+        // A bank's clients need to know which channel's sweep failed.
+        if (discovery_) named.text += "; channel " + std::to_string(channel);
+        for (const auto& c : connections_) c->client.Push(named);
     }
 
     bool Allowed(const tcp::socket& socket) const {

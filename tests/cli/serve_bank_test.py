@@ -181,6 +181,16 @@ class Bank(unittest.TestCase):
             self.control_command("stall-write 3 off")
             self.control_command("refuse-write 4 off")
 
+    def test_7_a_sweep_that_loses_its_device_names_the_channel(self):
+        self.assertEqual(self.ask("SOUR3:SWE:POIN 50;DWEL 2MS;:INIT3:CONT ON;*OPC?"), "1")
+        self.control_command("unplug 4")
+        self.assertTrue(wait_for(lambda: self.ask("OUTP3?;:INIT3:CONT?") == "1;0"
+                                 and self.ask("SOUR3:FREQ?") != ""))
+        self.assertIn('-241,"Hardware missing; channel 3"', self.errors())
+        self.assertEqual(self.ask("OUTP1?;:OUTP2?"), "1;1")  # the others untouched
+        self.control_command("replug 4")
+        self.assertTrue(wait_for(lambda: '"TVK00005",3' in self.ask("INST:CAT:FULL?")))
+
 
 if __name__ == "__main__":
     unittest.main(argv=sys.argv[:1], verbosity=2)
