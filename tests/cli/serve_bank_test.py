@@ -16,20 +16,12 @@ except ImportError:
     print("pyvisa is not installed")
     sys.exit(77)
 
-EMU, CTL = sys.argv[1], sys.argv[2]
+from scpi_pyvisa_test import EMU, CTL, report, word  # noqa: E402
+
 # Interfaces 1, 3, 4 and 5 are TOVRIKs (serials TVK00002, ...); 5 is unplugged before the
 # server starts, so it arrives later.
 DEVICES = "o,t,o,t,t,t"
 LATE = 5
-
-
-def word(hz):
-    return int(hz * 4294967296 / 180e6 + 0.5)
-
-
-def report(w, control=1):
-    return "00 %02X %02X %02X %02X %02X 00 00" % (
-        w & 0xFF, (w >> 8) & 0xFF, (w >> 16) & 0xFF, w >> 24, control)
 
 
 def wait_for(predicate, seconds=5):
