@@ -41,6 +41,7 @@ struct Globals {
     DeviceChoice choice;
     std::string path;
     int index = -1;
+    std::string serial;
     bool json = false;
 };
 
@@ -54,6 +55,7 @@ struct Context {
         DeviceChoice choice;
         if (!globals.path.empty()) choice.path = globals.path;
         if (globals.index >= 0) choice.index = globals.index;
+        if (!globals.serial.empty()) choice.serial = globals.serial;
         return choice;
     }
 
@@ -134,10 +136,19 @@ int List(Context& ctx) {
         rows.push_back({{"index", i},
                         {"position", e.position},
                         {"path", e.path},
+                        {"serial", e.serial ? json(*e.serial) : json(nullptr)},
+                        {"name", DeviceName(e.serial, e.path)},
                         {"state", StateName(e.state)},
                         {"version", e.version.empty() ? json(nullptr) : json(e.version)},
                         {"reason", e.reason.empty() ? json(nullptr) : json(e.reason)}});
-        text << i << "  " << e.path << "  position " << e.position << "  ";
+        text << i << "  " << e.path;
+        // One that cannot be opened tells no serial number.
+        if (e.serial) {
+            text << "  serial " << *e.serial;
+        } else if (e.state == DeviceState::Available) {
+            text << "  no serial number (named by path)";
+        }
+        text << "  position " << e.position << "  ";
         if (e.state == DeviceState::Available) {
             text << "firmware " << (e.version.empty() ? "?" : e.version);
         } else {
@@ -247,8 +258,12 @@ int Run(int argc, const char* const* argv, DevicePlatform& platform, std::ostrea
     app.footer(kFooter);
     app.require_subcommand(1);
     app.add_option("--device", ctx.globals.path, "Device node, e.g. /dev/hidraw3");
-    app.add_option("--index", ctx.globals.index, "Row of 'tovrikctl list', from 0")
-        ->check(CLI::NonNegativeNumber);
+    auto* index = app.add_option("--index", ctx.globals.index, "Row of 'tovrikctl list', from 0")
+                      ->check(CLI::NonNegativeNumber);
+    auto* serial = app.add_option("--serial", ctx.globals.serial,
+                                  "USB serial number, as 'tovrikctl list' shows it");
+    auto* device = app.get_option("--device");
+    serial->excludes(index)->excludes(device);
     app.add_flag("--json", ctx.globals.json, "One JSON object on standard output");
 
     auto* list = app.add_subcommand("list", "Every TOVRIK: index, path, firmware, busy or not");
@@ -298,6 +313,9 @@ int Run(int argc, const char* const* argv, DevicePlatform& platform, std::ostrea
     serve->add_option("--allow", serverOptions.allow,
                       "Accept clients only from this address or CIDR range, e.g. 10.0.0.0/8 "
                       "(repeatable); others are closed at once");
+    serve->add_flag("--all", serverOptions.all,
+                    "Every TOVRIK, present and arriving later, as channels 1, 2, ... of one "
+                    "instrument (SOURce<n>:..., INSTrument:NSELect)");
     for (auto* sub : {list, set, on, offCmd, suspend, version, sweep, serve}) sub->fallthrough();
 
     try {
@@ -327,6 +345,11 @@ int Run(int argc, const char* const* argv, DevicePlatform& platform, std::ostrea
     if (*sweep) return Sweep(ctx, sweepArgs);
     if (*serve) {
         serverOptions.device = ctx.Choice();
+        if (serverOptions.all && (serverOptions.device.path || serverOptions.device.index ||
+                                  serverOptions.device.serial)) {
+            return ctx.Fail(kExitUsage, "serve --all takes no --device, --index or --serial",
+                            "usage");
+        }
         const auto listening = [&](const std::string& address, const std::string& path) {
             if (ctx.globals.json) {
                 out << JsonText({{"ok", true},

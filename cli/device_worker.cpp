@@ -41,6 +41,15 @@ void DeviceWorker::Follow(const OutputReport& steady, bool continuous) {
     continuous_ = continuous;
 }
 
+void DeviceWorker::Revive() {
+    {
+        const std::lock_guard lock(mutex_);
+        dirty_ = true;
+        nextRestore_ = Clock::now();
+    }
+    wake_.notify_all();
+}
+
 bool DeviceWorker::DeviceMatchesInstrument() const {
     const std::lock_guard lock(mutex_);
     return !dirty_ && (sweeping_ || lastSent_ == steady_);

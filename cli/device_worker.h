@@ -44,6 +44,8 @@ class DeviceWorker {
     // The report of the set state: where a sweep ends and what a device that missed a report
     // is brought back to. Sends nothing by itself.
     void Follow(const OutputReport& steady, bool continuous);
+    // Sends the set state again at once: the device came back and may have lost it.
+    void Revive();
     // Ends any sweep, sends `report` (retrying a refusal until `deadline`) and stops the
     // thread. Blocks: for the way out, after the clients are gone.
     std::optional<ScpiError> Finish(const OutputReport& report, Clock::time_point deadline);

@@ -6,7 +6,7 @@
 
 namespace tovrik::cli {
 
-std::vector<DeviceEntry> ListDevices(DevicePlatform& platform, bool readVersions) {
+std::vector<DeviceEntry> ListDevices(DevicePlatform& platform, bool identify) {
     std::vector<DeviceEntry> entries;
     std::vector<DeviceRefusal> refused;
     int start = 0;
@@ -16,7 +16,10 @@ std::vector<DeviceEntry> ListDevices(DevicePlatform& platform, bool readVersions
         DeviceEntry entry;
         entry.position = start - 1;
         entry.path = path;
-        if (readVersions) entry.version = ReadVersionOnce(platform, path).value_or("");
+        if (const auto identity = identify ? ReadIdentityOnce(platform, path) : std::nullopt) {
+            entry.serial = identity->serial;
+            entry.version = identity->version.value_or("");
+        }
         entries.push_back(std::move(entry));
         if (start <= 0) break;
     }
@@ -37,6 +40,10 @@ std::vector<DeviceEntry> ListDevices(DevicePlatform& platform, bool readVersions
     std::stable_sort(entries.begin(), entries.end(),
                      [](const auto& a, const auto& b) { return a.position < b.position; });
     return entries;
+}
+
+std::string DeviceName(const std::optional<std::string>& serial, const std::string& path) {
+    return serial ? *serial : path;
 }
 
 const char* StateName(DeviceState state) {
@@ -75,6 +82,19 @@ const char* FailureKindName(DevicePlatform& platform, SystemError error) {
 
 Selection SelectDevice(DevicePlatform& platform, const DeviceChoice& choice) {
     if (choice.path) return {*choice.path, {}};
+    if (choice.serial) {
+        const auto entries = ListDevices(platform, true);
+        for (const DeviceEntry& entry : entries) {
+            if (entry.serial == choice.serial) return {entry.path, {}};
+        }
+        // One that cannot be opened shows no serial; say so rather than "not found" alone.
+        const bool refused = std::any_of(entries.begin(), entries.end(), [](const auto& e) {
+            return e.state != DeviceState::Available;
+        });
+        return {{},
+                "no TOVRIK with serial number " + *choice.serial +
+                    (refused ? " (some TOVRIKs could not be opened to read theirs)" : "")};
+    }
     if (choice.index) {
         const auto entries = ListDevices(platform, false);
         const int index = *choice.index;

@@ -17,18 +17,24 @@ struct DeviceEntry {
     DeviceState state = DeviceState::Available;
     std::string reason;  // the system's reason when not available
     SystemError error = 0;
-    std::string version;  // firmware version, empty when it could not be read
+    std::string version;                // firmware version, empty when it could not be read
+    std::optional<std::string> serial;  // USB serial number; none: known by its path only
 };
 
+// How a TOVRIK is named to users and told apart: its serial number, else its path.
+std::string DeviceName(const std::optional<std::string>& serial, const std::string& path);
+
 // Every TOVRIK in enumeration order, those that cannot be opened included.
-std::vector<DeviceEntry> ListDevices(DevicePlatform& platform, bool readVersions);
+// `identify`: open each shared once to read its serial number and firmware version.
+std::vector<DeviceEntry> ListDevices(DevicePlatform& platform, bool identify);
 
 const char* StateName(DeviceState state);
 
-// What --device / --index asked for; neither means the first TOVRIK that opens.
+// What --device / --index / --serial asked for; neither means the first TOVRIK that opens.
 struct DeviceChoice {
     std::optional<std::string> path;
-    std::optional<int> index;  // row of `tovrikctl list`, from 0
+    std::optional<int> index;           // row of `tovrikctl list`, from 0
+    std::optional<std::string> serial;  // USB serial number
 };
 
 struct Selection {

@@ -1,5 +1,6 @@
 #include "cli/scpi.h"
 
+#include <algorithm>
 #include <array>
 #include <cctype>
 #include <charconv>
@@ -90,16 +91,26 @@ bool IsDigit(char c) {
 struct Keyword {
     std::string_view form;
     bool optional = false;
+    bool channel = false;  // takes the channel number as its suffix
 };
 
-bool KeywordMatches(std::string_view form, std::string_view input) {
-    // A numeric suffix of 1 is the only instance this instrument has.
-    if (!input.empty() && IsDigit(input.back())) {
-        if (input.back() != '1' || (input.size() >= 2 && IsDigit(input[input.size() - 2]))) {
+// `suffix` receives a channel keyword's number; a bank has many, one TOVRIK only 1.
+bool KeywordMatches(const Keyword& keyword, std::string_view input, bool bank, unsigned& suffix) {
+    std::size_t digits = 0;
+    while (digits < input.size() && IsDigit(input[input.size() - 1 - digits])) ++digits;
+    if (digits > 0) {
+        const std::string_view number = input.substr(input.size() - digits);
+        if (keyword.channel && bank) {
+            if (digits > 2 || number.front() == '0') return false;
+            suffix = static_cast<unsigned>(std::stoul(std::string(number)));
+        } else if (number != "1") {
             return false;
+        } else {
+            suffix = 1;
         }
-        input.remove_suffix(1);
+        input.remove_suffix(digits);
     }
+    const std::string_view form = keyword.form;
     std::string shortForm;
     for (const char c : form) {
         if (std::isupper(static_cast<unsigned char>(c))) shortForm += c;
@@ -108,12 +119,20 @@ bool KeywordMatches(std::string_view form, std::string_view input) {
     return upper == shortForm || upper == Upper(form);
 }
 
+// `suffix` receives the channel suffix of a match (0: none), untouched without a match.
 bool Matches(const std::vector<Keyword>& pattern, std::size_t p,
-             const std::vector<std::string_view>& words, std::size_t w) {
+             const std::vector<std::string_view>& words, std::size_t w, bool bank,
+             unsigned& suffix) {
     if (p == pattern.size()) return w == words.size();
-    if (pattern[p].optional && Matches(pattern, p + 1, words, w)) return true;
-    return w < words.size() && KeywordMatches(pattern[p].form, words[w]) &&
-           Matches(pattern, p + 1, words, w + 1);
+    if (pattern[p].optional && Matches(pattern, p + 1, words, w, bank, suffix)) return true;
+    unsigned mine = 0;
+    unsigned rest = 0;
+    if (w >= words.size() || !KeywordMatches(pattern[p], words[w], bank, mine) ||
+        !Matches(pattern, p + 1, words, w + 1, bank, rest)) {
+        return false;
+    }
+    suffix = pattern[p].channel && mine != 0 ? mine : rest;
+    return true;
 }
 
 // The decimal order of magnitude of a number's text whose double is out of range: negative
@@ -208,11 +227,14 @@ using Units = std::vector<std::pair<std::string_view, double>>;
 
 struct Context {
     ScpiClient& client;
-    ScpiInstrument& instrument;
-    const std::optional<std::string>& version;
+    std::vector<ScpiChannel>& channels;
+    bool bank;
     std::uint64_t& sweeps;
     std::optional<DeviceOrder> order;
     std::string_view argument;
+    unsigned channel = 1;  // the one the command addresses
+
+    ScpiInstrument& in() { return channels.at(channel - 1).instrument; }
 
     void Error(ScpiCode code, std::string_view detail = {}) {
         client.Push(code, detail);
@@ -226,8 +248,9 @@ struct Context {
     // The unit waits until the device took `report`; `then` runs either way.
     void Write(const OutputReport& report,
                std::function<void(ScpiInstrument&, bool ok)> then = nullptr) {
-        order = DeviceOrder{DeviceOrder::Kind::Write, report, {}, 0};
+        order = DeviceOrder{DeviceOrder::Kind::Write, report, {}, 0, channel};
         client.pending = then ? std::move(then) : [](ScpiInstrument&, bool) {};
+        client.pendingChannel = channel;
     }
 
     // A numeric parameter with an optional suffix from `units` (name, scale; "" = no suffix).
@@ -295,15 +318,17 @@ std::string FrequencyText(TuningWord word) {
 
 // Sweeps from the settings now; a conflict among them leaves the instrument as it was.
 void StartSweep(Context& c) {
-    const auto planned = MakeSweepPlan(c.instrument.sweep);
+    const auto planned = MakeSweepPlan(c.in().sweep);
     if (const auto* error = std::get_if<ParseError>(&planned)) {
-        c.instrument.continuous = false;
+        c.in().continuous = false;
         return c.Error(ScpiCode::SettingsConflict, error->message);
     }
     const std::uint64_t id = ++c.sweeps;
-    c.instrument.sweeping = true;
-    c.instrument.sweepId = id;
-    c.order = DeviceOrder{DeviceOrder::Kind::Sweep, {}, std::get<SweepPlan>(planned), id};
+    c.in().sweeping = true;
+    c.in().sweepId = id;
+    c.order =
+        DeviceOrder{DeviceOrder::Kind::Sweep, {}, std::get<SweepPlan>(planned), id, c.channel};
+    c.client.pendingChannel = c.channel;
     c.client.pending = [id](ScpiInstrument& i, bool ok) {
         if (!ok && i.sweepId == id) i.sweeping = false, i.continuous = false;
     };
@@ -316,20 +341,20 @@ void SetFrequency(Context& c) {
     const auto hz = c.Setting(kHzUnits, kCwRange);
     if (!hz) return;
     const TuningWord word = ComputeTuningWord(*hz);
-    if (c.instrument.output && !c.instrument.sweeping) {
+    if (c.in().output && !c.in().sweeping) {
         return c.Write(BuildFrequencyReport(word), [word](ScpiInstrument& i, bool ok) {
             if (ok) i.word = word;
         });
     }
-    c.instrument.word = word;
+    c.in().word = word;
 }
 
 void SetStart(Context& c) {
-    if (const auto hz = c.Setting(kHzUnits, kStartRange)) c.instrument.sweep.startHz = *hz;
+    if (const auto hz = c.Setting(kHzUnits, kStartRange)) c.in().sweep.startHz = *hz;
 }
 
 void SetStop(Context& c) {
-    if (const auto hz = c.Setting(kHzUnits, kStopRange)) c.instrument.sweep.stopHz = *hz;
+    if (const auto hz = c.Setting(kHzUnits, kStopRange)) c.in().sweep.stopHz = *hz;
 }
 
 void SetPoints(Context& c) {
@@ -340,21 +365,21 @@ void SetPoints(Context& c) {
     if (!(points >= kPointsRange.min && points <= kPointsRange.max)) {
         return c.Error(ScpiCode::DataOutOfRange);
     }
-    c.instrument.sweep.points = static_cast<std::uint64_t>(points);
+    c.in().sweep.points = static_cast<std::uint64_t>(points);
 }
 
 void SetDwell(Context& c) {
     if (const auto s = c.Setting(kSecondUnits, kDwellRange, kDwellTolerance)) {
-        c.instrument.sweep.dwellSeconds = *s;
+        c.in().sweep.dwellSeconds = *s;
     }
 }
 
 void SetSpacing(Context& c) {
     const std::string upper = Upper(c.argument);
     if (upper == "LIN" || upper == "LINEAR") {
-        c.instrument.sweep.logarithmic = false;
+        c.in().sweep.logarithmic = false;
     } else if (upper == "LOG" || upper == "LOGARITHMIC") {
-        c.instrument.sweep.logarithmic = true;
+        c.in().sweep.logarithmic = true;
     } else {
         c.Error(ScpiCode::IllegalParameterValue);
     }
@@ -363,16 +388,16 @@ void SetSpacing(Context& c) {
 void SetOutput(Context& c) {
     const auto on = c.Boolean();
     if (!on) return;
-    if (*on && c.instrument.sweeping) {
-        c.instrument.output = true;  // the sweep returns to it
+    if (*on && c.in().sweeping) {
+        c.in().output = true;  // the sweep returns to it
     } else if (*on) {
-        c.Write(BuildFrequencyReport(c.instrument.word), [](ScpiInstrument& i, bool ok) {
+        c.Write(BuildFrequencyReport(c.in().word), [](ScpiInstrument& i, bool ok) {
             if (ok) i.output = true, i.suspended = false;
         });
     } else {
         // Nothing may be sent while OUTP? reads 0: off ends the sweep.
-        c.instrument.continuous = false;
-        c.instrument.sweeping = false;
+        c.in().continuous = false;
+        c.in().sweeping = false;
         c.Write(BuildStopReport(), [](ScpiInstrument& i, bool ok) {
             if (ok) i.output = false, i.suspended = false;
         });
@@ -380,38 +405,38 @@ void SetOutput(Context& c) {
 }
 
 void Initiate(Context& c) {
-    if (c.instrument.sweeping) return c.Error(ScpiCode::InitIgnored);
+    if (c.in().sweeping) return c.Error(ScpiCode::InitIgnored);
     StartSweep(c);
 }
 
 void SetContinuous(Context& c) {
     const auto on = c.Boolean();
     if (!on) return;
-    c.instrument.continuous = *on;
-    if (*on && !c.instrument.sweeping) StartSweep(c);
+    c.in().continuous = *on;
+    if (*on && !c.in().sweeping) StartSweep(c);
 }
 
 void Abort(Context& c) {
-    c.instrument.continuous = false;
-    if (!c.instrument.sweeping) return;
-    c.instrument.sweeping = false;
-    c.Write(SteadyReport(c.instrument));
+    c.in().continuous = false;
+    if (!c.in().sweeping) return;
+    c.in().sweeping = false;
+    c.Write(SteadyReport(c.in()));
 }
 
 void Suspend(Context& c) {
     // The sweep ends first, so that the power-saving report is the last one.
-    c.instrument.continuous = false;
-    c.instrument.sweeping = false;
+    c.in().continuous = false;
+    c.in().sweeping = false;
     c.Write(BuildPowerSavingReport(), [](ScpiInstrument& i, bool ok) {
         if (ok) i.output = false, i.suspended = true;
     });
 }
 
 void Reset(Context& c) {
-    const bool wasOn = c.instrument.output || c.instrument.sweeping || c.instrument.suspended;
-    const std::uint64_t sweepId = c.instrument.sweepId;
-    c.instrument = ScpiInstrument{};
-    c.instrument.sweepId = sweepId;
+    const bool wasOn = c.in().output || c.in().sweeping || c.in().suspended;
+    const std::uint64_t sweepId = c.in().sweepId;
+    c.in() = ScpiInstrument{};
+    c.in().sweepId = sweepId;
     if (wasOn) c.Write(BuildStopReport());
 }
 
@@ -436,29 +461,29 @@ void SetEventEnable(Context& c) {
 // Query handlers
 
 void QueryFrequency(Context& c) {
-    c.Answer(FrequencyText(c.instrument.word));
+    c.Answer(FrequencyText(c.in().word));
 }
 void QueryStart(Context& c) {
-    c.Answer(FormatNumber(c.instrument.sweep.startHz));
+    c.Answer(FormatNumber(c.in().sweep.startHz));
 }
 void QueryStop(Context& c) {
-    c.Answer(FormatNumber(c.instrument.sweep.stopHz));
+    c.Answer(FormatNumber(c.in().sweep.stopHz));
 }
 void QueryPoints(Context& c) {
-    c.Answer(std::to_string(c.instrument.sweep.points.value_or(0)));
+    c.Answer(std::to_string(c.in().sweep.points.value_or(0)));
 }
 void QueryDwell(Context& c) {
-    c.Answer(FormatNumber(c.instrument.sweep.dwellSeconds));
+    c.Answer(FormatNumber(c.in().sweep.dwellSeconds));
 }
 void QuerySpacing(Context& c) {
-    c.Answer(c.instrument.sweep.logarithmic ? "LOG" : "LIN");
+    c.Answer(c.in().sweep.logarithmic ? "LOG" : "LIN");
 }
 // A sweep switches the output on until it ends.
 void QueryOutput(Context& c) {
-    c.Answer(Bool(c.instrument.output || c.instrument.sweeping));
+    c.Answer(Bool(c.in().output || c.in().sweeping));
 }
 void QueryContinuous(Context& c) {
-    c.Answer(Bool(c.instrument.continuous));
+    c.Answer(Bool(c.in().continuous));
 }
 void QueryError(Context& c) {
     if (c.client.errors.empty()) return c.Answer("0,\"No error\"");
@@ -470,8 +495,34 @@ void QueryVersion(Context& c) {
     c.Answer("1999.0");
 }
 void QueryIdentity(Context& c) {
-    c.Answer("TOVRIK,TOVRIK DDS,0," + c.version.value_or("unknown"));
-    if (!c.version) c.Error(ScpiCode::HardwareError, "the firmware version could not be read");
+    const ScpiChannel* first = c.channels.empty() ? nullptr : &c.channels.front();
+    const std::optional<std::string> version = first ? first->version : std::nullopt;
+    const std::string serial = first && !first->name.empty() ? first->name : "0";
+    c.Answer("TOVRIK,TOVRIK DDS," + serial + "," + version.value_or("unknown"));
+    if (!version) c.Error(ScpiCode::HardwareError, "the firmware version could not be read");
+}
+void SelectChannel(Context& c) {
+    const auto unit = c.Numeric(kNoUnits);
+    if (!unit) return;
+    const double known =
+        c.bank ? static_cast<double>(std::max<std::size_t>(c.channels.size(), 1)) : 1.0;
+    const Range range{1, known, 1};
+    const double n =
+        unit->special != Special::None ? range.Pick(unit->special) : std::round(unit->value);
+    if (!(n >= range.min && n <= range.max)) return c.Error(ScpiCode::DataOutOfRange);
+    c.client.channel = static_cast<unsigned>(n);
+}
+void QuerySelected(Context& c) {
+    c.Answer(std::to_string(c.client.channel));
+}
+// "<name>",<n> for every channel whose device is there; "" for none.
+void QueryCatalog(Context& c) {
+    std::string text;
+    for (std::size_t i = 0; i < c.channels.size(); ++i) {
+        if (!c.channels[i].present) continue;
+        text += (text.empty() ? "\"" : ",\"") + c.channels[i].name + "\"," + std::to_string(i + 1);
+    }
+    c.Answer(text.empty() ? "\"\"" : text);
 }
 void QueryOperationComplete(Context& c) {
     c.Answer("1");
@@ -509,7 +560,7 @@ std::string FormatCount(double n) {
 }
 
 const std::vector<Command>& Commands() {
-    const Keyword source{"SOURce", true};
+    const Keyword source{"SOURce", true, true};
     static const std::vector<Command> commands = {
         {{source, {"FREQuency"}, {"CW", true}},
          Param::Required,
@@ -542,11 +593,16 @@ const std::vector<Command>& Commands() {
          &kDwellRange,
          FormatNumber},
         {{source, {"SWEep"}, {"SPACing"}}, Param::Required, SetSpacing, QuerySpacing},
-        {{{"OUTPut"}, {"STATe", true}}, Param::Required, SetOutput, QueryOutput},
-        {{{"INITiate"}, {"IMMediate", true}}, Param::None, Initiate, nullptr},
-        {{{"INITiate"}, {"CONTinuous"}}, Param::Required, SetContinuous, QueryContinuous},
-        {{{"ABORt"}}, Param::None, Abort, nullptr},
-        {{{"SYSTem"}, {"SUSPend"}}, Param::None, Suspend, nullptr},
+        {{{"OUTPut", false, true}, {"STATe", true}}, Param::Required, SetOutput, QueryOutput},
+        {{{"INITiate", false, true}, {"IMMediate", true}}, Param::None, Initiate, nullptr},
+        {{{"INITiate", false, true}, {"CONTinuous"}},
+         Param::Required,
+         SetContinuous,
+         QueryContinuous},
+        {{{"ABORt", false, true}}, Param::None, Abort, nullptr},
+        {{{"SYSTem"}, {"SUSPend", false, true}}, Param::None, Suspend, nullptr},
+        {{{"INSTrument"}, {"NSELect"}}, Param::Required, SelectChannel, QuerySelected},
+        {{{"INSTrument"}, {"CATalog"}, {"FULL"}}, Param::None, nullptr, QueryCatalog},
         {{{"SYSTem"}, {"ERRor"}, {"NEXT", true}}, Param::None, nullptr, QueryError},
         {{{"SYSTem"}, {"VERSion"}}, Param::None, nullptr, QueryVersion},
         {{{"*IDN"}}, Param::None, nullptr, QueryIdentity},
@@ -564,6 +620,23 @@ const std::vector<Command>& Commands() {
 
 bool IsCommon(const Command& command) {
     return command.pattern.front().form.front() == '*';
+}
+
+// Whether the command acts on one channel: those that take its number, and *RST.
+bool OnChannel(const Command& command) {
+    return command.set == Reset || std::any_of(command.pattern.begin(), command.pattern.end(),
+                                               [](const Keyword& k) { return k.channel; });
+}
+
+// The channel a command addresses must be there: -241 and nothing else when it is not. A
+// query of a channel that is away answers the settings it keeps.
+bool ReachChannel(Context& c, const Command& command, unsigned suffix, bool query) {
+    if (!OnChannel(command)) return true;
+    c.channel = suffix != 0 ? suffix : c.client.channel;
+    const bool known = c.channel >= 1 && c.channel <= c.channels.size();
+    if (known && (query || c.channels[c.channel - 1].present)) return true;
+    c.Error(ScpiCode::HardwareMissing, "no TOVRIK on channel " + std::to_string(c.channel));
+    return false;
 }
 
 // Runs `command` (its header matched) with the unit's argument.
@@ -609,6 +682,7 @@ void RunCommon(Context& c, std::string_view header) {
     if (query) upper.pop_back();
     for (const Command& command : Commands()) {
         if (IsCommon(command) && command.pattern.front().form == upper) {
+            if (!ReachChannel(c, command, 0, query)) return;
             return Run(c, command, query);
         }
     }
@@ -646,7 +720,10 @@ void RunUnit(Context& c, std::string_view unit) {
     tries.push_back(words);
     for (const auto& attempt : tries) {
         for (const Command& command : Commands()) {
-            if (IsCommon(command) || !Matches(command.pattern, 0, attempt, 0)) continue;
+            unsigned suffix = 0;
+            if (IsCommon(command) || !Matches(command.pattern, 0, attempt, 0, c.bank, suffix)) {
+                continue;
+            }
             if ((query ? command.query : command.set) == nullptr) {
                 return c.Error(ScpiCode::UndefinedHeader);
             }
@@ -655,6 +732,7 @@ void RunUnit(Context& c, std::string_view unit) {
                 path += (path.empty() ? "" : ":") + std::string(attempt[i]);
             }
             c.client.path = path;
+            if (!ReachChannel(c, command, suffix, query)) return;
             return Run(c, command, query);
         }
     }
@@ -692,7 +770,7 @@ std::optional<DeviceOrder> ScpiEngine::Step(ScpiClient& client) {
     const std::string_view unit = line.substr(client.next, semicolon - client.next);
     client.next = semicolon + 1;
     if (client.next > line.size()) client.lineOpen = false;
-    Context c{client, instrument_, version_, sweeps_, std::nullopt, {}};
+    Context c{client, channels_, bank_, sweeps_, std::nullopt, {}};
     RunUnit(c, unit);
     return c.order;
 }
@@ -701,7 +779,7 @@ void ScpiEngine::Finish(ScpiClient& client, const std::optional<ScpiError>& erro
     if (!client.pending) return;
     const auto then = std::move(client.pending);
     client.pending = nullptr;
-    then(instrument_, !error);
+    then(instrument(client.pendingChannel), !error);
     if (error) client.Push(*error);
 }
 
@@ -714,10 +792,25 @@ std::string ScpiEngine::TakeResponse(ScpiClient& client) {
     return response;
 }
 
-void ScpiEngine::SweepEnded(std::uint64_t sweepId) {
-    if (instrument_.sweepId != sweepId) return;
-    instrument_.sweeping = false;
-    instrument_.continuous = false;
+void ScpiEngine::SweepEnded(std::uint64_t sweepId, unsigned channel) {
+    ScpiInstrument& i = instrument(channel);
+    if (i.sweepId != sweepId) return;
+    i.sweeping = false;
+    i.continuous = false;
+}
+
+unsigned ScpiEngine::Arrive(const std::string& name, std::optional<std::string> version) {
+    for (std::size_t i = 0; i < channels_.size(); ++i) {
+        if (channels_[i].name != name) continue;
+        channels_[i].present = true;
+        if (version) channels_[i].version = std::move(version);
+        return static_cast<unsigned>(i + 1);
+    }
+    ScpiChannel channel;
+    channel.name = name;
+    channel.version = std::move(version);
+    channels_.push_back(std::move(channel));
+    return static_cast<unsigned>(channels_.size());
 }
 
 ScpiOutcome ScpiEngine::Execute(ScpiClient& client, std::string_view line) {

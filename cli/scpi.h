@@ -51,6 +51,7 @@ struct DeviceOrder {
     OutputReport report{};
     SweepPlan plan{};
     std::uint64_t sweepId = 0;
+    unsigned channel = 1;  // whose device
 };
 
 // Carries out orders at once; the synchronous driver for tests and the fuzzer.
@@ -71,6 +72,7 @@ struct ScpiClient {
     std::uint8_t esr = 0;  // standard event status register
     std::uint8_t ese = 0;  // its enable mask
     std::string path;      // header path the next relative header starts from
+    unsigned channel = 1;  // INSTrument:NSELect: where a header without a suffix goes
 
     // The line in progress: its text, where the next unit starts, the answers so far.
     std::string line;
@@ -79,6 +81,7 @@ struct ScpiClient {
     std::vector<std::string> answers;
     // What a unit waiting for the device does once the order was carried out (ok or not).
     std::function<void(ScpiInstrument&, bool ok)> pending;
+    unsigned pendingChannel = 1;  // whose instrument `pending` updates
 
     void Push(ScpiError error);
     void Push(ScpiCode code, std::string_view detail = {}) { Push(MakeError(code, detail)); }
@@ -99,6 +102,17 @@ struct ScpiInstrument {
     bool sweeping = false;
     std::uint64_t sweepId = 0;  // the sweep running or last started
 };
+
+// One channel: a TOVRIK, known by name, and the state SCPI gives it, kept while it is away.
+struct ScpiChannel {
+    std::string name;  // serial number, or the path of a device without one
+    std::optional<std::string> version;
+    ScpiInstrument instrument;
+    bool present = true;
+};
+
+// Channel suffixes a bank accepts: SOURce1 to SOURce99.
+inline constexpr unsigned kMaxChannels = 99;
 
 // The report the device must have received last whenever no sweep runs: the one rule the
 // server keeps between the device and what OUTP? and FREQ? answer.
@@ -127,18 +141,36 @@ class ScpiEngine {
     static std::string TakeResponse(ScpiClient& client);
 
     // A sweep ended by itself or by a failed write; a stale id (a newer sweep runs) is ignored.
-    void SweepEnded(std::uint64_t sweepId);
+    void SweepEnded(std::uint64_t sweepId, unsigned channel = 1);
 
-    ScpiInstrument& instrument() { return instrument_; }
-    const ScpiInstrument& instrument() const { return instrument_; }
-    // The firmware version *IDN? reports, read once when the device was opened: the device
-    // is served by identity, so it stays right while the device is away.
-    void SetVersion(std::optional<std::string> version) { version_ = std::move(version); }
+    ScpiInstrument& instrument(unsigned channel = 1) {
+        return channels_.at(channel - 1).instrument;
+    }
+    const ScpiInstrument& instrument(unsigned channel = 1) const {
+        return channels_.at(channel - 1).instrument;
+    }
+    // The firmware version and serial *IDN? reports, read once when the device was opened: the
+    // device is served by identity, so they stay right while it is away.
+    void SetVersion(std::optional<std::string> version) {
+        channels_.front().version = std::move(version);
+    }
+    void SetName(std::string name) { channels_.front().name = std::move(name); }
+
+    // A bank of TOVRIKs: no channel until one arrives, suffixes beyond 1.
+    void MakeBank() {
+        bank_ = true;
+        channels_.clear();
+    }
+    // A device is there: the number it had before (by name), else the next one.
+    unsigned Arrive(const std::string& name, std::optional<std::string> version);
+    // Its device went away: commands for it fail with -241 until it is back.
+    void Leave(unsigned channel) { channels_.at(channel - 1).present = false; }
+    const std::vector<ScpiChannel>& channels() const { return channels_; }
 
   private:
     ScpiDevice* device_ = nullptr;
-    ScpiInstrument instrument_;
-    std::optional<std::string> version_;
+    std::vector<ScpiChannel> channels_{1};
+    bool bank_ = false;
     std::uint64_t sweeps_ = 0;
 };
 

@@ -4,9 +4,13 @@
 #include <array>
 #include <asio.hpp>
 #include <charconv>
+#include <condition_variable>
 #include <deque>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <set>
+#include <thread>
 
 #include "cli/app.h"
 #include "cli/device_worker.h"
@@ -174,24 +178,128 @@ class Connection : public std::enable_shared_from_this<Connection> {
     bool firstLine_ = true;
 };
 
+// Notices TOVRIKs arriving and leaving: enumerates every kRescanInterval on a thread of its
+// own, since telling a new interface apart opens it. Callbacks run on that thread.
+class Discovery {
+  public:
+    using Arrived = std::function<void(const std::string& path, const DeviceIdentity&)>;
+    using Left = std::function<void(const std::string& path)>;
+    static constexpr std::chrono::milliseconds kRescanInterval{250};
+
+    Discovery(DevicePlatform& platform, Arrived arrived, Left left)
+        : platform_(platform), arrived_(std::move(arrived)), left_(std::move(left)) {}
+    ~Discovery() { Stop(); }
+    Discovery(const Discovery&) = delete;
+    Discovery& operator=(const Discovery&) = delete;
+
+    // One pass: those gone first, then the new ones in enumeration order.
+    void Scan() {
+        const std::vector<std::string> paths = platform_.EnumerateHidInterfaces();
+        for (auto it = seen_.begin(); it != seen_.end();) {
+            if (std::find(paths.begin(), paths.end(), it->first) != paths.end()) {
+                ++it;
+                continue;
+            }
+            if (it->second) left_(it->first);
+            it = seen_.erase(it);
+        }
+        for (const std::string& path : paths) {
+            if (seen_.count(path) != 0) continue;
+            if (const auto ids = platform_.PeekIds(path);
+                ids && (ids->vendorId != kTovrikVendorId || ids->productId != kTovrikProductId)) {
+                seen_[path] = false;
+                continue;
+            }
+            SystemError error = 0;
+            const auto identity = ReadIdentityOnce(platform_, path, &error);
+            // A TOVRIK another program holds is tried again on the next pass.
+            if (!identity && error != 0) continue;
+            seen_[path] = identity.has_value();
+            if (identity) arrived_(path, *identity);
+        }
+    }
+
+    void Start() {
+        thread_ = std::thread([this] {
+            std::unique_lock lock(mutex_);
+            while (!wake_.wait_for(lock, kRescanInterval, [this] { return stopping_; })) {
+                lock.unlock();
+                Scan();
+                lock.lock();
+            }
+        });
+    }
+
+    void Stop() {
+        {
+            const std::lock_guard lock(mutex_);
+            stopping_ = true;
+        }
+        wake_.notify_all();
+        if (thread_.joinable()) thread_.join();
+    }
+
+  private:
+    DevicePlatform& platform_;
+    const Arrived arrived_;
+    const Left left_;
+    std::map<std::string, bool> seen_;  // path: a TOVRIK or not; discovery thread only
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool stopping_ = false;
+    std::thread thread_;
+};
+
+// One channel's device and the thread that does its I/O.
+struct Slot {
+    std::unique_ptr<ReconnectingDevice> device;
+    std::unique_ptr<DeviceWorker> worker;
+};
+
 class Server {
   public:
-    Server(asio::io_context& io, ReconnectingDevice& device, const tcp::endpoint& endpoint,
-           std::chrono::seconds idleLimit, std::vector<AddressRange> allowed, std::ostream& err)
+    Server(asio::io_context& io, const tcp::endpoint& endpoint, std::chrono::seconds idleLimit,
+           std::vector<AddressRange> allowed, std::ostream& err)
         : io_(io),
-          device_(device),
-          worker_(
-              device, BuildStopReport(),
-              [&io](std::function<void()> f) { asio::post(io, std::move(f)); },
-              [this](std::uint64_t id, const std::optional<ScpiError>& error) {
-                  SweepEnded(id, error);
-              }),
           acceptor_(io, endpoint),
           housekeeping_(io),
           idleLimit_(idleLimit),
           allowed_(std::move(allowed)),
-          err_(err) {
-        engine_.SetVersion(device.Version());
+          err_(err) {}
+
+    // The one TOVRIK of a plain `serve`, open already.
+    void ServeOne(std::unique_ptr<ReconnectingDevice> device) {
+        engine_.SetVersion(device->Version());
+        engine_.SetName(DeviceName(device->serial(), device->path()));
+        AddSlot(std::move(device));
+    }
+
+    // `serve --all`: those present now are numbered in enumeration order before any client
+    // is served; later arrivals and removals come from the discovery thread.
+    void ServeAll(DevicePlatform& platform) {
+        engine_.MakeBank();
+        discovery_ = std::make_unique<Discovery>(
+            platform,
+            [this, &platform](const std::string& path, const DeviceIdentity& identity) {
+                if (!started_) return Arrive(platform, path, identity);
+                asio::post(io_,
+                           [this, &platform, path, identity] { Arrive(platform, path, identity); });
+            },
+            [this](const std::string& path) { asio::post(io_, [this, path] { Leave(path); }); });
+        discovery_->Scan();
+        started_ = true;
+        discovery_->Start();
+    }
+
+    // What the listening line names: the device, or the bank's channels.
+    std::string Served() const {
+        const auto& channels = engine_.channels();
+        if (slots_.size() == 1 && discovery_ == nullptr) return slots_.front().device->path();
+        std::string text = std::to_string(channels.size()) + " TOVRIK(s)";
+        for (std::size_t i = 0; i < channels.size(); ++i) {
+            text += (i == 0 ? ": " : ", ") + std::to_string(i + 1) + "=" + channels[i].name;
+        }
+        return text;
     }
 
     tcp::endpoint endpoint() const { return acceptor_.local_endpoint(); }
@@ -219,19 +327,30 @@ class Server {
         Housekeep();
     }
 
-    // Ends any sweep and sends the stop report; false (and why on stderr) when it could not.
+    // Ends any sweep and sends the stop report to every device; false (and why on stderr)
+    // when one could not take it.
     bool Stop() {
         asio::error_code ignored;
         acceptor_.close(ignored);
         housekeeping_.cancel();
+        if (discovery_) discovery_->Stop();
         for (const auto& c : connections_) c->Close();
         connections_.clear();
-        const auto error =
-            worker_.Finish(BuildStopReport(), Clock::now() + std::chrono::seconds(2));
-        if (!error) return true;
-        err_ << "tovrikctl: " << device_.path() << ": the stop report could not be sent ("
-             << error->text << "); the output may still be on\n";
-        return false;
+        bool stopped = true;
+        const auto deadline = Clock::now() + std::chrono::seconds(2);
+        for (std::size_t i = 0; i < slots_.size(); ++i) {
+            const auto error = slots_[i].worker->Finish(BuildStopReport(), deadline);
+            // A bank's device that is away has nothing on.
+            if (!error ||
+                (discovery_ && error->code == static_cast<int>(ScpiCode::HardwareMissing))) {
+                continue;
+            }
+            err_ << "tovrikctl: " << slots_[i].device->path()
+                 << ": the stop report could not be sent (" << error->text
+                 << "); the output may still be on\n";
+            stopped = false;
+        }
+        return stopped;
     }
 
     void Forget(const std::shared_ptr<Connection>& connection) { connections_.erase(connection); }
@@ -245,6 +364,35 @@ class Server {
     }
 
   private:
+    void AddSlot(std::unique_ptr<ReconnectingDevice> device) {
+        const auto channel = static_cast<unsigned>(slots_.size() + 1);
+        auto worker = std::make_unique<DeviceWorker>(
+            *device, BuildStopReport(),
+            [this](std::function<void()> f) { asio::post(io_, std::move(f)); },
+            [this, channel](std::uint64_t id, const std::optional<ScpiError>& error) {
+                SweepEnded(channel, id, error);
+            });
+        slots_.push_back({std::move(device), std::move(worker)});
+    }
+
+    void Arrive(DevicePlatform& platform, const std::string& path, const DeviceIdentity& identity) {
+        const unsigned channel =
+            engine_.Arrive(DeviceName(identity.serial, path), identity.version);
+        paths_[path] = channel;
+        if (channel > slots_.size()) {
+            AddSlot(std::make_unique<ReconnectingDevice>(platform, path));
+        }
+        // A new device is claimed with the stop report; one that is back gets its state again.
+        slots_[channel - 1].worker->Revive();
+    }
+
+    void Leave(const std::string& path) {
+        const auto it = paths_.find(path);
+        if (it == paths_.end()) return;
+        engine_.Leave(it->second);
+        paths_.erase(it);
+    }
+
     void Kick() {
         if (kicked_ || ready_.empty()) return;
         kicked_ = true;
@@ -267,18 +415,25 @@ class Server {
             engine_.Begin(client, *line);
         }
         if (const auto order = engine_.Step(client)) {
-            worker_.Carry(*order, [this, connection](const std::optional<ScpiError>& error) {
-                engine_.Finish(connection->client, error);
-                AfterUnit(connection);
-            });
+            slots_.at(order->channel - 1)
+                .worker->Carry(*order, [this, connection](const std::optional<ScpiError>& error) {
+                    engine_.Finish(connection->client, error);
+                    AfterUnit(connection);
+                });
             return;
         }
         AfterUnit(connection);
     }
 
+    void Follow() {
+        for (std::size_t i = 0; i < slots_.size(); ++i) {
+            const ScpiInstrument& instrument = engine_.instrument(static_cast<unsigned>(i + 1));
+            slots_[i].worker->Follow(SteadyReport(instrument), instrument.continuous);
+        }
+    }
+
     void AfterUnit(const std::shared_ptr<Connection>& connection) {
-        const ScpiInstrument& instrument = engine_.instrument();
-        worker_.Follow(SteadyReport(instrument), instrument.continuous);
+        Follow();
         ScpiClient& client = connection->client;
         if (ScpiEngine::LineDone(client)) {
             const std::string response = ScpiEngine::TakeResponse(client);
@@ -289,12 +444,15 @@ class Server {
     }
 
     // A failure nobody's command caused goes to every client.
-    void SweepEnded(std::uint64_t id, const std::optional<ScpiError>& error) {
-        engine_.SweepEnded(id);
-        const ScpiInstrument& instrument = engine_.instrument();
-        worker_.Follow(SteadyReport(instrument), instrument.continuous);
+    void SweepEnded(unsigned channel, std::uint64_t id, const std::optional<ScpiError>& error) {
+        engine_.SweepEnded(id, channel);
+        const ScpiInstrument& instrument = engine_.instrument(channel);
+        slots_[channel - 1].worker->Follow(SteadyReport(instrument), instrument.continuous);
         if (!error) return;
-        for (const auto& c : connections_) c->client.Push(*error);
+        ScpiError named = *error;
+        // A bank's clients need to know which channel's sweep failed.
+        if (discovery_) named.text += "; channel " + std::to_string(channel);
+        for (const auto& c : connections_) c->client.Push(named);
     }
 
     bool Allowed(const tcp::socket& socket) const {
@@ -339,9 +497,11 @@ class Server {
     }
 
     asio::io_context& io_;
-    ReconnectingDevice& device_;
     ScpiEngine engine_;
-    DeviceWorker worker_;
+    std::vector<Slot> slots_;                // channel n at n - 1
+    std::map<std::string, unsigned> paths_;  // where each present channel's device is
+    std::unique_ptr<Discovery> discovery_;
+    bool started_ = false;  // arrivals from now on come from the discovery thread
     tcp::acceptor acceptor_;
     asio::steady_timer housekeeping_;
     std::chrono::seconds idleLimit_;
@@ -468,18 +628,28 @@ int RunServer(DevicePlatform& platform, const ServerOptions& options,
             return fail(kExitUsage, "--allow wants ADDR or ADDR/BITS, e.g. 10.0.0.0/8", "usage");
         allowed.push_back(*range);
     }
-    const Selection selection = SelectDevice(platform, options.device);
-    if (selection.path.empty()) return fail(kExitDevice, selection.error, selection.kind.c_str());
-    ReconnectingDevice device(platform, selection.path);
-    if (const LinkStatus opened = device.Open(); !opened.ok()) {
-        return fail(kExitDevice, DescribeFailure(platform, selection.path, opened.error),
-                    FailureKindName(platform, opened.error));
+    std::unique_ptr<ReconnectingDevice> device;
+    if (!options.all) {
+        const Selection selection = SelectDevice(platform, options.device);
+        if (selection.path.empty()) {
+            return fail(kExitDevice, selection.error, selection.kind.c_str());
+        }
+        device = std::make_unique<ReconnectingDevice>(platform, selection.path);
+        if (const LinkStatus opened = device->Open(); !opened.ok()) {
+            return fail(kExitDevice, DescribeFailure(platform, selection.path, opened.error),
+                        FailureKindName(platform, opened.error));
+        }
     }
     bool stopped = true;
     try {
         asio::io_context io;
-        Server server(io, device, tcp::endpoint(address, static_cast<unsigned short>(port)),
+        Server server(io, tcp::endpoint(address, static_cast<unsigned short>(port)),
                       std::chrono::seconds(options.idleSeconds), std::move(allowed), err);
+        if (device) {
+            server.ServeOne(std::move(device));
+        } else {
+            server.ServeAll(platform);
+        }
         const StopOnRequest stops(io, [&] {
             stopped = server.Stop();
             io.stop();
@@ -493,7 +663,7 @@ int RunServer(DevicePlatform& platform, const ServerOptions& options,
                 << bound.port() << " can drive the generator, without authentication"
                 << (options.allow.empty() ? " (--allow limits who may connect)" : "") << '\n';
         }
-        listening(host + ':' + std::to_string(bound.port()), device.path());
+        listening(host + ':' + std::to_string(bound.port()), server.Served());
         io.run();
     } catch (const std::exception& e) {
         return fail(kExitDevice, options.listen + ": " + e.what(), "refused");

@@ -30,6 +30,7 @@ inline constexpr std::size_t kMaxQueuedLines = 4;
 struct ServerOptions {
     std::string listen = "127.0.0.1:5025";
     DeviceChoice device;
+    bool all = false;  // every TOVRIK as one instrument's channels
     unsigned idleSeconds = 60;
     std::vector<std::string> allow;  // CIDR ranges clients may connect from; empty: anyone
 };

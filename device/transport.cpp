@@ -178,4 +178,16 @@ std::optional<std::string> ReadVersionOnce(DevicePlatform& platform, const std::
     return ReadFirmwareVersion(handle, error);
 }
 
+std::optional<DeviceIdentity> ReadIdentityOnce(DevicePlatform& platform, const std::string& path,
+                                               SystemError* error) {
+    SystemError failed = 0;
+    DeviceHandle handle = OpenTovrikShared(platform, path, &failed);
+    if (error != nullptr) *error = failed;
+    if (!handle) return std::nullopt;
+    DeviceIdentity identity;
+    identity.serial = platform.GetSerial(handle.native());
+    identity.version = ReadFirmwareVersion(handle);
+    return identity;
+}
+
 }  // namespace tovrik

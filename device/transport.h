@@ -117,6 +117,8 @@ class ReconnectingDevice {
     // Where the device is or was last; empty until discovery found one.
     const std::string& path() const { return path_; }
     DevicePlatform& platform() const { return platform_; }
+    // The serial number the first open read; none before it or when the device has none.
+    const std::optional<std::string>& serial() const { return serial_; }
 
   private:
     LinkStatus Status(SystemError error) const;
@@ -153,5 +155,13 @@ SendOutcome SendReportOnce(DevicePlatform& platform, const std::string& path,
                            const OutputReport& report);
 std::optional<std::string> ReadVersionOnce(DevicePlatform& platform, const std::string& path,
                                            SystemError* error = nullptr);
+// What a shared open of a TOVRIK learns: its serial number (if any) and firmware version.
+struct DeviceIdentity {
+    std::optional<std::string> serial;
+    std::optional<std::string> version;
+};
+// None when `path` cannot be opened shared (`error` says why) or is not a TOVRIK (error 0).
+std::optional<DeviceIdentity> ReadIdentityOnce(DevicePlatform& platform, const std::string& path,
+                                               SystemError* error = nullptr);
 
 }  // namespace tovrik

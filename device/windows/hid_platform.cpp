@@ -17,6 +17,7 @@ extern "C" {
 #include <hidclass.h>
 #include <winioctl.h>
 
+#include <array>
 #include <cctype>
 #include <charconv>
 #include <cstddef>
@@ -193,6 +194,31 @@ std::optional<HidIds> WindowsHidPlatform::GetIds(NativeHandle handle) {
     attributes.Size = sizeof attributes;
     if (!::HidD_GetAttributes(ToHandle(handle), &attributes)) return std::nullopt;
     return HidIds{attributes.VendorID, attributes.ProductID};
+}
+
+std::optional<std::string> WindowsHidPlatform::GetSerial(NativeHandle handle) {
+    if (handle == kNoNativeHandle) return std::nullopt;
+    // What HidD_GetSerialNumberString asks, with the OVERLAPPED the handle needs (see
+    // GetFeature). A USB string descriptor holds at most 126 UTF-16 units.
+    std::array<wchar_t, 128> text{};
+    Request request;
+    if (!request.event) return std::nullopt;
+    const auto size = static_cast<DWORD>((text.size() - 1) * sizeof(wchar_t));
+    DWORD received = 0;
+    const BOOL started =
+        ::DeviceIoControl(ToHandle(handle), IOCTL_HID_GET_SERIALNUMBER_STRING, nullptr, 0,
+                          text.data(), size, nullptr, &request.overlapped);
+    if (Await(ToHandle(handle), request.overlapped, started, kWriteTimeoutMs, received) != 0) {
+        return std::nullopt;
+    }
+    std::string serial;
+    for (const wchar_t c : text) {
+        if (c == L'\0') break;
+        // Serial numbers are printable ASCII; anything else would not survive a path or SCPI.
+        serial += c > 0x20 && c < 0x7F ? static_cast<char>(c) : '?';
+    }
+    if (serial.empty()) return std::nullopt;
+    return serial;
 }
 
 std::optional<HidIds> WindowsHidPlatform::PeekIds(const std::string& path) {

@@ -14,6 +14,7 @@ class WindowsHidPlatform final : public DevicePlatform {
     std::vector<std::string> EnumerateHidInterfaces() override;
     OpenResult Open(const std::string& path, ShareMode mode) override;
     std::optional<HidIds> GetIds(NativeHandle handle) override;
+    std::optional<std::string> GetSerial(NativeHandle handle) override;
     std::optional<HidIds> PeekIds(const std::string& path) override;
     SystemError WriteReport(NativeHandle handle, const OutputReport& report) override;
     SystemError GetFeature(NativeHandle handle, VersionFeature& feature) override;

@@ -95,6 +95,25 @@ TEST(CtlE2e, UsageErrorsExitTwoAndSendNothing) {
     EXPECT_EQ(ctl("--help").status, 0);
 }
 
+TEST(CtlE2e, SerialNumbersAreListedAndSelectADevice) {
+    Ctl ctl("o,t,t");
+    const Result list = ctl("list --json");
+    ASSERT_EQ(list.status, 0);
+    const auto rows = nlohmann::json::parse(list.lines.at(0))["devices"];
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[1]["serial"], "TVK00003");
+    EXPECT_EQ(rows[1]["name"], "TVK00003");
+    EXPECT_NE(ctl("list").Text().find("/dev/hidraw2  serial TVK00003  position 2"),
+              std::string::npos);
+    EXPECT_EQ(ctl("--serial TVK00003 set 1M").status, 0);
+    EXPECT_EQ(ctl.emu().WriteLines().back().rfind("hidraw2 write ", 0), 0u);
+    const Result missing = ctl("--serial TVK00009 set 1M");
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_NE(missing.Text().find("no TOVRIK with serial number TVK00009"), std::string::npos);
+    EXPECT_EQ(ctl("--serial TVK00002 --index 0 off").status, 2);  // one choice at a time
+    EXPECT_EQ(ctl("serve --all --serial TVK00002").status, 2);
+}
+
 TEST(CtlE2e, BusyMissingAndRefusedDevicesExitOneAndSayWhy) {
     Ctl ctl("o,t");
     ASSERT_TRUE(ctl.emu().Control("hold 1"));

@@ -95,7 +95,7 @@ class ScpiOverVisa(unittest.TestCase):
 
     def test_identity_frequency_and_output(self):
         inst = self.open()
-        self.assertEqual(inst.query("*IDN?"), "TOVRIK,TOVRIK DDS,0,06/01/05")
+        self.assertEqual(inst.query("*IDN?"), "TOVRIK,TOVRIK DDS,TVK00002,06/01/05")
         inst.write("*RST;OUTP ON;:SOUR:FREQ 12.5 MHZ")
         sync(inst)
         self.assertAlmostEqual(float(inst.query("FREQ?")), word(12.5e6) * 180e6 / 2**32, 6)

@@ -15,6 +15,7 @@ class RecordingDevice : public ScpiDevice {
   public:
     std::optional<ScpiError> Carry(const DeviceOrder& order) override {
         if (missing) return ScpiError{-241, "Hardware missing"};
+        channels.push_back(order.channel);
         if (order.kind == DeviceOrder::Kind::Sweep) {
             sweeps.push_back(order.sweepId);
         } else {
@@ -24,6 +25,7 @@ class RecordingDevice : public ScpiDevice {
     }
     std::vector<OutputReport> sent;
     std::vector<std::uint64_t> sweeps;
+    std::vector<unsigned> channels;  // whose device each order was for
     bool missing = false;
 };
 
@@ -161,6 +163,80 @@ TEST_F(Scpi, SweepCommandsOrderSweepsAndEndThemWithTheSetState) {
     EXPECT_TRUE(engine.instrument().sweeping);
     engine.SweepEnded(device.sweeps.back());
     EXPECT_EQ((*this)("OUTP?;INIT:CONT?"), "0;0");
+}
+
+// A bank of TOVRIKs: channels by first arrival, numeric suffixes, the selected channel.
+class Bank : public Scpi {
+  protected:
+    void SetUp() override {
+        engine.MakeBank();
+        for (const char* name : {"TVK00001", "/dev/hidraw9", "TVK00003"}) engine.Arrive(name, "1");
+    }
+};
+
+TEST_F(Bank, ChannelsKeepTheirNumberByName) {
+    engine.Leave(2);
+    const std::vector<std::pair<std::string, unsigned>> arrivals = {
+        {"TVK00004", 4}, {"/dev/hidraw9", 2}, {"TVK00001", 1}, {"TVK00005", 5}};
+    for (const auto& [name, number] : arrivals) EXPECT_EQ(engine.Arrive(name, "1"), number) << name;
+    EXPECT_TRUE(engine.channels()[1].present);
+}
+
+TEST_F(Bank, SuffixesAndTheSelectedChannelRouteCommands) {
+    const auto hz = [](double f) { return FormatNumber(TuningWordToHz(ComputeTuningWord(f))); };
+    const std::string hz2 = hz(2e6);
+    struct Row {
+        std::string line, answer;
+        std::vector<unsigned> channels;  // of the orders the line gave
+    };
+    const std::vector<Row> table = {
+        {"SOUR3:FREQ 1MHZ;:OUTP3 ON", "", {3}},
+        {"SOURce:FREQ 2MHZ;:OUTP ON;:SOUR1:FREQ?;:SOUR3:FREQ?", hz2 + ";" + hz(1e6), {1}},
+        {"OUTP2 ON;:OUTP2:STAT?;:OUTP3?", "1;1", {2}},
+        {"INST:NSEL 2;:INST:NSEL?;:FREQ 2MHZ;:SOUR2:FREQ?", "2;" + hz2, {2}},
+        {"OUTP OFF;SYST:SUSP3;:INIT;:ABOR", "", {2, 3, 2, 2}},
+        {"OUTP ON;*RST;:SOUR2:FREQ?;:OUTP1?", hz(kDefaultFrequencyHz) + ";1", {2, 2}},
+        {"INST:NSEL 1;:FREQ?", hz2, {}},
+    };
+    for (const Row& row : table) {
+        device.channels.clear();
+        EXPECT_EQ((*this)(row.line), row.answer) << row.line;
+        EXPECT_EQ(device.channels, row.channels) << row.line;
+    }
+    EXPECT_TRUE(Drain().empty());
+}
+
+TEST_F(Bank, AbsentChannelsAndBadSuffixesChangeNothing) {
+    engine.Leave(2);
+    const std::vector<std::pair<std::string, std::string>> table = {
+        {"OUTP2 ON", "-241,\"Hardware missing; no TOVRIK on channel 2\""},
+        {"SOUR9:FREQ 1", "-241,\"Hardware missing; no TOVRIK on channel 9\""},
+        {"SOUR0:FREQ 1", "-113,\"Undefined header\""},
+        {"SOUR01:FREQ 1", "-113,\"Undefined header\""},
+        {"SYST2:ERR?", "-113,\"Undefined header\""},  // only channel keywords take a number
+        {"INST:NSEL 4", "-222,\"Data out of range\""},
+    };
+    for (const auto& [line, error] : table) {
+        (*this)(line);
+        EXPECT_EQ(Drain(), std::vector<std::string>{error}) << line;
+    }
+    EXPECT_TRUE(device.channels.empty());
+    EXPECT_EQ((*this)("OUTP2?;:INST:NSEL?"), "0;1");  // an away channel keeps its settings
+}
+
+TEST_F(Bank, CatalogNamesThePresentChannels) {
+    EXPECT_EQ((*this)("INST:CAT:FULL?"), "\"TVK00001\",1,\"/dev/hidraw9\",2,\"TVK00003\",3");
+    engine.Leave(2);
+    EXPECT_EQ((*this)("INSTrument:CATalog:FULL?"), "\"TVK00001\",1,\"TVK00003\",3");
+    EXPECT_EQ((*this)("*IDN?"), "TOVRIK,TOVRIK DDS,TVK00001,1");
+    ScpiEngine empty;
+    empty.MakeBank();
+    EXPECT_EQ(empty.Execute(client, "INST:CAT:FULL?").response, "\"\"");
+}
+
+TEST_F(Scpi, OneTovrikTakesNoSuffixButOne) {
+    (*this)("SOUR2:FREQ 1");
+    EXPECT_EQ(Drain(), std::vector<std::string>{"-113,\"Undefined header\""});
 }
 
 }  // namespace

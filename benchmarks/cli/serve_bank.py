@@ -1,0 +1,96 @@
+#!/usr/bin/env python3
+"""tovrikctl serve --all with eight TOVRIKs at 1 ms USB frames (tovrik-emu --frame-us 1000):
+1, 2, 4 and 8 channels sweep 1,000 points at 1 ms at the same time. Per channel count: each
+device's gaps between sweep points (p50/p99/max over all devices), points delivered, and the
+server's CPU time (user + system, all threads) per 1,000 reports sent.
+
+Usage: serve_bank.py TOVRIK-EMU TOVRIKCTL [ROUNDS]"""
+import os
+import socket
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+EMU, CTL = sys.argv[1], sys.argv[2]
+ROUNDS = int(sys.argv[3]) if len(sys.argv) > 3 else 3
+POINTS = 1000
+STOP = "00 00 00 00 00 01 00 00"
+TICK = os.sysconf("SC_CLK_TCK")
+
+
+def cpu_seconds(pid):
+    with open("/proc/%d/stat" % pid) as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / TICK  # utime, stime
+
+
+def writes(log):
+    """position -> [(time, bytes)] of every write."""
+    out = {}
+    with open(log) as f:
+        for line in f:
+            parts = line.split(" ", 3)
+            if len(parts) == 4 and parts[2] == "write":
+                out.setdefault(int(parts[1][len("hidraw"):]), []).append(
+                    (float(parts[0]), parts[3].strip()))
+    return out
+
+
+def main():
+    folder = tempfile.mkdtemp()
+    log, pidfile = os.path.join(folder, "log"), os.path.join(folder, "pid")
+    process = subprocess.Popen(
+        [EMU, "--devices", "t,t,t,t,t,t,t,t", "--frame-us", "1000", "--timestamps", "--log", log,
+         "--", "sh", "-c", 'echo $$ > "$0"; exec "$1" serve --all --listen 127.0.0.1:0',
+         pidfile, CTL], stdout=subprocess.PIPE, text=True)
+    port = int(process.stdout.readline().split()[2].split(":")[1])
+    pid = int(open(pidfile).read())
+    s = socket.create_connection(("127.0.0.1", port))
+    reader = s.makefile("rb")
+
+    def ask(line):
+        s.sendall(line.encode() + b";*OPC?\n")
+        return reader.readline().decode().strip()
+
+    for n in range(1, 9):
+        ask(":SOUR%d:FREQ:STAR 1MHZ;STOP 2MHZ;:SOUR%d:SWE:POIN %d;DWEL 1MS" % (n, n, POINTS))
+    print("| channels | gap p50 (µs) | gap p99 (µs) | gap max (µs) | points delivered "
+          "| server CPU per 1,000 reports (ms) | load average |")
+    print("|---|---|---|---|---|---|---|")
+    for channels in (1, 2, 4, 8):
+        gaps, delivered, cpu, reports = [], [], 0.0, 0
+        load = os.getloadavg()[0]
+        for _ in range(ROUNDS):
+            before = writes(log)
+            counts = {p: len(before.get(p, [])) for p in range(8)}
+            start_cpu = cpu_seconds(pid)
+            ask(";".join(":INIT%d" % n for n in range(1, channels + 1)))
+            deadline = time.monotonic() + 30
+            while time.monotonic() < deadline:
+                now = writes(log)
+                if all(len(now.get(p, [])) >= counts[p] + POINTS + 1 for p in range(channels)):
+                    break
+                time.sleep(0.05)
+            cpu += cpu_seconds(pid) - start_cpu
+            now = writes(log)
+            for p in range(channels):
+                sweep = [w for w in now[p][counts[p]:] if w[1] != STOP]
+                delivered.append(len(sweep))
+                reports += len(now[p]) - counts[p]
+                gaps += [(b[0] - a[0]) * 1e6 for a, b in zip(sweep, sweep[1:])]
+        gaps.sort()
+        q = statistics.quantiles(gaps, n=100)
+        print("| %d | %.0f | %.0f | %.0f | %s | %.2f | %.2f |" % (
+            channels, q[49], q[98], gaps[-1],
+            "%d-%d of %d" % (min(delivered), max(delivered), POINTS),
+            cpu * 1000 / reports * 1000, load))
+        load = os.getloadavg()[0]
+    s.close()
+    process.terminate()
+    process.wait(30)
+
+
+if __name__ == "__main__":
+    main()
