@@ -205,8 +205,7 @@ class Discovery {
         }
         for (const std::string& path : paths) {
             if (seen_.count(path) != 0) continue;
-            if (const auto ids = platform_.PeekIds(path);
-                ids && (ids->vendorId != kTovrikVendorId || ids->productId != kTovrikProductId)) {
+            if (const auto ids = platform_.PeekIds(path); ids && !IsTovrikIds(ids)) {
                 seen_[path] = false;
                 continue;
             }

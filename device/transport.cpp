@@ -5,10 +5,6 @@
 namespace tovrik {
 namespace {
 
-bool IsTovrikIds(const std::optional<HidIds>& ids) {
-    return ids && ids->vendorId == kTovrikVendorId && ids->productId == kTovrikProductId;
-}
-
 DeviceHandle Open(DevicePlatform& platform, const std::string& path, ShareMode mode,
                   SystemError* error, std::optional<HidIds>* ids = nullptr) {
     OpenResult opened = platform.Open(path, mode);

@@ -15,6 +15,11 @@ namespace tovrik {
 
 inline constexpr std::uint16_t kTovrikVendorId = 0x1774;
 inline constexpr std::uint16_t kTovrikProductId = 0x9851;
+
+// Whether ids a platform reported are a TOVRIK's: the one test of what counts as one.
+inline bool IsTovrikIds(const std::optional<HidIds>& ids) {
+    return ids && ids->vendorId == kTovrikVendorId && ids->productId == kTovrikProductId;
+}
 // Paths are kept in 1,024-byte buffers with their terminator.
 inline constexpr std::size_t kMaxDevicePathLength = 1023;
 
