@@ -41,9 +41,15 @@ void DeviceWorker::Follow(const OutputReport& steady, bool continuous) {
     continuous_ = continuous;
 }
 
+void DeviceWorker::Away() {
+    const std::lock_guard lock(mutex_);
+    away_ = true;
+}
+
 void DeviceWorker::Revive() {
     {
         const std::lock_guard lock(mutex_);
+        away_ = false;
         dirty_ = true;
         nextRestore_ = Clock::now();
     }
@@ -87,7 +93,7 @@ void DeviceWorker::Run() {
             lock.unlock();
             SweepPoint();
             lock.lock();
-        } else if (dirty_) {
+        } else if (dirty_ && !away_) {
             if (Clock::now() < nextRestore_) {
                 wake_.wait_until(lock, nextRestore_);
                 continue;

@@ -46,6 +46,9 @@ class DeviceWorker {
     void Follow(const OutputReport& steady, bool continuous);
     // Sends the set state again at once: the device came back and may have lost it.
     void Revive();
+    // The device has left the bank: no restore until Revive, so that the rescan, not this
+    // worker's retry, is the first to open it when it comes back and finds it by its serial.
+    void Away();
     // Ends any sweep, sends `report` (retrying a refusal until `deadline`) and stops the
     // thread. Blocks: for the way out, after the clients are gone.
     std::optional<ScpiError> Finish(const OutputReport& report, Clock::time_point deadline);
@@ -86,6 +89,7 @@ class DeviceWorker {
     bool stopping_ = false;
     OutputReport lastSent_{};
     bool dirty_ = false;  // a write failed since: the device may hold anything
+    bool away_ = false;   // left the bank; restored only once it is back
     bool sweeping_ = false;
 
     // Worker thread only.

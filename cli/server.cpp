@@ -389,6 +389,7 @@ class Server {
         const auto it = paths_.find(path);
         if (it == paths_.end()) return;
         engine_.Leave(it->second);
+        slots_[it->second - 1].worker->Away();
         paths_.erase(it);
     }
 
