@@ -63,7 +63,7 @@ for dpi in 96 144; do
     # TOVRIK.exe without a device: no message box at start.
     "$wine_run" "$tovrik" >/dev/null 2>&1 &
     app=$!
-    win=$(wait_window '^TOVRIK$' 30)
+    win=$(wait_window '^TOVRIK$' 60)
     if [[ -n $win ]]; then
         sleep 1
         [[ $(probe dpi TOVRIK) == "dpi $dpi" ]] || fail "TOVRIK.exe at $dpi: $(probe dpi TOVRIK)"
@@ -98,9 +98,9 @@ for dpi in 96 144; do
     # tovrik-sample.exe: "not found", then Form1.
     "$wine_run" "$sample" >/dev/null 2>&1 &
     app=$!
-    box=$(wait_window '^tovrik-sample$' 30)
+    box=$(wait_window '^tovrik-sample$' 60)
     [[ -n $box ]] && xdotool windowfocus --sync "$box" key Return
-    form=$(wait_window '^Form1$' 30)
+    form=$(wait_window '^Form1$' 60)
     if [[ -n $form ]]; then
         sleep 1
         import -window root "$work/sample-$dpi.png"

@@ -75,7 +75,7 @@ grep -q ' write 00 79 56 34 12 01 00 00' "$log" ||
 # 4. The installed TOVRIK.exe starts; closing it writes the user's settings file.
 (cd "$dir" && "$wine_run" "$dir/TOVRIK.exe") &
 app=$!
-win=$(wait_window '^TOVRIK$' 30)
+win=$(wait_window '^TOVRIK$' 60)
 if [[ -n $win ]]; then
     sleep 0.5
     xdotool windowfocus --sync "$win" key alt+F4

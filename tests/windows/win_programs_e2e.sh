@@ -55,8 +55,8 @@ gone() {  # WINDOW: closed within 10 s
 start_tovrik() {
     "$wine_run" "$tovrik" &
     app=$!
-    win=$(wait_window '^TOVRIK$' 20)
-    [[ -n $win ]] || { fail "no TOVRIK window"; return 1; }
+    win=$(wait_window '^TOVRIK$' 60)
+    [[ -n $win ]] || no_window '^TOVRIK$'
     sleep 0.3
     xdotool windowfocus --sync "$win"
 }
@@ -258,10 +258,10 @@ end_tovrik
 # 6. The sample: start-up message, 12800000, -1, refused "abc" and 95000000, power saving.
 "$wine_run" "$sample" &
 app=$!
-box=$(wait_window '^tovrik-sample$' 20)
-[[ -n $box ]] || fail "no start-up message box"
+box=$(wait_window '^tovrik-sample$' 60)
+[[ -n $box ]] || no_window '^tovrik-sample$'
 xdotool windowfocus --sync "$box" key Return
-form=$(wait_window '^Form1$' 20)
+form=$(wait_window '^Form1$' 60)
 if [[ -n $form ]]; then
     sleep 0.5
     geometry "$form"

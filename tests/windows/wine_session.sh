@@ -6,6 +6,20 @@
 log=$work/emu.log stop=$work/stop ready=$work/ready
 failures=0 xvfb="" emu_pid="" app=""
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+# no_window NAME: fails and ends the test, with what the screen held and whether the program
+# still ran, since every later step needs the window.
+no_window() {
+    local id shown=""
+    for id in $(xdotool search --name . 2>/dev/null); do
+        shown+=" '$(xdotool getwindowname "$id" 2>/dev/null)'"
+        xdotool search --onlyvisible --name . 2>/dev/null | grep -qx "$id" && shown+="(visible)"
+    done
+    local state=ended
+    [[ -n $app ]] && kill -0 "$app" 2>/dev/null && state=running
+    fail "no window '$1' (the program $state; windows:${shown:- none})"
+    echo "--- emulator log"; cat "$log"
+    exit 1
+}
 cleanup() {
     [[ -n $app ]] && kill "$app" 2>/dev/null
     touch "$stop"
