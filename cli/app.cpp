@@ -249,7 +249,7 @@ int Sweep(Context& ctx, const SweepArgs& args) {
 }  // namespace
 
 int Run(int argc, const char* const* argv, DevicePlatform& platform, std::ostream& out,
-        std::ostream& err) {
+        std::ostream& err, const HotplugSource& watch) {
     Context ctx{platform, out, err, {}};
     CLI::App app{
         "Controls TOVRIK signal generators from scripts and serves them as an SCPI "
@@ -345,6 +345,7 @@ int Run(int argc, const char* const* argv, DevicePlatform& platform, std::ostrea
     if (*sweep) return Sweep(ctx, sweepArgs);
     if (*serve) {
         serverOptions.device = ctx.Choice();
+        serverOptions.watch = watch;
         if (serverOptions.all && (serverOptions.device.path || serverOptions.device.index ||
                                   serverOptions.device.serial)) {
             return ctx.Fail(kExitUsage, "serve --all takes no --device, --index or --serial",

@@ -178,25 +178,34 @@ class Connection : public std::enable_shared_from_this<Connection> {
     bool firstLine_ = true;
 };
 
-// Notices TOVRIKs arriving and leaving: enumerates every kRescanInterval on a thread of its
-// own, since telling a new interface apart opens it. Callbacks run on that thread.
+// Notices TOVRIKs arriving and leaving, on a thread of its own, since telling a new interface
+// apart opens it. With the system's hot-plug word it rescans when a device comes or goes (and
+// every kFallbackRescan, for a device another program held); without, every kRescanInterval.
+// Callbacks run on that thread.
 class Discovery {
   public:
     using Arrived = std::function<void(const std::string& path, const DeviceIdentity&)>;
     using Left = std::function<void(const std::string& path)>;
     static constexpr std::chrono::milliseconds kRescanInterval{250};
+    static constexpr std::chrono::milliseconds kFallbackRescan{1000};
 
-    Discovery(DevicePlatform& platform, Arrived arrived, Left left)
-        : platform_(platform), arrived_(std::move(arrived)), left_(std::move(left)) {}
+    Discovery(DevicePlatform& platform, std::unique_ptr<HotplugMonitor> monitor, Arrived arrived,
+              Left left)
+        : platform_(platform),
+          monitor_(std::move(monitor)),
+          arrived_(std::move(arrived)),
+          left_(std::move(left)) {}
     ~Discovery() { Stop(); }
     Discovery(const Discovery&) = delete;
     Discovery& operator=(const Discovery&) = delete;
 
-    // One pass: those gone first, then the new ones in enumeration order.
-    void Scan() {
+    // One pass: those gone first, then the new ones in enumeration order. `removed` left
+    // whether or not their path is back: a device replugged between two passes is a new one.
+    void Scan(const std::vector<std::string>& removed = {}) {
         const std::vector<std::string> paths = platform_.EnumerateHidInterfaces();
         for (auto it = seen_.begin(); it != seen_.end();) {
-            if (std::find(paths.begin(), paths.end(), it->first) != paths.end()) {
+            if (std::find(paths.begin(), paths.end(), it->first) != paths.end() &&
+                std::find(removed.begin(), removed.end(), it->first) == removed.end()) {
                 ++it;
                 continue;
             }
@@ -221,9 +230,19 @@ class Discovery {
     void Start() {
         thread_ = std::thread([this] {
             std::unique_lock lock(mutex_);
-            while (!wake_.wait_for(lock, kRescanInterval, [this] { return stopping_; })) {
+            while (!stopping_) {
+                std::vector<std::string> removed;
+                if (monitor_) {
+                    lock.unlock();
+                    if (auto changes = monitor_->Wait(kFallbackRescan))
+                        removed = std::move(changes->removed);
+                    lock.lock();
+                    if (stopping_) break;
+                } else if (wake_.wait_for(lock, kRescanInterval, [this] { return stopping_; })) {
+                    break;
+                }
                 lock.unlock();
-                Scan();
+                Scan(removed);
                 lock.lock();
             }
         });
@@ -235,11 +254,13 @@ class Discovery {
             stopping_ = true;
         }
         wake_.notify_all();
+        if (monitor_) monitor_->Interrupt();
         if (thread_.joinable()) thread_.join();
     }
 
   private:
     DevicePlatform& platform_;
+    const std::unique_ptr<HotplugMonitor> monitor_;
     const Arrived arrived_;
     const Left left_;
     std::map<std::string, bool> seen_;  // path: a TOVRIK or not; discovery thread only
@@ -275,10 +296,11 @@ class Server {
 
     // `serve --all`: those present now are numbered in enumeration order before any client
     // is served; later arrivals and removals come from the discovery thread.
-    void ServeAll(DevicePlatform& platform) {
+    void ServeAll(DevicePlatform& platform, const HotplugSource& watch) {
         engine_.MakeBank();
+        // Watching before the first pass, so that nothing between the two goes unheard.
         discovery_ = std::make_unique<Discovery>(
-            platform,
+            platform, watch ? watch() : nullptr,
             [this, &platform](const std::string& path, const DeviceIdentity& identity) {
                 if (!started_) return Arrive(platform, path, identity);
                 asio::post(io_,
@@ -648,7 +670,7 @@ int RunServer(DevicePlatform& platform, const ServerOptions& options,
         if (device) {
             server.ServeOne(std::move(device));
         } else {
-            server.ServeAll(platform);
+            server.ServeAll(platform, options.watch);
         }
         const StopOnRequest stops(io, [&] {
             stopped = server.Stop();

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "cli/devices.h"
+#include "device/hotplug.h"
 #include "device/platform.h"
 
 namespace tovrik::cli {
@@ -33,6 +34,7 @@ struct ServerOptions {
     bool all = false;  // every TOVRIK as one instrument's channels
     unsigned idleSeconds = 60;
     std::vector<std::string> allow;  // CIDR ranges clients may connect from; empty: anyone
+    HotplugSource watch;             // for --all; without, the bank is rescanned on a timer
 };
 
 // How tovrikctl reports a failure (plain or --json): returns the exit status.

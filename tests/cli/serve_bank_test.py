@@ -183,6 +183,16 @@ class Bank(unittest.TestCase):
         self.control_command("replug 4")
         self.assertTrue(wait_for(lambda: '"TVK00005",3' in self.ask("INST:CAT:FULL?")))
 
+    def test_8_a_device_replugged_at_once_at_its_path_gets_its_state_again(self):
+        # Both within one rescan period: only the system's word of the removal shows it.
+        self.assertEqual(self.ask("SOUR1:FREQ 6MHZ;:OUTP1 ON;*OPC?"), "1")
+        count = len(self.writes(1))
+        with open(self.control, "w") as f:
+            f.write("unplug 1\nreplug 1\n")
+        self.assertTrue(wait_for(lambda: len(self.writes(1)) > count))
+        self.assertEqual(self.writes(1)[count][1], report(word(6e6)))
+        self.assertEqual(self.ask("INST:CAT:FULL?").split(",")[:2], ['"TVK00002"', "1"])
+
 
 if __name__ == "__main__":
     unittest.main(argv=sys.argv[:1], verbosity=2)
