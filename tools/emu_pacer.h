@@ -1,17 +1,19 @@
 // USB frame timing for writes. A full-speed device takes at most one interrupt OUT transfer
 // per frame, so a write completes at the first frame boundary after both its own start and
-// the previous transfer. Completions run on a thread of their own: umockdev's worker thread
-// goes on serving the other devices, while the writer stays blocked until its frame.
+// the previous transfer. Completions are timed by a timer on umockdev's worker thread, the
+// thread that must send them anyway: it goes on serving the other devices meanwhile, and no
+// thread of our own has to wake and hand each completion over (on a virtual machine, waking
+// an idle processor costs tens of microseconds, and eight devices at 1 kHz wake often).
 #pragma once
 
+#include <glib.h>
 #include <umockdev.h>
 
 #include <chrono>
-#include <condition_variable>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 
 #include "tools/emu_log.h"
 #include "tools/emu_resources.h"
@@ -39,7 +41,8 @@ class FramePacer {
     // cost the writer frames. The frame may then be past already; it completes at once.
     Clock::time_point NextFrame(Endpoint& endpoint) const;
 
-    // At `due`: logs `line` (stamped with `due`) and completes the client's write with `result`.
+    // At `due`: logs `line` (stamped with `due`) and completes the client's write with
+    // `result`. Called on umockdev's worker thread, from a write handler.
     void CompleteAt(Clock::time_point due, UMockdevIoctlClient* client, glong result,
                     std::string line);
 
@@ -49,17 +52,24 @@ class FramePacer {
         glong result = 0;
         std::string line;
     };
-    void Run();
-    void Finish(Clock::time_point due, Completion& completion) const;
+    // What the timer's callback reaches: shared with the source, so that a callback already
+    // under way on the worker when the pacer goes finds it closed instead of freed.
+    struct State {
+        const Logger* log = nullptr;
+        Fd timer;  // CLOCK_MONOTONIC, as steady_clock
+        std::mutex mutex;
+        std::multimap<Clock::time_point, Completion> waiting;
+        bool closed = false;
+    };
+    static gboolean OnTimer(gint fd, GIOCondition condition, gpointer state);
+    static void FinishDue(State& state);
+    static void Arm(State& state, Clock::time_point due);  // mutex held
+    static void Finish(const Logger& log, Clock::time_point due, Completion& completion);
 
     const std::chrono::microseconds frame_;
-    const Logger& log_;
     const Clock::time_point origin_ = Clock::now();
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    std::multimap<Clock::time_point, Completion> waiting_;
-    bool stopping_ = false;
-    std::thread thread_;  // last: starts when everything above is ready
+    const std::shared_ptr<State> state_ = std::make_shared<State>();
+    GSource* source_ = nullptr;  // on the worker's context, made by the first write
 };
 
 }  // namespace tovrik::emu

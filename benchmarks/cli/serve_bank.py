@@ -26,16 +26,25 @@ def cpu_seconds(pid):
     return (int(fields[11]) + int(fields[12])) / TICK  # utime, stime
 
 
-def writes(log):
-    """position -> [(time, bytes)] of every write."""
-    out = {}
-    with open(log) as f:
-        for line in f:
+class Writes:
+    """position -> [(time, bytes)] of every write so far, read on from where the last call
+    stopped: rereading the whole log on every poll would take a core from what is measured."""
+
+    def __init__(self, log):
+        self.file = open(log)
+        self.rest = ""
+        self.seen = {}
+
+    def __call__(self):
+        self.rest += self.file.read()
+        lines = self.rest.split("\n")
+        self.rest = lines.pop()
+        for line in lines:
             parts = line.split(" ", 3)
             if len(parts) == 4 and parts[2] == "write":
-                out.setdefault(int(parts[1][len("hidraw"):]), []).append(
+                self.seen.setdefault(int(parts[1][len("hidraw"):]), []).append(
                     (float(parts[0]), parts[3].strip()))
-    return out
+        return self.seen
 
 
 def main():
@@ -47,6 +56,7 @@ def main():
          pidfile, CTL], stdout=subprocess.PIPE, text=True)
     port = int(process.stdout.readline().split()[2].split(":")[1])
     pid = int(open(pidfile).read())
+    writes = Writes(log)
     s = socket.create_connection(("127.0.0.1", port))
     reader = s.makefile("rb")
 
@@ -63,18 +73,18 @@ def main():
         gaps, delivered, cpu, reports = [], [], 0.0, 0
         load = os.getloadavg()[0]
         for _ in range(ROUNDS):
-            before = writes(log)
+            before = writes()
             counts = {p: len(before.get(p, [])) for p in range(8)}
             start_cpu = cpu_seconds(pid)
             ask(";".join(":INIT%d" % n for n in range(1, channels + 1)))
             deadline = time.monotonic() + 30
             while time.monotonic() < deadline:
-                now = writes(log)
+                now = writes()
                 if all(len(now.get(p, [])) >= counts[p] + POINTS + 1 for p in range(channels)):
                     break
-                time.sleep(0.05)
+                time.sleep(0.2)
             cpu += cpu_seconds(pid) - start_cpu
-            now = writes(log)
+            now = writes()
             for p in range(channels):
                 sweep = [w for w in now[p][counts[p]:] if w[1] != STOP]
                 delivered.append(len(sweep))
