@@ -39,7 +39,7 @@ class UdevHotplug final : public HotplugMonitor {
         Changes changes;
         // The socket does not block: everything queued now, then back to the caller.
         while (const std::unique_ptr<udev_device, UdevFree> device{
-                   udev_monitor_receive_device(monitor_.get())}) {
+            udev_monitor_receive_device(monitor_.get())}) {
             const char* subsystem = udev_device_get_subsystem(device.get());
             const char* action = udev_device_get_action(device.get());
             const char* node = udev_device_get_devnode(device.get());
