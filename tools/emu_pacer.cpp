@@ -9,7 +9,8 @@
 
 namespace tovrik::emu {
 
-FramePacer::FramePacer(std::chrono::microseconds frame, const Logger& log) : frame_(frame) {
+FramePacer::FramePacer(std::chrono::microseconds frame, Clock::time_point origin, const Logger& log)
+    : frame_(frame), origin_(origin) {
     state_->log = &log;
     state_->timer = Fd(::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC));
 }

@@ -24,7 +24,8 @@ class FramePacer {
   public:
     using Clock = std::chrono::steady_clock;
 
-    FramePacer(std::chrono::microseconds frame, const Logger& log);
+    // `origin`: a frame boundary, the same for every device on the bus.
+    FramePacer(std::chrono::microseconds frame, Clock::time_point origin, const Logger& log);
     // Completes what is still waiting at once: a blocked writer must not hang on.
     ~FramePacer();
     FramePacer(const FramePacer&) = delete;
@@ -67,7 +68,7 @@ class FramePacer {
     static void Finish(const Logger& log, Clock::time_point due, Completion& completion);
 
     const std::chrono::microseconds frame_;
-    const Clock::time_point origin_ = Clock::now();
+    const Clock::time_point origin_;
     const std::shared_ptr<State> state_ = std::make_shared<State>();
     GSource* source_ = nullptr;  // on the worker's context, made by the first write
 };

@@ -33,7 +33,11 @@ class Testbed {
     std::string Hold(Device& device);
 
   private:
+    std::size_t Lanes() const;
+    FramePacer* Pacer(std::size_t lane);
     std::string FreshNode(Device& device);
+    // Serves the device's node from the lane's worker thread.
+    std::string AttachToLane(Device& device, std::size_t lane);
     // Sends uevents for the device's tree: "add" parents first, "remove" children first.
     void Announce(const Device& device, const char* action);
 
@@ -41,8 +45,14 @@ class Testbed {
     GObjectPtr<UMockdevTestbed> testbed_;
     std::filesystem::path root_;
     std::vector<std::unique_ptr<Device>> devices_;
+    // With frame timing: per device, the test bed whose worker thread serves its node.
+    std::vector<GObjectPtr<UMockdevTestbed>> workers_;
     std::vector<Fd> ptyMasters_;  // nodes of replugged devices
-    std::unique_ptr<FramePacer> pacer_;
+    // With frame timing, one per device: each times its completions on the thread that
+    // serves that device's node.
+    std::vector<std::unique_ptr<FramePacer>> pacers_;
+    const FramePacer::Clock::time_point frameOrigin_ = FramePacer::Clock::now();
+    const std::size_t lanes_ = Lanes();  // worker threads serving nodes; 0: umockdev's own
 };
 
 }  // namespace tovrik::emu
