@@ -3,10 +3,10 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdint>
 #include <cstring>
 
+#include "common/posix_io.h"
 #include "device/hotplug.h"
 
 namespace tovrik {
@@ -21,19 +21,17 @@ struct UdevFree {
 class UdevHotplug final : public HotplugMonitor {
   public:
     UdevHotplug(std::unique_ptr<udev, UdevFree> context,
-                std::unique_ptr<udev_monitor, UdevFree> monitor, int wake)
-        : context_(std::move(context)), monitor_(std::move(monitor)), wake_(wake) {}
-    ~UdevHotplug() override { ::close(wake_); }
-    UdevHotplug(const UdevHotplug&) = delete;
-    UdevHotplug& operator=(const UdevHotplug&) = delete;
+                std::unique_ptr<udev_monitor, UdevFree> monitor, UniqueFd wake)
+        : context_(std::move(context)), monitor_(std::move(monitor)), wake_(std::move(wake)) {}
 
     std::optional<Changes> Wait(std::chrono::milliseconds limit) override {
-        pollfd fds[2] = {{udev_monitor_get_fd(monitor_.get()), POLLIN, 0}, {wake_, POLLIN, 0}};
+        pollfd fds[2] = {{udev_monitor_get_fd(monitor_.get()), POLLIN, 0},
+                         {wake_.get(), POLLIN, 0}};
         const int ready = ::poll(fds, 2, static_cast<int>(limit.count()));
         if (ready <= 0) return std::nullopt;  // the time is up, or a signal: the caller rescans
         if (fds[1].revents & POLLIN) {
             std::uint64_t count = 0;
-            [[maybe_unused]] const auto n = ::read(wake_, &count, sizeof count);
+            [[maybe_unused]] const auto n = ::read(wake_.get(), &count, sizeof count);
         }
         if (!(fds[0].revents & POLLIN)) return std::nullopt;
         Changes changes;
@@ -52,13 +50,13 @@ class UdevHotplug final : public HotplugMonitor {
 
     void Interrupt() override {
         const std::uint64_t one = 1;
-        [[maybe_unused]] const auto n = ::write(wake_, &one, sizeof one);
+        [[maybe_unused]] const auto n = ::write(wake_.get(), &one, sizeof one);
     }
 
   private:
     std::unique_ptr<udev, UdevFree> context_;
     std::unique_ptr<udev_monitor, UdevFree> monitor_;
-    int wake_;
+    UniqueFd wake_;
 };
 
 }  // namespace
@@ -70,9 +68,9 @@ std::unique_ptr<HotplugMonitor> WatchHidInterfaces() {
         udev_monitor_new_from_netlink(context.get(), "udev"));
     // No kernel-side filter: the events are few, and a test bed's socket may not take one.
     if (!monitor || udev_monitor_enable_receiving(monitor.get()) != 0) return nullptr;
-    const int wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (wake < 0) return nullptr;
-    return std::make_unique<UdevHotplug>(std::move(context), std::move(monitor), wake);
+    UniqueFd wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+    if (!wake.valid()) return nullptr;
+    return std::make_unique<UdevHotplug>(std::move(context), std::move(monitor), std::move(wake));
 }
 
 }  // namespace tovrik
