@@ -2,7 +2,9 @@
 // ask before they take a node, and USB frame timing of writes.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -98,6 +100,33 @@ TEST(EmuStack, TimedWritesCompleteOneFrameApart) {
     ASSERT_EQ(stamps.size(), 20u);
     for (std::size_t i = 1; i < stamps.size(); ++i)
         EXPECT_GE(stamps[i] - stamps[i - 1], 0.000999) << i;
+}
+
+// Devices written at once are served side by side, yet all on the bus's one frame grid.
+TEST(EmuStack, TimedWritesOfSeveralDevicesKeepOneFrameGrid) {
+    const std::string burst = std::string(TOVRIK_STACK_PROBE) + " burst /dev/hidraw";
+    EmuSession emu(EmuOptions{"t,t,t", "1.0.0", false, {}, {"--frame-us", "1000", "--timestamps"}},
+                   {"/bin/sh", "-c", burst + "0 10 & " + burst + "1 10 & " + burst + "2 10; wait"});
+    EXPECT_EQ(emu.Wait(), 0);
+    std::map<std::string, std::vector<double>> stamps;
+    for (const auto& line : emu.LogLines()) {
+        const auto space = line.find(' ');
+        ASSERT_NE(space, std::string::npos);
+        stamps[line.substr(space + 1, line.find(' ', space + 1) - space - 1)].push_back(
+            std::strtod(line.c_str(), nullptr));
+    }
+    ASSERT_EQ(stamps.size(), 3u);
+    const double origin = stamps.begin()->second.front();
+    for (const auto& [device, times] : stamps) {
+        ASSERT_EQ(times.size(), 10u) << device;
+        for (std::size_t i = 0; i < times.size(); ++i) {
+            if (i > 0) {
+                EXPECT_GE(times[i] - times[i - 1], 0.000999) << device << " " << i;
+            }
+            const double frames = (times[i] - origin) * 1000;
+            EXPECT_NEAR(frames, std::round(frames), 0.002) << device << " " << i;
+        }
+    }
 }
 
 }  // namespace
