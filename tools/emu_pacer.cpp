@@ -57,10 +57,16 @@ void FramePacer::CompleteAt(Clock::time_point due, UMockdevIoctlClient* client, 
         Finish(*state.log, due, completion);
         return;
     }
-    const std::lock_guard lock(state.mutex);
-    const auto added = state.waiting.emplace(due, std::move(completion));
-    // Eight devices queue for the same frame: the timer is set once for it.
-    if (added == state.waiting.begin()) Arm(state, due);
+    {
+        const std::lock_guard lock(state.mutex);
+        if (!state.closed) {
+            const auto added = state.waiting.emplace(due, std::move(completion));
+            // The devices of a lane queue for the same frame: the timer is set once for it.
+            if (added == state.waiting.begin()) Arm(state, due);
+            return;
+        }
+    }
+    Finish(*state.log, due, completion);  // the pacer is going: nobody would complete it later
 }
 
 void FramePacer::Arm(State& state, Clock::time_point due) {
