@@ -41,7 +41,9 @@ const volatile std::sig_atomic_t& StopRequests::flag() const {
 }
 
 struct StopOnRequest::Impl {
-    explicit Impl(asio::io_context& io) : signals(io, SIGINT, SIGTERM, SIGHUP) {}
+    explicit Impl(asio::io_context& io) : signals(io) {
+        for (const int signal : kStopSignals) signals.add(signal);
+    }
     asio::signal_set signals;
 };
 

@@ -86,7 +86,6 @@ if(TOVRIK_WIN_ARCH_DIR STREQUAL x86 AND TOVRIK_WIXL)
                  COMMAND ${PROJECT_SOURCE_DIR}/tests/windows/win_msi_e2e.sh "${TOVRIK_EMU}"
                          ${CMAKE_CROSSCOMPILING_EMULATOR} ${TOVRIK_MSI}
                          $<TARGET_FILE:set_frequency> ${PROJECT_BINARY_DIR}/tests/windows/msi)
-        set_tests_properties(msi_e2e PROPERTIES LABELS e2e SKIP_RETURN_CODE 77 RUN_SERIAL ON
-                                                FIXTURES_REQUIRED wine_prefix TIMEOUT 300)
+        tovrik_wine_e2e_properties(msi_e2e 300)
     endif()
 endif()

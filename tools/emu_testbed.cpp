@@ -16,6 +16,12 @@ std::string Errno(const char* what, int err) {
     return std::string(what) + std::strerror(err);
 }
 
+// Takes over the error umockdev reported, if any.
+std::string AddFailure(const Device& device, GError* error) {
+    const ErrorPtr owned(error);
+    return device.Name() + ": " + (owned ? owned->message : "cannot add device");
+}
+
 }  // namespace
 
 Testbed::Testbed(const DeviceSettings& settings)
@@ -29,12 +35,7 @@ Testbed::~Testbed() {
     pacers_.clear();  // their writers are released before their devices go
     for (std::size_t i = 0; i < devices_.size(); ++i) {
         devices_[i]->hold.Reset();
-        // A lane's test bed may be missing when adding the devices failed on the way.
-        const std::size_t lane = lanes_ == 0 ? 0 : i % lanes_;
-        UMockdevTestbed* server = lanes_ == 0              ? testbed_.get()
-                                  : lane < workers_.size() ? workers_[lane].get()
-                                                           : nullptr;
-        if (server != nullptr)
+        if (UMockdevTestbed* server = Server(i))
             umockdev_testbed_detach_ioctl(server, devices_[i]->DevNode().c_str(), nullptr);
     }
     workers_.clear();
@@ -53,6 +54,12 @@ std::size_t Testbed::Lanes() const {
     return std::max(1U, std::thread::hardware_concurrency());
 }
 
+UMockdevTestbed* Testbed::Server(std::size_t index) const {
+    if (lanes_ == 0) return testbed_.get();
+    const std::size_t lane = index % lanes_;
+    return lane < workers_.size() ? workers_[lane].get() : nullptr;
+}
+
 FramePacer* Testbed::Pacer(std::size_t lane) {
     if (lane >= pacers_.size()) pacers_.resize(lane + 1);
     if (!pacers_[lane])
@@ -62,25 +69,15 @@ FramePacer* Testbed::Pacer(std::size_t lane) {
 
 std::string Testbed::AddDevices(const std::vector<bool>& tovrik) {
     for (std::size_t i = 0; i < tovrik.size(); ++i) {
-        const std::size_t lane = lanes_ == 0 ? 0 : i % lanes_;
-        auto device = std::make_unique<Device>(settings_, lanes_ == 0 ? nullptr : Pacer(lane),
+        auto device = std::make_unique<Device>(settings_, lanes_ == 0 ? nullptr : Pacer(i % lanes_),
                                                static_cast<int>(i), tovrik[i]);
         Device& added = *device;
         devices_.push_back(std::move(device));
         // The handler has to be in place before the node exists.
+        if (std::string failed = Attach(added, i); !failed.empty()) return failed;
         GError* error = nullptr;
-        if (lanes_ > 0) {
-            if (std::string failed = AttachToLane(added, lane); !failed.empty()) return failed;
-        } else if (!umockdev_testbed_attach_ioctl(testbed_.get(), added.DevNode().c_str(),
-                                                  added.handler(), &error)) {
-            const ErrorPtr owned(error);
-            return added.Name() + ": " + (owned ? owned->message : "cannot add device");
-        }
-        if (!umockdev_testbed_add_from_string(testbed_.get(), added.Description().c_str(),
-                                              &error)) {
-            const ErrorPtr owned(error);
-            return added.Name() + ": " + (owned ? owned->message : "cannot add device");
-        }
+        if (!umockdev_testbed_add_from_string(testbed_.get(), added.Description().c_str(), &error))
+            return AddFailure(added, error);
         // umockdev links a class device to its subsystem only; the kernel also links it to
         // its parent, and HID stacks find the HID device through that link.
         std::error_code linkError;
@@ -98,20 +95,22 @@ std::string Testbed::AddDevices(const std::vector<bool>& tovrik) {
 // frame timing, the nodes are therefore spread over the workers of test beds made just for
 // that (lanes): a device's handler is attached there, and the listening socket is moved to
 // where the programs in our test bed look for it (`<root>/ioctl/<node>`).
-std::string Testbed::AttachToLane(Device& device, std::size_t lane) {
-    if (lane >= workers_.size()) workers_.resize(lane + 1);
-    if (!workers_[lane]) {
-        workers_[lane].reset(umockdev_testbed_new());
-        // A new test bed points UMOCKDEV_DIR at itself; the programs belong to ours.
-        g_setenv("UMOCKDEV_DIR", root_.c_str(), TRUE);
+std::string Testbed::Attach(Device& device, std::size_t index) {
+    if (lanes_ > 0) {
+        const std::size_t lane = index % lanes_;
+        if (lane >= workers_.size()) workers_.resize(lane + 1);
+        if (!workers_[lane]) {
+            workers_[lane].reset(umockdev_testbed_new());
+            // A new test bed points UMOCKDEV_DIR at itself; the programs belong to ours.
+            g_setenv("UMOCKDEV_DIR", root_.c_str(), TRUE);
+        }
     }
-    UMockdevTestbed* own = workers_[lane].get();
+    UMockdevTestbed* server = Server(index);
     GError* error = nullptr;
-    if (!umockdev_testbed_attach_ioctl(own, device.DevNode().c_str(), device.handler(), &error)) {
-        const ErrorPtr owned(error);
-        return device.Name() + ": " + (owned ? owned->message : "cannot add device");
-    }
-    gchar* ownRoot = umockdev_testbed_get_root_dir(own);
+    if (!umockdev_testbed_attach_ioctl(server, device.DevNode().c_str(), device.handler(), &error))
+        return AddFailure(device, error);
+    if (lanes_ == 0) return {};
+    gchar* ownRoot = umockdev_testbed_get_root_dir(server);
     const std::filesystem::path from = std::string(ownRoot) + "/ioctl" + device.DevNode();
     g_free(ownRoot);
     const std::filesystem::path to = root_.string() + "/ioctl" + device.DevNode();

@@ -36,8 +36,12 @@ class Testbed {
     std::size_t Lanes() const;
     FramePacer* Pacer(std::size_t lane);
     std::string FreshNode(Device& device);
-    // Serves the device's node from the lane's worker thread.
-    std::string AttachToLane(Device& device, std::size_t lane);
+    // The test bed whose worker serves the node of the device at `index`; null when adding
+    // the devices failed before it was made.
+    UMockdevTestbed* Server(std::size_t index) const;
+    // Puts the handler of the device at `index` in place: in our test bed, or with frame
+    // timing in its lane's.
+    std::string Attach(Device& device, std::size_t index);
     // Sends uevents for the device's tree: "add" parents first, "remove" children first.
     void Announce(const Device& device, const char* action);
 
