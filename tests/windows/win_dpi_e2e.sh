@@ -45,7 +45,7 @@ glyph_share() {  # SHOT LEFT TOP RIGHT BOTTOM INSET
     box=${box#*x}
     echo "$(echo "scale=3; ${box%%+*} / ($5 - $3)" | bc) (${box%%+*} of $(($5 - $3)) pixels)"
 }
-declare -A share
+declare -A share height
 for dpi in 96 144; do
     prefix=$work/prefix-$dpi
     # Hard links, but the registry files of their own: the copy's wineserver rewrites them.
@@ -66,11 +66,11 @@ for dpi in 96 144; do
     win=$(wait_window '^TOVRIK$' 60)
     if [[ -n $win ]]; then
         sleep 1
-        [[ $(probe dpi TOVRIK) == "dpi $dpi" ]] || fail "TOVRIK.exe at $dpi: $(probe dpi TOVRIK)"
         import -window root "$work/tovrik-$dpi.png"
         while read -r id l t r b; do
             inset=$((id == 1006 ? 3 * dpi / 96 : 0))
             share[$id-$dpi]=$(glyph_share "$work/tovrik-$dpi.png" "$l" "$t" "$r" "$b" $inset)
+            height[$id-$dpi]=$((b - t))
         done < <(probe rect TOVRIK 1005 1006)
         if [[ -n ${TOVRIK_SCREENSHOTS:-} && $dpi == 144 ]]; then
             shot() {  # WINDOW NAME
@@ -126,6 +126,12 @@ for control in 1005 1006; do
     echo "$control: glyphs fill ${share[$control-96]:-nothing} at 96 DPI, ${share[$control-144]:-nothing} at 144 DPI"
     at96=${share[$control-96]:-0} at144=${share[$control-144]:-0}
     at96=${at96%% *} at144=${at144%% *}
+    # The setting reached the program: the system grew the dialog by about the DPI's ratio.
+    # (Wine's GetDpiForWindow asked from another process once answered 96 here while the
+    # program itself, its layout and its fonts were at 144: the layout is the evidence.)
+    h96=${height[$control-96]:-0} h144=${height[$control-144]:-0}
+    ((h96 > 0 && h144 * 10 >= h96 * 14 && h144 * 10 <= h96 * 17)) ||
+        fail "$control: $h96 pixels high at 96 DPI, $h144 at 144: the DPI did not take effect"
     # The fonts grow by the DPI's ratio exactly, the layout with the dialog font's metrics
     # (1.55 times with IPAPGothic), hinted glyphs a little less: a few hundredths apart.
     [[ $(echo "d = $at144 - $at96; d < 0.05 && d > -0.05 && $at96 > 0.3" | bc) == 1 ]] ||

@@ -4,7 +4,6 @@
 //   win_probe OUT style TITLE             window style of the top-level window TITLE
 //   win_probe OUT rect TITLE ID...        screen rectangle of each control ID ("ID l t r b")
 //   win_probe OUT focus TITLE             control id of the keyboard focus in TITLE's thread
-//   win_probe OUT dpi TITLE               the window's DPI
 //   win_probe OUT version EXE             the version record: fixed versions, every string
 //   win_probe OUT manifest EXE            manifest resource 1
 // Exit 0 with the answer written, 1 with a reason on stderr.
@@ -194,11 +193,6 @@ int wmain(int argc, wchar_t** argv) {
             out.push_back("focus " + std::to_string(info.hwndFocus == window
                                                         ? 0
                                                         : ::GetDlgCtrlID(info.hwndFocus)));
-        } else if (ok && command == L"dpi") {
-            using GetDpi = UINT(WINAPI*)(HWND);
-            auto get = reinterpret_cast<GetDpi>(reinterpret_cast<void*>(
-                ::GetProcAddress(::GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
-            out.push_back("dpi " + std::to_string(get != nullptr ? get(window) : 0));
         }
     }
     if (!ok) {
