@@ -21,8 +21,9 @@ namespace tovrik {
 std::filesystem::path DefaultProfilePath(const std::string& executableBaseName);
 
 // The file to read the settings from at start: `profile`, or on Windows, while `profile` does
-// not exist yet, the TOVRIK.INI an older installation kept in the Windows folder (or its
-// VirtualStore copy), so that its settings carry over.
+// not exist, the copy a save could not move into place (kept under its temporary name), else
+// the TOVRIK.INI an older installation kept in the Windows folder (or its VirtualStore copy),
+// so that its settings carry over.
 std::filesystem::path ProfileToRead(const std::filesystem::path& profile,
                                     const std::string& executableBaseName);
 

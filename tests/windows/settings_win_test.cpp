@@ -11,6 +11,7 @@
 
 #include "app/settings/ini_profile.h"
 #include "app/settings/save_report.h"
+#include "app/settings/settings_store.h"
 #include "app/settings/windows/file_io.h"
 
 namespace tovrik {
@@ -144,6 +145,15 @@ TEST(WindowsSettingsFile, AReplacementThatCannotBeRenamedIsMovedInOrKept) {
             fs::remove(target.string() + ".moved-away");
             EXPECT_EQ(windows_files::RemoveStaleTempFiles(target), 0);
             EXPECT_TRUE(fs::exists(kept[0]));
+            // The next start reads it, the next save puts it in place, and the one after
+            // that clears it away.
+            const fs::path read = ProfileToRead(target, "TOVRIK-none");
+            EXPECT_EQ(read, kept[0]);
+            IniProfile reread(read, target);
+            ASSERT_TRUE(reread.Save());
+            EXPECT_TRUE(ReadAll(target).starts_with("new")) << ReadAll(target);
+            ASSERT_TRUE(IniProfile(target).Save());
+            EXPECT_FALSE(fs::exists(kept[0]));
         }
         fs::remove(target.string() + ".moved-away");
     }

@@ -45,6 +45,10 @@ bool ReplaceAtomically(const std::filesystem::path& target, const std::string& t
 // itself is missing, since one of them may then be the only copy. Returns how many went.
 int RemoveStaleTempFiles(const std::filesystem::path& target);
 
+// While `target` is missing: the newest of its temporary files that no running save holds,
+// which a save that could not move its file in place left as the only copy.
+std::optional<std::filesystem::path> NewestKeptCopy(const std::filesystem::path& target);
+
 // The lock a running save holds on its temporary file.
 bool LockAsSaveInProgress(void* file, bool wait);
 

@@ -183,15 +183,18 @@ bool LockAsSaveInProgress(void* file, bool wait) {
     return ::LockFileEx(file, flags, 0, 1, 0, &at) != 0;
 }
 
-int RemoveStaleTempFiles(const fs::path& target) {
-    if (::GetFileAttributesW(target.c_str()) == INVALID_FILE_ATTRIBUTES) return 0;
+namespace {
+
+// Calls `visit` with each temporary file of `target` that no running save holds, opened for
+// reading and deleting and locked; the lock goes with the handle.
+template <typename Visit>
+void ForEachUnheldTempFile(const fs::path& target, Visit visit) {
     const fs::path dir = target.parent_path().empty() ? fs::path(L".") : target.parent_path();
     const std::wstring prefix = TempPrefix(target);
     WIN32_FIND_DATAW entry{};
     const HANDLE raw = ::FindFirstFileW((dir / (prefix + L"*")).c_str(), &entry);
-    if (raw == INVALID_HANDLE_VALUE) return 0;
+    if (raw == INVALID_HANDLE_VALUE) return;
     const std::unique_ptr<void, decltype(&::FindClose)> listing(raw, ::FindClose);
-    int removed = 0;
     do {
         const std::wstring_view name(entry.cFileName);
         if (name.size() != prefix.size() + kSuffixLength ||
@@ -199,23 +202,46 @@ int RemoveStaleTempFiles(const fs::path& target) {
                 0) {
             continue;
         }
-        // Only a file whose lock we get: a running save holds its own.
+        const fs::path path = dir / entry.cFileName;
         const UniqueHandle file =
-            Own(::CreateFileW((dir / entry.cFileName).c_str(), GENERIC_READ | DELETE,
+            Own(::CreateFileW(path.c_str(), GENERIC_READ | DELETE,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
         if (!file || ::GetFileType(file.get()) != FILE_TYPE_DISK ||
             !LockAsSaveInProgress(file.get(), false)) {
             continue;
         }
+        visit(path, file.get(), entry.ftLastWriteTime);
+    } while (::FindNextFileW(listing.get(), &entry));
+}
+
+}  // namespace
+
+int RemoveStaleTempFiles(const fs::path& target) {
+    if (::GetFileAttributesW(target.c_str()) == INVALID_FILE_ATTRIBUTES) return 0;
+    int removed = 0;
+    ForEachUnheldTempFile(target, [&removed](const fs::path&, HANDLE file, FILETIME) {
         FILE_DISPOSITION_INFO dispose{};
         dispose.DeleteFile = TRUE;
-        if (::SetFileInformationByHandle(file.get(), FileDispositionInfo, &dispose,
-                                         sizeof dispose)) {
+        if (::SetFileInformationByHandle(file, FileDispositionInfo, &dispose, sizeof dispose)) {
             ++removed;
         }
-    } while (::FindNextFileW(listing.get(), &entry));
+    });
     return removed;
+}
+
+std::optional<fs::path> NewestKeptCopy(const fs::path& target) {
+    if (::GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES) return std::nullopt;
+    std::optional<fs::path> newest;
+    ULARGE_INTEGER newestTime{};
+    ForEachUnheldTempFile(target, [&](const fs::path& path, HANDLE, FILETIME written) {
+        const ULARGE_INTEGER time{{written.dwLowDateTime, written.dwHighDateTime}};
+        if (!newest || time.QuadPart > newestTime.QuadPart) {
+            newest = path;
+            newestTime = time;
+        }
+    });
+    return newest;
 }
 
 std::optional<std::string> ReadRegularFile(const fs::path& path) {
@@ -335,8 +361,13 @@ std::filesystem::path DefaultProfilePath(const std::string& executableBaseName) 
 
 std::filesystem::path ProfileToRead(const std::filesystem::path& profile,
                                     const std::string& executableBaseName) {
-    const auto legacy = windows_files::LegacyProfilePaths(executableBaseName);
-    return windows_files::FirstExisting(profile, legacy);
+    // A save that could not put its file in place left it under its temporary name; it is
+    // newer than any older installation's file.
+    std::vector<std::filesystem::path> candidates;
+    if (auto kept = windows_files::NewestKeptCopy(profile)) candidates.push_back(std::move(*kept));
+    for (auto& legacy : windows_files::LegacyProfilePaths(executableBaseName))
+        candidates.push_back(std::move(legacy));
+    return windows_files::FirstExisting(profile, candidates);
 }
 
 double ParseCDecimal(const std::string& number) {
