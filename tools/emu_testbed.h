@@ -49,11 +49,11 @@ class Testbed {
     GObjectPtr<UMockdevTestbed> testbed_;
     std::filesystem::path root_;
     std::vector<std::unique_ptr<Device>> devices_;
-    // With frame timing: per device, the test bed whose worker thread serves its node.
+    // With frame timing: per lane, the test bed whose worker thread serves its devices' nodes.
     std::vector<GObjectPtr<UMockdevTestbed>> workers_;
     std::vector<Fd> ptyMasters_;  // nodes of replugged devices
-    // With frame timing, one per device: each times its completions on the thread that
-    // serves that device's node.
+    // With frame timing, one per lane: each times its completions on the thread that serves
+    // its lane's nodes.
     std::vector<std::unique_ptr<FramePacer>> pacers_;
     const FramePacer::Clock::time_point frameOrigin_ = FramePacer::Clock::now();
     const std::size_t lanes_ = Lanes();  // worker threads serving nodes; 0: umockdev's own
