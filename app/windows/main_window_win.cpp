@@ -159,6 +159,11 @@ INT_PTR MainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             // The close box and Alt+F4 skip the exit command: nothing is sent.
             DestroyWindow();
             return TRUE;
+        case WM_ENDSESSION:
+            // Sign-out, shutdown or an update restart: Windows ends the process after this
+            // without a WM_DESTROY. The output is left as the close box leaves it.
+            if (wParam != FALSE) presenter_.SaveOnClose();
+            return TRUE;
         case WM_DESTROY:
             // Before the quit message, which would end a failed save's message box at once.
             presenter_.SaveOnClose();

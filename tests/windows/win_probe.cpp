@@ -4,6 +4,8 @@
 //   win_probe OUT style TITLE             window style of the top-level window TITLE
 //   win_probe OUT rect TITLE ID...        screen rectangle of each control ID ("ID l t r b")
 //   win_probe OUT focus TITLE             control id of the keyboard focus in TITLE's thread
+//   win_probe OUT endsession TITLE        what Windows does at sign-out: WM_QUERYENDSESSION,
+//                                         WM_ENDSESSION, then the process ends ("query N")
 //   win_probe OUT version EXE             the version record: fixed versions, every string
 //   win_probe OUT manifest EXE            manifest resource 1
 // Exit 0 with the answer written, 1 with a reason on stderr.
@@ -193,6 +195,18 @@ int wmain(int argc, wchar_t** argv) {
             out.push_back("focus " + std::to_string(info.hwndFocus == window
                                                         ? 0
                                                         : ::GetDlgCtrlID(info.hwndFocus)));
+        } else if (ok && command == L"endsession") {
+            DWORD process = 0;
+            ::GetWindowThreadProcessId(window, &process);
+            DWORD_PTR query = 0;
+            ok = ::SendMessageTimeoutW(window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF,
+                                       SMTO_ABORTIFHUNG, 5000, &query) != 0 &&
+                 ::SendMessageTimeoutW(window, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF,
+                                       SMTO_ABORTIFHUNG, 5000, nullptr) != 0;
+            HANDLE handle = ::OpenProcess(PROCESS_TERMINATE, FALSE, process);
+            ok = ok && handle != nullptr && ::TerminateProcess(handle, 0);
+            if (handle != nullptr) ::CloseHandle(handle);
+            out.push_back("query " + std::to_string(query));
         }
     }
     if (!ok) {

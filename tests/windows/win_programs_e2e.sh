@@ -233,6 +233,22 @@ end_tovrik
 grep -qx $'RevSpin=1\r' "$ini" && grep -qx $'RevWheel=2\r' "$ini" ||
     fail "third state: $(grep Rev "$ini")"
 
+# 4c. Sign-out: Windows sends WM_QUERYENDSESSION and WM_ENDSESSION, then ends the process
+# without a WM_DESTROY. The settings are saved all the same; the output is left as it is.
+printf '[Profile]\r\n' >"$ini"
+start_tovrik
+xdotool key o
+wait_log "hidraw0 write 00 8E E3 38 0E 01 00 00"
+xdotool key F2 3 m Return
+wait_log "hidraw0 write 00 44 44 44 04 01 00 00"
+count=$(writes)
+[[ $(probe endsession TOVRIK) == "query 1" ]] || fail "the session end was not agreed to"
+for _ in $(seq 100); do kill -0 "$app" 2>/dev/null || break; sleep 0.1; done
+wait "$app" 2>/dev/null
+app=""
+has_line 'Freq=3000000.00' || fail "settings lost at sign-out: $(cat "$ini")"
+(( $(writes) == count )) || fail "sent at sign-out: $(tail -n 2 "$log")"
+
 # 5. No device: one spin click with the output on shows one message box, sends nothing.
 printf '[Profile]\n' >"$ini"
 start_tovrik
