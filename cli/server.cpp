@@ -14,6 +14,7 @@
 
 #include "cli/app.h"
 #include "cli/device_worker.h"
+#include "cli/listener.h"
 #include "cli/scpi.h"
 #include "cli/stop_requests.h"
 #include "device/transport.h"
@@ -281,7 +282,7 @@ class Server {
     Server(asio::io_context& io, const tcp::endpoint& endpoint, std::chrono::seconds idleLimit,
            std::vector<AddressRange> allowed, std::ostream& err)
         : io_(io),
-          acceptor_(io, endpoint),
+          acceptor_(OpenListener(io, endpoint)),
           housekeeping_(io),
           idleLimit_(idleLimit),
           allowed_(std::move(allowed)),
