@@ -4,7 +4,8 @@
 #    is neither replaced by the install nor removed by the uninstall, and its count comes back;
 #  - a rebuild of the same version (a new ProductCode) replaces the installed build: one
 #    product afterwards, the rebuild's files in place;
-#  - the install folder is on the system PATH once, and gone from it after the uninstall.
+#  - the install folder is on the system PATH once, and gone from it after the uninstall;
+#    the Start menu's console opens there.
 #   win_msi_install.sh WINE_RUN MSI OTHER_DLL WORK_DIR BUILD_MSI_COMMAND...
 # Exit 0 passed, 1 failed, 77 skipped (no Wine).
 set -uo pipefail
@@ -90,6 +91,11 @@ cmp -s "$other_dll" "$sysdir/tovrik.dll" || fail "the install replaced the newer
 [[ $(shared_count) == 0x2 ]] || fail "SharedDLLs count after install: '$(shared_count)'"
 [[ $(path_entries) == 1 ]] || fail "install folder on PATH $(path_entries) times"
 [[ $(products) == 1 ]] || fail "$(products) TOVRIK products after the first install"
+# The Start menu's console: cmd.exe in the install folder (the link's strings are UTF-16).
+console=$(find "$drive" -name 'TOVRIK command prompt.lnk' | head -1)
+link=$(tr -d '\0' <"${console:-/dev/null}")
+[[ $link == *cmd.exe* && $link == *"/k tovrikctl --help"* && $link == *"$install_dir"* ]] ||
+    fail "console shortcut '$console' does not open cmd.exe in $install_dir"
 
 # 2. The rebuild of the same version replaces it.
 msiexec /i "$(windows_path "$msi2")"
