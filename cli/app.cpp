@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "cli/devices.h"
+#include "cli/help_text.h"
 #include "cli/server.h"
 #include "cli/stop_requests.h"
 #include "cli/sweep.h"
@@ -255,9 +256,9 @@ int Run(int argc, const char* const* argv, DevicePlatform& platform, std::ostrea
         "Controls TOVRIK signal generators from scripts and serves them as an SCPI "
         "instrument.",
         "tovrikctl"};
-    app.footer(kFooter);
+    app.footer(std::string(kFooter) + std::string(kSystemHelp.footer));
     app.require_subcommand(1);
-    app.add_option("--device", ctx.globals.path, "Device node, e.g. /dev/hidraw3");
+    app.add_option("--device", ctx.globals.path, std::string(kSystemHelp.device));
     auto* index = app.add_option("--index", ctx.globals.index, "Row of 'tovrikctl list', from 0")
                       ->check(CLI::NonNegativeNumber);
     auto* serial = app.add_option("--serial", ctx.globals.serial,
@@ -283,8 +284,9 @@ int Run(int argc, const char* const* argv, DevicePlatform& platform, std::ostrea
     auto* sweep = app.add_subcommand(
         "sweep",
         "Step from START to STOP, each point held for --dwell, paced by the monotonic clock. "
-        "The device is held exclusively. At the end, on Ctrl+C or SIGTERM the stop report is "
-        "sent: the output is off afterwards.");
+        "The device is held exclusively. At the end, on " +
+            std::string(kSystemHelp.stop) +
+            " the stop report is sent: the output is off afterwards.");
     sweep->add_option("START", sweepArgs.start, "First frequency")->required();
     sweep->add_option("STOP", sweepArgs.stop, "Last frequency")->required();
     auto* points = sweep->add_option("--points", sweepArgs.points, "Number of points, 2 or more");

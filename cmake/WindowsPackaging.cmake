@@ -15,7 +15,11 @@ if(TOVRIK_OTHER_ARCH_BIN)
                      ${TOVRIK_OTHER_ARCH_BIN}/tovrikctl.exe
             DESTINATION ${other} COMPONENT runtime)
 endif()
-install(FILES ${PROJECT_SOURCE_DIR}/packaging/windows/README.txt DESTINATION . COMPONENT runtime)
+# The read-me with CR LF line ends, for Notepad before Windows 10 1809 and for every editor's
+# guess; the same copy goes into the MSI.
+configure_file(${PROJECT_SOURCE_DIR}/packaging/windows/README.txt ${PROJECT_BINARY_DIR}/README.txt
+               @ONLY NEWLINE_STYLE CRLF)
+install(FILES ${PROJECT_BINARY_DIR}/README.txt DESTINATION . COMPONENT runtime)
 
 set(CPACK_GENERATOR ZIP)
 set(CPACK_PACKAGE_NAME tovrik)
@@ -27,11 +31,13 @@ include(CPack)
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/icons/windows/tovrik.ico DESTINATION . COMPONENT runtime)
 
 # The MSI (cmake --build <32-bit tree> --target msi), made by wixl from
-# packaging/windows/tovrik.wxs.in. 32-bit only: its programs go to Program Files (x86) and its
-# tovrik.dll to the 32-bit system folder. The 64-bit DLL joins the SDK folder when
-# TOVRIK_OTHER_ARCH_BIN names the 64-bit build.
+# packaging/windows/tovrik.wxs.in and finished by build_msi.py with msitools. 32-bit only: its
+# programs go to Program Files (x86) and its tovrik.dll to the 32-bit system folder. The 64-bit
+# DLL joins the SDK folder when TOVRIK_OTHER_ARCH_BIN names the 64-bit build.
 find_program(TOVRIK_WIXL wixl)
-if(TOVRIK_WIN_ARCH_DIR STREQUAL x86 AND TOVRIK_WIXL)
+find_program(TOVRIK_MSIBUILD msibuild)
+find_program(TOVRIK_PYTHON3 python3)
+if(TOVRIK_WIN_ARCH_DIR STREQUAL x86 AND TOVRIK_WIXL AND TOVRIK_MSIBUILD AND TOVRIK_PYTHON3)
     # The programs in the install folder, by target.
     set(TOVRIK_MSI_PROGRAMS TOVRIK tovrik-sample tovrikctl)
 
@@ -70,11 +76,14 @@ if(TOVRIK_WIN_ARCH_DIR STREQUAL x86 AND TOVRIK_WIXL)
     file(GENERATE OUTPUT ${PROJECT_BINARY_DIR}/tovrik.wxs
          INPUT ${PROJECT_BINARY_DIR}/tovrik.wxs.configured)
     set(TOVRIK_MSI ${PROJECT_BINARY_DIR}/tovrik-${PROJECT_VERSION}-x86.msi)
+    set(TOVRIK_BUILD_MSI ${TOVRIK_PYTHON3} ${PROJECT_SOURCE_DIR}/packaging/windows/build_msi.py
+                         --wixl ${TOVRIK_WIXL})
     add_custom_command(
         OUTPUT ${TOVRIK_MSI}
-        COMMAND ${TOVRIK_WIXL} --arch x86 --output ${TOVRIK_MSI} ${PROJECT_BINARY_DIR}/tovrik.wxs
+        COMMAND ${TOVRIK_BUILD_MSI} ${PROJECT_BINARY_DIR}/tovrik.wxs ${TOVRIK_MSI}
         DEPENDS ${PROJECT_BINARY_DIR}/tovrik.wxs ${TOVRIK_MSI_PROGRAMS} tovrik set_frequency
-                ${TOVRIK_MSI_ICON} ${PROJECT_SOURCE_DIR}/packaging/windows/README.txt
+                ${TOVRIK_MSI_ICON} ${PROJECT_BINARY_DIR}/README.txt
+                ${PROJECT_SOURCE_DIR}/packaging/windows/build_msi.py
         WORKING_DIRECTORY ${PROJECT_BINARY_DIR}
         COMMENT "wixl: tovrik-${PROJECT_VERSION}-x86.msi"
         VERBATIM)
@@ -87,5 +96,17 @@ if(TOVRIK_WIN_ARCH_DIR STREQUAL x86 AND TOVRIK_WIXL)
                          ${CMAKE_CROSSCOMPILING_EMULATOR} ${TOVRIK_MSI}
                          $<TARGET_FILE:set_frequency> ${PROJECT_BINARY_DIR}/tests/windows/msi)
         tovrik_wine_e2e_properties(msi_e2e 300)
+        # The tables build_msi.py finishes, read back with msitools: no Wine needed.
+        add_test(NAME msi_tables
+                 COMMAND ${PROJECT_SOURCE_DIR}/tests/windows/msi_tables.sh ${TOVRIK_MSI}
+                         ${PROJECT_VERSION} ${PROJECT_BINARY_DIR}/tests/windows/msi_tables)
+        set_tests_properties(msi_tables PROPERTIES LABELS unit)
+        # Shared system DLL, same-version upgrade and PATH under Wine's (64-bit) msiexec.
+        add_test(NAME msi_install_e2e
+                 COMMAND ${PROJECT_SOURCE_DIR}/tests/windows/win_msi_install.sh
+                         ${CMAKE_CROSSCOMPILING_EMULATOR} ${TOVRIK_MSI}
+                         $<TARGET_FILE:tovrik_other_product>
+                         ${PROJECT_BINARY_DIR}/tests/windows/msi_install ${TOVRIK_BUILD_MSI})
+        tovrik_wine_e2e_properties(msi_install_e2e 300)
     endif()
 endif()

@@ -14,6 +14,7 @@ set(TOVRIK_EXPORTS ${TOVRIK_EXPORTS} PARENT_SCOPE)
 
 add_library(tovrik SHARED windows/exports.cpp)
 add_library(tovrik::tovrik ALIAS tovrik)
+tovrik_version_resource(tovrik tovrik.dll "TOVRIK driver library")
 target_link_libraries(tovrik PRIVATE tovrik_library_core)
 # Static runtime: the DLL needs nothing beyond the system's own DLLs.
 target_link_options(tovrik PRIVATE -static -static-libgcc -static-libstdc++

@@ -57,7 +57,7 @@ menu=$(tr -d '\0\r' <"$work/install.log" | sed -n 's/^Property(S): ProgramMenuFo
        head -1 | tr '\\' /)
 [[ -n $menu ]] || fail "no ProgramMenuFolder in the installer's log"
 menu=$drive/${menu%/}/TOVRIK
-installed+=("$menu/TOVRIK.lnk" "$menu/tovrik-sample.lnk")
+installed+=("$menu/TOVRIK.lnk" "$menu/tovrik-sample.lnk" "$menu/TOVRIK command prompt.lnk")
 for f in "${installed[@]}"; do [[ -f $f ]] || fail "not installed: ${f#"$drive"/}"; done
 
 # 3. A client in a folder of its own finds tovrik.dll by name (the system folder's copy).
