@@ -10,52 +10,14 @@
 #include <vector>
 
 namespace tovrik::cli {
-namespace {
-
-struct CodeText {
-    ScpiCode code;
-    std::string_view text;
-};
-
-constexpr std::array<CodeText, 15> kCodeTexts = {{
-    {ScpiCode::CommandError, "Command error"},
-    {ScpiCode::SyntaxError, "Syntax error"},
-    {ScpiCode::DataTypeError, "Data type error"},
-    {ScpiCode::ParameterNotAllowed, "Parameter not allowed"},
-    {ScpiCode::MissingParameter, "Missing parameter"},
-    {ScpiCode::UndefinedHeader, "Undefined header"},
-    {ScpiCode::InvalidSuffix, "Invalid suffix"},
-    {ScpiCode::InitIgnored, "Init ignored"},
-    {ScpiCode::SettingsConflict, "Settings conflict"},
-    {ScpiCode::DataOutOfRange, "Data out of range"},
-    {ScpiCode::IllegalParameterValue, "Illegal parameter value"},
-    {ScpiCode::HardwareError, "Hardware error"},
-    {ScpiCode::HardwareMissing, "Hardware missing"},
-    {ScpiCode::QueueOverflow, "Queue overflow"},
-    {ScpiCode::InputBufferOverrun, "Input buffer overrun"},
-}};
-
-}  // namespace
-
 ScpiError MakeError(ScpiCode code, std::string_view detail) {
-    std::string text;
-    for (const CodeText& entry : kCodeTexts) {
-        if (entry.code == code) text = entry.text;
-    }
+    std::string text(StandardText(code));
     if (!detail.empty()) text += "; " + std::string(detail);
     return {static_cast<int>(code), std::move(text)};
 }
 
 void ScpiClient::Push(ScpiError error) {
-    const int code = error.code;
-    if (code <= -100 && code > -200)
-        esr |= 0x20;  // command error
-    else if (code <= -200 && code > -300)
-        esr |= 0x10;  // execution error
-    else if (code <= -300 && code > -400)
-        esr |= 0x08;  // device-specific error
-    else if (code <= -400 && code > -500)
-        esr |= 0x04;  // query error
+    if (const auto klass = ClassOf(error.code)) esr |= klass->esrBit;
     if (errors.size() >= kErrorQueueSize) {
         errors.back() = MakeError(ScpiCode::QueueOverflow);
         return;
@@ -238,9 +200,9 @@ struct Context {
 
     void Error(ScpiCode code, std::string_view detail = {}) {
         client.Push(code, detail);
-        // The rest of the line is unparseable.
-        const int n = static_cast<int>(code);
-        if (n <= -100 && n > -200) client.lineOpen = false;
+        // After a command error the rest of the line is unparseable.
+        const auto klass = ClassOf(static_cast<int>(code));
+        if (klass && klass->id == ScpiClass::Command) client.lineOpen = false;
     }
 
     void Answer(std::string text) { client.answers.push_back(std::move(text)); }

@@ -128,6 +128,16 @@ TEST_F(Scpi, QueueOverflowEndsInMinus350AndStatusBytesSeeErrors) {
     EXPECT_TRUE(Drain().empty());
 }
 
+// Each class of codes sets its own event status bit, device errors included.
+TEST_F(Scpi, ErrorClassesSetTheirEventStatusBits) {
+    const std::vector<std::pair<int, std::string>> table = {
+        {-113, "32"}, {-241, "16"}, {-363, "8"}, {-410, "4"}, {-500, "0"}, {-99, "0"}, {7, "0"}};
+    for (const auto& [code, esr] : table) {
+        client.Push(ScpiError{code, "x"});
+        EXPECT_EQ((*this)("*ESR?"), esr) << code;
+    }
+}
+
 TEST_F(Scpi, EachClientHasItsOwnQueue) {
     ScpiClient other;
     engine.Execute(other, "BAD");
