@@ -165,12 +165,12 @@ void SetEventEnable(Context& c) {
     double value = 0;
     std::string_view suffix;
     if (!SplitDecimal(c.argument, value, suffix) || !suffix.empty()) {
-        c.Error(ScpiCode::DataTypeError);
-    } else if (!(value >= 0 && value <= 255)) {
-        c.Error(ScpiCode::DataOutOfRange);
-    } else {
-        c.client.ese = static_cast<std::uint8_t>(std::lround(value));
+        return c.Error(ScpiCode::DataTypeError);
     }
+    // A decimal mask is rounded to an integer first, then checked: 255.4 is 255.
+    const double mask = std::round(value);
+    if (!(mask >= 0 && mask <= 255)) return c.Error(ScpiCode::DataOutOfRange);
+    c.client.ese = static_cast<std::uint8_t>(mask);
 }
 
 // ---------------------------------------------------------------------------------------------

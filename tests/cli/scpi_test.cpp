@@ -138,6 +138,17 @@ TEST_F(Scpi, ErrorClassesSetTheirEventStatusBits) {
     }
 }
 
+// A decimal *ESE mask is rounded before its range is checked.
+TEST_F(Scpi, EventEnableRoundsBeforeTheRangeCheck) {
+    const std::vector<std::pair<std::string, std::string>> table = {{"*ESE 255.4", "255"},
+                                                                    {"*ESE -0.4", "0"},
+                                                                    {"*ESE 31.5", "32"},
+                                                                    {"*ESE 255.5", "32"},
+                                                                    {"*ESE -0.5", "32"}};
+    for (const auto& [line, mask] : table) EXPECT_EQ((*this)(line + ";*ESE?"), mask) << line;
+    EXPECT_EQ(Drain(), (std::vector<std::string>(2, "-222,\"Data out of range\"")));
+}
+
 TEST_F(Scpi, EachClientHasItsOwnQueue) {
     ScpiClient other;
     engine.Execute(other, "BAD");
