@@ -264,11 +264,10 @@ void Wait(Context&) {}
 
 using enum Param;
 
-static_assert(Pattern("[SOURce#]:FREQuency[:CW]").size() == 3 &&
-              Pattern("[SOURce#]:FREQuency[:CW]")[0].optional &&
-              Pattern("[SOURce#]:FREQuency[:CW]")[0].channel &&
-              !Pattern("[SOURce#]:FREQuency[:CW]")[1].optional &&
-              Pattern("[SOURce#]:FREQuency[:CW]")[2].optional);
+// The notation, read as the matcher expects it.
+constexpr Pattern kNotation("[SOURce#]:FREQuency[:CW]");
+static_assert(kNotation.size() == 3 && kNotation[0].optional && kNotation[0].channel &&
+              !kNotation[1].optional && !kNotation[1].channel && kNotation[2].optional);
 
 // clang-format off
 constexpr auto kCommands = std::to_array<Command>({
