@@ -259,8 +259,15 @@ int Run(int argc, const char* const* argv, DevicePlatform& platform, std::ostrea
     app.footer(std::string(kFooter) + std::string(kSystemHelp.footer));
     app.require_subcommand(1);
     app.add_option("--device", ctx.globals.path, std::string(kSystemHelp.device));
-    auto* index = app.add_option("--index", ctx.globals.index, "Row of 'tovrikctl list', from 0")
-                      ->check(CLI::NonNegativeNumber);
+    // CLI::NonNegativeNumber would name a double's maximum, 309 digits, as the bound.
+    const CLI::Validator row(
+        [](const std::string& text) {
+            return text.starts_with('-') ? "a row of 'tovrikctl list' is 0 or more, not " + text
+                                         : std::string();
+        },
+        "NONNEGATIVE");
+    auto* index =
+        app.add_option("--index", ctx.globals.index, "Row of 'tovrikctl list', from 0")->check(row);
     auto* serial = app.add_option("--serial", ctx.globals.serial,
                                   "USB serial number, as 'tovrikctl list' shows it");
     auto* device = app.get_option("--device");
@@ -329,6 +336,11 @@ int Run(int argc, const char* const* argv, DevicePlatform& platform, std::ostrea
         });
         if (e.get_exit_code() != 0 && ctx.globals.json)
             return ctx.Fail(kExitUsage, e.what(), "usage");
+        if (ctx.globals.json) {  // --help: the same text, as one JSON object
+            std::ostringstream help;
+            app.exit(e, help, err);
+            return ctx.Done({{"command", "help"}, {"help", help.str()}}, "");
+        }
         const int status = app.exit(e, out, err);
         return status == 0 ? kExitOk : kExitUsage;
     }

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "cli/scpi_errors.h"
 #include "cli/sweep.h"
 #include "device/reports.h"
 
@@ -18,25 +19,6 @@ namespace tovrik::cli {
 struct ScpiError {
     int code = 0;
     std::string text;
-};
-
-// The errors this instrument reports; their texts are in one table in scpi.cpp.
-enum class ScpiCode {
-    CommandError = -100,
-    SyntaxError = -102,
-    DataTypeError = -104,
-    ParameterNotAllowed = -108,
-    MissingParameter = -109,
-    UndefinedHeader = -113,
-    InvalidSuffix = -131,
-    InitIgnored = -213,
-    SettingsConflict = -221,
-    DataOutOfRange = -222,
-    IllegalParameterValue = -224,
-    HardwareError = -240,
-    HardwareMissing = -241,
-    QueueOverflow = -350,
-    InputBufferOverrun = -363,
 };
 
 // "<code>" with its standard text, and "; <detail>" after it when there is one.

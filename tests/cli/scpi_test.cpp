@@ -128,6 +128,27 @@ TEST_F(Scpi, QueueOverflowEndsInMinus350AndStatusBytesSeeErrors) {
     EXPECT_TRUE(Drain().empty());
 }
 
+// Each class of codes sets its own event status bit, device errors included.
+TEST_F(Scpi, ErrorClassesSetTheirEventStatusBits) {
+    const std::vector<std::pair<int, std::string>> table = {
+        {-113, "32"}, {-241, "16"}, {-363, "8"}, {-410, "4"}, {-500, "0"}, {-99, "0"}, {7, "0"}};
+    for (const auto& [code, esr] : table) {
+        client.Push(ScpiError{code, "x"});
+        EXPECT_EQ((*this)("*ESR?"), esr) << code;
+    }
+}
+
+// A decimal *ESE mask is rounded before its range is checked.
+TEST_F(Scpi, EventEnableRoundsBeforeTheRangeCheck) {
+    const std::vector<std::pair<std::string, std::string>> table = {{"*ESE 255.4", "255"},
+                                                                    {"*ESE -0.4", "0"},
+                                                                    {"*ESE 31.5", "32"},
+                                                                    {"*ESE 255.5", "32"},
+                                                                    {"*ESE -0.5", "32"}};
+    for (const auto& [line, mask] : table) EXPECT_EQ((*this)(line + ";*ESE?"), mask) << line;
+    EXPECT_EQ(Drain(), (std::vector<std::string>(2, "-222,\"Data out of range\"")));
+}
+
 TEST_F(Scpi, EachClientHasItsOwnQueue) {
     ScpiClient other;
     engine.Execute(other, "BAD");
