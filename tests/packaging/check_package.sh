@@ -53,6 +53,7 @@ required=(
     '^/usr/bin/tovrikctl$'
     '^/usr/share/man/man1/tovrikctl\.1\.gz$'
     '^/usr/share/bash-completion/completions/tovrikctl$'
+    '^/usr/share/doc/tovrik/examples/epics/tovrik\.proto$'
 )
 for size in 16 32 48 64 128 256; do
     required+=("^/usr/share/icons/hicolor/${size}x${size}/apps/tovrik\\.png$")
