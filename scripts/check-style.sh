@@ -49,7 +49,9 @@ if command -v "$mingw_cxx" >/dev/null; then
         cmake -S . -B "$win_build" --toolchain cmake/mingw-x86_64.cmake \
             -DCMAKE_BUILD_TYPE=Release >/dev/null
     fi
-    # clang does not find the mingw C++ library's headers on its own.
+    # clang knows not every GCC warning option the mingw build passes (-Wno-restrict), nor does
+    # it find the mingw C++ library's headers on its own.
+    win_args+=(--extra-arg=-Wno-unknown-warning-option)
     while read -r dir; do win_args+=("--extra-arg=-isystem$dir"); done < <(
         echo | "$mingw_cxx" -v -E -x c++ - 2>&1 |
             sed -n '/<...> search starts here/,/End of search/p' | grep '/c++' | sed 's/^ *//')
