@@ -56,7 +56,7 @@ BOOL WINAPI OnConsoleControl(DWORD event) {
     return TRUE;
 }
 
-// A console program that has loaded user32 (setupapi and winmm bring it in) gets no
+// A console program that has loaded user32 (setupapi brings it in on Windows) gets no
 // CTRL_LOGOFF_EVENT or CTRL_SHUTDOWN_EVENT: Windows tells it of the session's end as it tells
 // windowed programs, by WM_QUERYENDSESSION and WM_ENDSESSION to its top-level windows. A
 // hidden one, on a thread of its own, takes them while stop requests are taken.
