@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <optional>
+#include <string>
 #include <thread>
 
 #include "cli/stop_requests.h"
@@ -14,24 +15,22 @@
 namespace tovrik::cli {
 namespace {
 
+BOOL CALLBACK TakeSessionWindow(HWND window, LPARAM found) {
+    DWORD process = 0;
+    ::GetWindowThreadProcessId(window, &process);
+    wchar_t name[64] = {};
+    ::GetClassNameW(window, name, 64);
+    if (process != ::GetCurrentProcessId() || std::wstring(name) != L"TovrikctlSessionEnd")
+        return TRUE;
+    *reinterpret_cast<HWND*>(found) = window;
+    return FALSE;
+}
+
 // This process's top-level window of the class tovrikctl's stop requests create.
 HWND SessionWindow() {
-    struct Search {
-        HWND found = nullptr;
-    } search;
-    ::EnumWindows(
-        [](HWND window, LPARAM data) -> BOOL {
-            DWORD process = 0;
-            ::GetWindowThreadProcessId(window, &process);
-            wchar_t name[64] = {};
-            ::GetClassNameW(window, name, 64);
-            if (process != ::GetCurrentProcessId() || std::wstring(name) != L"TovrikctlSessionEnd")
-                return TRUE;
-            reinterpret_cast<Search*>(data)->found = window;
-            return FALSE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    return search.found;
+    HWND found = nullptr;
+    ::EnumWindows(TakeSessionWindow, reinterpret_cast<LPARAM>(&found));
+    return found;
 }
 
 bool WaitFor(const volatile std::sig_atomic_t& flag) {
