@@ -16,7 +16,7 @@ mapfile -t sources < <(git ls-files '*.c' '*.cc' '*.cpp' '*.h' '*.hpp')
 clang-format --dry-run -Werror "${sources[@]}"
 echo "clang-format: ${#sources[@]} files formatted"
 
-# One folder per line; a folder's windows/ sources go to the mingw list.
+# One folder per line; a folder's windows/ sources and win32/ go to the mingw list.
 tidy_dirs=(
     app/presenter
     app/settings
@@ -29,11 +29,14 @@ tidy_dirs=(
     library
     sample
     tools
+    win32
 )
 patterns=()
 for dir in "${tidy_dirs[@]}"; do patterns+=("$dir/*.cpp"); done
-mapfile -t native < <(git ls-files "${patterns[@]}" | grep -v -e '/windows/' -e '^app/windows/')
-mapfile -t windows < <(git ls-files "${patterns[@]}" | grep -e '/windows/' -e '^app/windows/' |
+mapfile -t native < <(git ls-files "${patterns[@]}" |
+    grep -v -e '/windows/' -e '^app/windows/' -e '^win32/')
+mapfile -t windows < <(git ls-files "${patterns[@]}" |
+    grep -e '/windows/' -e '^app/windows/' -e '^win32/' |
     grep -v -e '^device/' -e '^library/' -e '^app/settings/')
 
 if [[ ! -f $build/compile_commands.json ]]; then
@@ -46,7 +49,9 @@ if command -v "$mingw_cxx" >/dev/null; then
         cmake -S . -B "$win_build" --toolchain cmake/mingw-x86_64.cmake \
             -DCMAKE_BUILD_TYPE=Release >/dev/null
     fi
-    # clang does not find the mingw C++ library's headers on its own.
+    # clang knows not every GCC warning option the mingw build passes (-Wno-restrict), nor does
+    # it find the mingw C++ library's headers on its own.
+    win_args+=(--extra-arg=-Wno-unknown-warning-option)
     while read -r dir; do win_args+=("--extra-arg=-isystem$dir"); done < <(
         echo | "$mingw_cxx" -v -E -x c++ - 2>&1 |
             sed -n '/<...> search starts here/,/End of search/p' | grep '/c++' | sed 's/^ *//')

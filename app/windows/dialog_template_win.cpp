@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "app/windows/win_text.h"
+#include "win32/text.h"
 
 namespace tovrik::win {
 namespace {

@@ -5,8 +5,8 @@
 #include "app/settings/settings_table.h"
 #include "app/ui/templates.h"
 #include "app/windows/dialog_template_win.h"
-#include "app/windows/win_handles.h"
-#include "app/windows/win_text.h"
+#include "win32/handles.h"
+#include "win32/text.h"
 
 namespace tovrik::win {
 namespace {

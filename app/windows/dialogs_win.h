@@ -14,4 +14,7 @@ bool RunSettingsDialog(HINSTANCE instance, HWND owner, ControllerState& state);
 
 void RunAboutBox(HINSTANCE instance, HWND owner);
 
+// Centres `window` over `owner` (over the work area without one), kept on the owner's monitor.
+void CentreOver(HWND window, HWND owner);
+
 }  // namespace tovrik::win

@@ -3,8 +3,8 @@
 #include <string>
 
 #include "app/ui/templates.h"
-#include "app/windows/dpi_win.h"
-#include "app/windows/win_text.h"
+#include "win32/dpi.h"
+#include "win32/text.h"
 
 namespace tovrik::win {
 namespace {

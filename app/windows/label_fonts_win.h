@@ -3,7 +3,7 @@
 
 #include <windows.h>
 
-#include "app/windows/win_handles.h"
+#include "win32/handles.h"
 
 namespace tovrik::win {
 

@@ -9,8 +9,9 @@
 
 #include "app/settings/settings_store.h"
 #include "app/windows/main_window_win.h"
-#include "app/windows/win_text.h"
 #include "device/platform.h"
+#include "win32/dll_search.h"
+#include "win32/text.h"
 
 namespace {
 
@@ -34,6 +35,7 @@ std::wstring ApplicationName() {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+    tovrik::win::RestrictDllSearch(tovrik::win::DllSearch::SystemOnly);
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_UPDOWN_CLASS | ICC_STANDARD_CLASSES};
     ::InitCommonControlsEx(&controls);
 

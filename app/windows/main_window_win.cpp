@@ -9,10 +9,11 @@
 #include "app/ui/templates.h"
 #include "app/windows/dialog_template_win.h"
 #include "app/windows/dialogs_win.h"
-#include "app/windows/dpi_win.h"
 #include "app/windows/label_fonts_win.h"
 #include "app/windows/wheel_routing_win.h"
-#include "app/windows/win_text.h"
+#include "win32/dpi.h"
+#include "win32/icons.h"
+#include "win32/text.h"
 
 namespace tovrik::win {
 

@@ -8,8 +8,8 @@
 #include <string>
 
 #include "app/presenter/main_presenter.h"
-#include "app/windows/win_handles.h"
 #include "controller/window.h"
+#include "win32/handles.h"
 
 namespace tovrik::win {
 

@@ -2,12 +2,14 @@
 #include <asio/io_context.hpp>
 #include <asio/post.hpp>
 #include <mutex>
+#include <thread>
 // clang-format off
 #include <windows.h>
 #include <mmsystem.h>
 // clang-format on
 
 #include "cli/stop_requests.h"
+#include "win32/dll_search.h"
 
 #ifndef CREATE_WAITABLE_TIMER_HIGH_RESOLUTION
 #define CREATE_WAITABLE_TIMER_HIGH_RESOLUTION 0x00000002
@@ -35,7 +37,9 @@ Shared& Global() {
     return shared;
 }
 
-BOOL WINAPI OnConsoleControl(DWORD event) {
+// `processEnds`: Windows ends the process as soon as the caller returns, so the stop report
+// has to go out first.
+void RequestStop(bool processEnds) {
     Shared& shared = Global();
     gStopRequested = 1;
     ::SetEvent(shared.wake);
@@ -43,11 +47,95 @@ BOOL WINAPI OnConsoleControl(DWORD event) {
         std::lock_guard lock(shared.mutex);
         if (shared.onStop) shared.onStop();
     }
-    if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) {
-        // Windows ends the process as soon as this returns: first the stop report goes out.
-        ::WaitForSingleObject(shared.finished, 4000);
-    }
+    if (processEnds) ::WaitForSingleObject(shared.finished, 4000);
+}
+
+BOOL WINAPI OnConsoleControl(DWORD event) {
+    RequestStop(event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT ||
+                event == CTRL_SHUTDOWN_EVENT);
     return TRUE;
+}
+
+// A console program that has loaded user32 (setupapi brings it in on Windows) gets no
+// CTRL_LOGOFF_EVENT or CTRL_SHUTDOWN_EVENT: Windows tells it of the session's end as it tells
+// windowed programs, by WM_QUERYENDSESSION and WM_ENDSESSION to its top-level windows. A
+// hidden one, on a thread of its own, takes them while stop requests are taken.
+constexpr wchar_t kSessionWindowClass[] = L"TovrikctlSessionEnd";
+
+LRESULT CALLBACK SessionWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_QUERYENDSESSION:
+            return TRUE;
+        case WM_ENDSESSION:
+            if (wParam != FALSE) RequestStop(true);
+            return 0;
+        case WM_CLOSE:
+            ::DestroyWindow(window);
+            return 0;
+        case WM_DESTROY:
+            ::PostQuitMessage(0);
+            return 0;
+        default:
+            return ::DefWindowProcW(window, message, wParam, lParam);
+    }
+}
+
+class SessionEndWindow {
+  public:
+    SessionEndWindow() {
+        HANDLE created = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        if (created == nullptr) return;
+        thread_ = std::thread([this, created] { Run(created); });
+        ::WaitForSingleObject(created, INFINITE);
+        ::CloseHandle(created);
+    }
+    ~SessionEndWindow() {
+        if (window_ != nullptr) ::PostMessageW(window_, WM_CLOSE, 0, 0);
+        if (thread_.joinable()) thread_.join();
+    }
+    SessionEndWindow(const SessionEndWindow&) = delete;
+    SessionEndWindow& operator=(const SessionEndWindow&) = delete;
+
+  private:
+    void Run(HANDLE created) {
+        const HINSTANCE instance = ::GetModuleHandleW(nullptr);
+        WNDCLASSW windowClass{};
+        windowClass.lpfnWndProc = SessionWindowProc;
+        windowClass.hInstance = instance;
+        windowClass.lpszClassName = kSessionWindowClass;
+        ::RegisterClassW(&windowClass);  // fails harmlessly when a former window registered it
+        // Top-level and never shown: a message-only window would get no session messages.
+        window_ = ::CreateWindowExW(0, kSessionWindowClass, L"tovrikctl", WS_POPUP, 0, 0, 0, 0,
+                                    nullptr, nullptr, instance, nullptr);
+        ::SetEvent(created);
+        if (window_ == nullptr) return;
+        MSG message;
+        while (::GetMessageW(&message, nullptr, 0, 0) > 0) ::DispatchMessageW(&message);
+    }
+
+    std::thread thread_;
+    HWND window_ = nullptr;  // written before `created` is set, read after it
+};
+
+// winmm.dll is no KnownDLL: bound from System32 when the fallback timer needs it.
+struct TimerPeriod {
+    decltype(&::timeBeginPeriod) begin = nullptr;
+    decltype(&::timeEndPeriod) end = nullptr;
+};
+
+const TimerPeriod& Winmm() {
+    static const TimerPeriod period = [] {
+        TimerPeriod bound;
+        HMODULE winmm = win::LoadSystemLibrary(L"winmm.dll");
+        if (winmm == nullptr) return bound;
+        bound.begin = reinterpret_cast<decltype(bound.begin)>(
+            reinterpret_cast<void*>(::GetProcAddress(winmm, "timeBeginPeriod")));
+        bound.end = reinterpret_cast<decltype(bound.end)>(
+            reinterpret_cast<void*>(::GetProcAddress(winmm, "timeEndPeriod")));
+        if (bound.begin == nullptr || bound.end == nullptr) bound = TimerPeriod{};
+        return bound;
+    }();
+    return period;
 }
 
 // A waitable timer of about 0.5 ms resolution where the system has them (Windows 10 1803
@@ -59,12 +147,13 @@ class SweepTimer {
                                            TIMER_ALL_ACCESS);
         if (handle_ == nullptr) {
             handle_ = ::CreateWaitableTimerExW(nullptr, nullptr, 0, TIMER_ALL_ACCESS);
-            periodRaised_ = ::timeBeginPeriod(1) == TIMERR_NOERROR;
+            const TimerPeriod& period = Winmm();
+            periodRaised_ = period.begin != nullptr && period.begin(1) == TIMERR_NOERROR;
         }
     }
     ~SweepTimer() {
         if (handle_ != nullptr) ::CloseHandle(handle_);
-        if (periodRaised_) ::timeEndPeriod(1);
+        if (periodRaised_) Winmm().end(1);
     }
     SweepTimer(const SweepTimer&) = delete;
     SweepTimer& operator=(const SweepTimer&) = delete;
@@ -82,18 +171,22 @@ constexpr std::uint64_t kSpinNanoseconds = 1'000'000;
 
 }  // namespace
 
-struct StopRequests::Saved {};
+struct StopRequests::Saved {
+    SessionEndWindow sessionEnd;
+};
 
 StopRequests::StopRequests() {
     gStopRequested = 0;
     ::ResetEvent(Global().wake);
     ::ResetEvent(Global().finished);
     ::SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+    saved_ = std::make_unique<Saved>();
 }
 
 StopRequests::~StopRequests() {
     ::SetEvent(Global().finished);
     ::SetConsoleCtrlHandler(OnConsoleControl, FALSE);
+    saved_.reset();  // after `finished`, which a session's end waits for
 }
 
 const volatile std::sig_atomic_t& StopRequests::flag() const {

@@ -27,6 +27,9 @@ extern "C" {
 #include <string>
 #include <type_traits>
 
+#include "win32/dll_search.h"
+#include "win32/system_message.h"
+
 namespace tovrik {
 namespace {
 
@@ -48,6 +51,39 @@ HANDLE ToHandle(NativeHandle handle) {
 SystemError LastErrorOr(DWORD fallback) {
     const DWORD error = ::GetLastError();
     return static_cast<SystemError>(error != 0 ? error : fallback);
+}
+
+// hid.dll is no KnownDLL: a copy beside the program, in the current folder or on PATH would
+// be found before the system's if it were imported or loaded by name. Bound from System32
+// on first use and kept loaded for the life of the process.
+struct HidFunctions {
+    decltype(&::HidD_GetHidGuid) getHidGuid = nullptr;
+    decltype(&::HidD_GetAttributes) getAttributes = nullptr;
+    SystemError loadError = 0;
+};
+
+template <typename Function>
+Function Lookup(HMODULE module, const char* name) {
+    return reinterpret_cast<Function>(reinterpret_cast<void*>(::GetProcAddress(module, name)));
+}
+
+const HidFunctions& Hid() {
+    static const HidFunctions functions = [] {
+        HidFunctions bound;
+        HMODULE hid = win::LoadSystemLibrary(L"hid.dll");
+        if (hid == nullptr) {
+            bound.loadError = LastErrorOr(ERROR_MOD_NOT_FOUND);
+            return bound;
+        }
+        bound.getHidGuid = Lookup<decltype(bound.getHidGuid)>(hid, "HidD_GetHidGuid");
+        bound.getAttributes = Lookup<decltype(bound.getAttributes)>(hid, "HidD_GetAttributes");
+        if (bound.getHidGuid == nullptr || bound.getAttributes == nullptr) {
+            bound = HidFunctions{};
+            bound.loadError = ERROR_PROC_NOT_FOUND;
+        }
+        return bound;
+    }();
+    return functions;
 }
 
 // The path of one interface, or empty when its detail cannot be fetched (the interface still
@@ -97,8 +133,10 @@ std::optional<HidIds> IdsFromInterfacePath(std::string_view path) {
 }
 
 std::vector<std::string> WindowsHidPlatform::EnumerateHidInterfaces() {
+    const HidFunctions& hid = Hid();
+    if (hid.getHidGuid == nullptr) return {};
     GUID hidClass{};
-    ::HidD_GetHidGuid(&hidClass);
+    hid.getHidGuid(&hidClass);
     const HDEVINFO raw =
         ::SetupDiGetClassDevsA(&hidClass, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
     if (raw == INVALID_HANDLE_VALUE) return {};
@@ -132,10 +170,11 @@ SystemError Await(HANDLE handle, OVERLAPPED& overlapped, BOOL started, DWORD tim
         const DWORD error = ::GetLastError();
         if (error != ERROR_IO_PENDING) return error != 0 ? error : ERROR_GEN_FAILURE;
         if (::WaitForSingleObject(overlapped.hEvent, timeoutMs) != WAIT_OBJECT_0) {
-            // The request must be over before `overlapped` and the buffer go away.
+            // The request must be over before `overlapped` and the buffer go away. It may
+            // have completed after all, between the wait and the cancel.
             ::CancelIoEx(handle, &overlapped);
-            ::GetOverlappedResult(handle, &overlapped, &done, TRUE);
-            return ERROR_TIMEOUT;
+            const bool completed = ::GetOverlappedResult(handle, &overlapped, &done, TRUE) != 0;
+            return ResultAfterCancel(completed, completed ? 0 : ::GetLastError());
         }
     }
     if (!::GetOverlappedResult(handle, &overlapped, &done, FALSE)) {
@@ -143,6 +182,16 @@ SystemError Await(HANDLE handle, OVERLAPPED& overlapped, BOOL started, DWORD tim
     }
     return 0;
 }
+
+}  // namespace
+
+SystemError ResultAfterCancel(bool completed, std::uint32_t error) {
+    if (completed) return 0;
+    if (error == ERROR_OPERATION_ABORTED || error == 0) return ERROR_TIMEOUT;
+    return static_cast<SystemError>(error);
+}
+
+namespace {
 
 struct EventCloser {
     void operator()(void* event) const noexcept { ::CloseHandle(event); }
@@ -172,6 +221,8 @@ OpenResult WindowsHidPlatform::Open(const std::string& path, ShareMode mode) {
     // Opening is not harmless: a serial port raises its modem lines and a pipe server sees
     // a client. Only what the HID class enumeration hands out is opened.
     if (!IsHidInterfacePath(path)) return {kNoNativeHandle, ERROR_FILE_NOT_FOUND};
+    const HidFunctions& hid = Hid();
+    if (hid.getAttributes == nullptr) return {kNoNativeHandle, hid.loadError};
     const DWORD share = mode == ShareMode::Exclusive ? 0 : FILE_SHARE_READ | FILE_SHARE_WRITE;
     // Overlapped, so that a device that stops taking reports cannot hold a write for ever.
     const HANDLE handle = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, share, nullptr,
@@ -180,7 +231,7 @@ OpenResult WindowsHidPlatform::Open(const std::string& path, ShareMode mode) {
     // Only HID devices are devices: a file or pipe by that name never gets a report.
     HIDD_ATTRIBUTES attributes{};
     attributes.Size = sizeof attributes;
-    if (!::HidD_GetAttributes(handle, &attributes)) {
+    if (!hid.getAttributes(handle, &attributes)) {
         ::CloseHandle(handle);
         return {kNoNativeHandle, ERROR_BAD_DEVICE};
     }
@@ -189,10 +240,11 @@ OpenResult WindowsHidPlatform::Open(const std::string& path, ShareMode mode) {
 }
 
 std::optional<HidIds> WindowsHidPlatform::GetIds(NativeHandle handle) {
-    if (handle == kNoNativeHandle) return std::nullopt;
+    const HidFunctions& hid = Hid();
+    if (handle == kNoNativeHandle || hid.getAttributes == nullptr) return std::nullopt;
     HIDD_ATTRIBUTES attributes{};
     attributes.Size = sizeof attributes;
-    if (!::HidD_GetAttributes(ToHandle(handle), &attributes)) return std::nullopt;
+    if (!hid.getAttributes(ToHandle(handle), &attributes)) return std::nullopt;
     return HidIds{attributes.VendorID, attributes.ProductID};
 }
 
@@ -265,19 +317,12 @@ FailureReason WindowsHidPlatform::Describe(SystemError error) const {
         default:
             break;
     }
-    char buffer[512] = {};
-    const DWORD length =
-        ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                         static_cast<DWORD>(error), MAKELANGID(LANG_ENGLISH, SUBLANG_DEFAULT),
-                         buffer, static_cast<DWORD>(sizeof buffer), nullptr);
-    std::string text(buffer, length);
-    // System texts are sentences ending in ".\r\n"; ours are lower-case fragments.
-    while (!text.empty() &&
-           (std::isspace(static_cast<unsigned char>(text.back())) || text.back() == '.')) {
-        text.pop_back();
-    }
+    // In the user's language: a Japanese system without the English pack has no English
+    // texts at all.
+    std::string text = win::SystemMessage(static_cast<DWORD>(error));
     if (text.empty()) return {FailureKind::Other, "error " + std::to_string(error)};
-    text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
+    // Ours are lower-case fragments; other scripts have no case.
+    if (text[0] >= 'A' && text[0] <= 'Z') text[0] = static_cast<char>(text[0] - 'A' + 'a');
     return {FailureKind::Other, text};
 }
 

@@ -1,5 +1,5 @@
 // Windows backend: HID interfaces are the Setup API's device interfaces of the HID class,
-// opened with CreateFileA and spoken to through hid.dll.
+// opened with CreateFileA and spoken to through hid.dll (bound at run time from System32).
 #pragma once
 
 #include <cstdint>
@@ -33,6 +33,11 @@ bool IsHidInterfacePath(std::string_view path);
 // cancelled and ERROR_TIMEOUT returned. 0 or the system's error code.
 SystemError WriteWithTimeout(void* handle, const void* data, std::uint32_t size,
                              std::uint32_t timeoutMs);
+
+// The result of a request cancelled at its time limit: GetOverlappedResult's after the cancel
+// (`completed`, else its error). A request that finished before the cancel took effect keeps
+// its own result; only one the cancel ended has timed out.
+SystemError ResultAfterCancel(bool completed, std::uint32_t error);
 
 // The ids an interface path carries ("\\?\hid#vid_1774&pid_9851#..."), in either case.
 std::optional<HidIds> IdsFromInterfacePath(std::string_view path);

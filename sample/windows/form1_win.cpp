@@ -6,11 +6,13 @@
 #include <string>
 #include <utility>
 
-#include "app/windows/dpi_win.h"
-#include "app/windows/win_handles.h"
-#include "app/windows/win_text.h"
 #include "sample/library_binding.h"
 #include "sample/sample_client.h"
+#include "win32/dll_search.h"
+#include "win32/dpi.h"
+#include "win32/handles.h"
+#include "win32/icons.h"
+#include "win32/text.h"
 
 namespace {
 
@@ -214,6 +216,9 @@ LRESULT Form1::OnMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) 
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
+    // tovrik.dll is loaded by name, as the library's clients do: from beside the program (the
+    // ZIP's layout) or from the system folder (the installer's). Nowhere else.
+    tovrik::win::RestrictDllSearch(tovrik::win::DllSearch::ProgramFolderAndSystem);
     RuntimeBinding library;
     Form1 form(instance, library);
     if (!form.Create()) return 1;

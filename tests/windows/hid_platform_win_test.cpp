@@ -1,5 +1,6 @@
 // The Windows HID backend against named pipes under Wine: paths that are no HID interface are
-// never opened, and a write nobody takes ends after its time limit.
+// never opened, a write nobody takes ends after its time limit, and errors read in the user's
+// language.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -79,6 +80,36 @@ TEST(WindowsHidPlatform, AWriteNobodyTakesFailsAfterItsLimit) {
     EXPECT_EQ(error, static_cast<SystemError>(ERROR_TIMEOUT));
     EXPECT_GE(took, std::chrono::milliseconds(kWriteTimeoutMs - 100));
     EXPECT_LT(took, std::chrono::seconds(20));  // not for ever
+}
+
+// A request that completed between the wait's time limit and the cancel has its own result.
+TEST(WindowsHidPlatform, ACancelledRequestKeepsTheResultItCompletedWith) {
+    const struct {
+        bool completed;
+        DWORD error;
+        DWORD result;
+    } cases[] = {
+        {true, 0, 0},
+        {false, ERROR_OPERATION_ABORTED, ERROR_TIMEOUT},
+        {false, ERROR_DEVICE_NOT_CONNECTED, ERROR_DEVICE_NOT_CONNECTED},
+        {false, 0, ERROR_TIMEOUT},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ResultAfterCancel(c.completed, c.error), static_cast<SystemError>(c.result))
+            << c.completed << " " << c.error;
+    }
+}
+
+TEST(WindowsHidPlatform, DescribesErrorsInTheSystemsWordsOrByNumber) {
+    WindowsHidPlatform platform;
+    const FailureReason timeout = platform.Describe(ERROR_TIMEOUT);
+    EXPECT_EQ(timeout.kind, FailureKind::Other);
+    ASSERT_FALSE(timeout.text.empty());
+    EXPECT_NE(timeout.text, "error 1460");
+    EXPECT_EQ(timeout.text.find_first_of(".\r\n", timeout.text.size() - 1), std::string::npos)
+        << timeout.text;
+    EXPECT_FALSE(timeout.text[0] >= 'A' && timeout.text[0] <= 'Z') << timeout.text;
+    EXPECT_EQ(platform.Describe(0x2000FFFF).text, "error 536936447");
 }
 
 }  // namespace

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "app/ui/templates.h"
-#include "app/windows/win_text.h"
+#include "win32/text.h"
 
 namespace tovrik::win {
 namespace {

@@ -159,6 +159,35 @@ TEST(WindowsSettingsFile, AReplacementThatCannotBeRenamedIsMovedInOrKept) {
     }
 }
 
+// Another instance's save cleans up just as this one has closed its finished temporary file
+// and not yet put it in place: the save still succeeds, and nothing is left behind.
+class CleanupBeforeReplace : public windows_files::FileOperations {
+  public:
+    unsigned long Replace(const fs::path& target, const fs::path& replacement) override {
+        if (!cleaned_) {
+            cleaned_ = true;
+            removed_ = windows_files::RemoveStaleTempFiles(target);
+        }
+        return FileOperations::Replace(target, replacement);
+    }
+    void Pause(unsigned) override {}
+    bool cleaned_ = false;
+    int removed_ = 0;
+};
+
+TEST(WindowsSettingsFile, AnotherInstancesCleanupCannotFailTheSave) {
+    Folder folder;
+    const fs::path target = folder.path() / "TOVRIK.INI";
+    { std::ofstream(target, std::ios::binary) << "old"; }
+    CleanupBeforeReplace otherInstance;
+    std::error_code reason;
+    EXPECT_TRUE(windows_files::ReplaceAtomically(target, "new", &reason, &otherInstance))
+        << reason.message();
+    EXPECT_EQ(otherInstance.removed_, 1);  // it did take the finished file
+    EXPECT_EQ(ReadAll(target), "new");
+    EXPECT_EQ(folder.Files(), std::vector<fs::path>{"TOVRIK.INI"});
+}
+
 // A killed save's temporary file goes with the next save; one a running save holds stays.
 TEST(WindowsSettingsFile, StaleTemporaryFilesGoHeldOnesStay) {
     Folder folder;

@@ -15,6 +15,7 @@
 
 #include "app/settings/file_backend.h"
 #include "app/settings/windows/file_io.h"
+#include "win32/system_message.h"
 
 namespace tovrik::windows_files {
 namespace {
@@ -47,25 +48,9 @@ class Win32ErrorCategory final : public std::error_category {
   public:
     const char* name() const noexcept override { return "win32"; }
     std::string message(int code) const override {
-        wchar_t* text = nullptr;
-        const DWORD length = ::FormatMessageW(
-            FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                FORMAT_MESSAGE_IGNORE_INSERTS,
-            nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-        const std::unique_ptr<wchar_t, decltype(&::LocalFree)> owned(text, ::LocalFree);
-        std::wstring wide(text != nullptr ? text : L"", length);
-        // System texts are sentences ending in ".\r\n"; the line they go into ends itself.
-        while (!wide.empty() && (wide.back() == L'.' || wide.back() == L'\r' ||
-                                 wide.back() == L'\n' || wide.back() == L' ')) {
-            wide.pop_back();
-        }
-        if (wide.empty()) return "error " + std::to_string(static_cast<DWORD>(code));
-        const int n = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
-                                            nullptr, 0, nullptr, nullptr);
-        std::string utf8(static_cast<std::size_t>(n > 0 ? n : 0), '\0');
-        ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), utf8.data(),
-                              n, nullptr, nullptr);
-        return utf8;
+        // The line it goes into ends itself.
+        std::string text = win::SystemMessage(static_cast<DWORD>(code));
+        return text.empty() ? "error " + std::to_string(static_cast<DWORD>(code)) : text;
     }
 };
 
@@ -278,41 +263,48 @@ bool ReplaceAtomically(const fs::path& target, const std::string& text, std::err
         return false;
     }
     ec.clear();
-    const DWORD attributes = ::GetFileAttributesW(target.c_str());
-    const bool exists = attributes != INVALID_FILE_ATTRIBUTES;
-    // A folder or a read-only file under that name stays as it is.
-    if (exists && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return fail(ERROR_ACCESS_DENIED);
-    if (exists && (attributes & FILE_ATTRIBUTE_READONLY) != 0) return fail(ERROR_ACCESS_DENIED);
+    // The temporary file is unlocked from its close until it is in place (ReplaceFileW opens
+    // it without sharing), and another instance's cleanup may delete it in between. The
+    // target is then as it was: the save starts again with a new temporary file.
+    constexpr int kAttempts = 3;
+    for (int attempt = 1;; ++attempt) {
+        const DWORD attributes = ::GetFileAttributesW(target.c_str());
+        const bool exists = attributes != INVALID_FILE_ATTRIBUTES;
+        // A folder or a read-only file under that name stays as it is.
+        if (exists && (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0) {
+            return fail(ERROR_ACCESS_DENIED);
+        }
 
-    RemoveStaleTempFiles(target);
-    fs::path tempPath;
-    DWORD error = 0;
-    {
-        // Held until the file is complete; closed before the move, which needs it unopened.
-        const UniqueHandle file = CreateLockedTempFile(target, tempPath, error);
-        if (!file) return fail(error);
-        if (!WriteAll(file.get(), text, error)) {
-            ::DeleteFileW(tempPath.c_str());
-            return fail(error);
+        RemoveStaleTempFiles(target);
+        fs::path tempPath;
+        DWORD error = 0;
+        {
+            // Held until the file is complete; closed before the move, which needs it unopened.
+            const UniqueHandle file = CreateLockedTempFile(target, tempPath, error);
+            if (!file) return fail(error);
+            if (!WriteAll(file.get(), text, error)) {
+                ::DeleteFileW(tempPath.c_str());
+                return fail(error);
+            }
         }
-    }
-    if (!exists) {
-        error = Retried(ops, [&] { return ops.Move(tempPath, target); });
-    } else {
-        error = Retried(ops, [&] { return ops.Replace(target, tempPath); });
-        if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT ||
-            error == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) {
-            // The target has been moved away and the new file is still under its temporary
-            // name: it is the only copy, and it goes into place or stays where it is.
+        if (!exists) {
             error = Retried(ops, [&] { return ops.Move(tempPath, target); });
-            if (error != 0) return fail(error);
+        } else {
+            error = Retried(ops, [&] { return ops.Replace(target, tempPath); });
+            if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT ||
+                error == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) {
+                // The target has been moved away and the new file is still under its
+                // temporary name: it is the only copy, and it goes into place or stays.
+                error = Retried(ops, [&] { return ops.Move(tempPath, target); });
+                if (error != 0) return fail(error);
+            }
         }
-    }
-    if (error != 0) {
+        if (error == 0) return true;
+        const bool taken = ::GetFileAttributesW(tempPath.c_str()) == INVALID_FILE_ATTRIBUTES;
+        if (taken && attempt < kAttempts) continue;
         ::DeleteFileW(tempPath.c_str());  // the target is as it was
         return fail(error);
     }
-    return true;
 }
 
 fs::path RoamingProfilePath(const std::string& executableBaseName) {

@@ -1,4 +1,4 @@
-#include "app/windows/win_text.h"
+#include "win32/text.h"
 
 #include <windows.h>
 

@@ -5,8 +5,6 @@
 
 #include <windows.h>
 
-#include "app/windows/win_handles.h"
-
 namespace tovrik::win {
 
 inline constexpr UINT kStandardDpi = 96;
@@ -26,12 +24,6 @@ int MetricForDpi(int index, UINT dpi);
 
 // The frame around a client area of `client` at `dpi`.
 RECT FrameForClient(RECT client, DWORD style, bool menu, DWORD exStyle, UINT dpi);
-
-// Icon `resourceId` at the large and small icon sizes of `dpi`, picked from the icon's images
-// rather than stretched from one; set on `window`, which shows them while `big` and `small`
-// hold them.
-void SetWindowIcons(HWND window, HINSTANCE instance, int resourceId, UINT dpi, UniqueIcon& big,
-                    UniqueIcon& small);
 
 // Takes the rectangle that WM_DPICHANGED suggests (its lParam).
 void TakeSuggestedRect(HWND window, LPARAM suggested);

@@ -1,4 +1,4 @@
-// Owners for the GDI and USER objects the Windows shell creates.
+// Owners for the GDI and USER objects the Windows programs create.
 #pragma once
 
 #include <windows.h>
@@ -29,8 +29,5 @@ struct WindowDeleter {
     }
 };
 using UniqueWindow = std::unique_ptr<std::remove_pointer_t<HWND>, WindowDeleter>;
-
-// Centres `window` over `owner` (over the work area without one), kept on the owner's monitor.
-void CentreOver(HWND window, HWND owner);
 
 }  // namespace tovrik::win

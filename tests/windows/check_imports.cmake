@@ -1,0 +1,21 @@
+# Fails when a program or DLL of FILES (a ;-list) imports one of FORBIDDEN (lower-case DLL
+# names): those are to be loaded from System32 at run time, never found by the loader's search.
+# Usage: cmake -DOBJDUMP=<mingw objdump> "-DFILES=<files>" "-DFORBIDDEN=<dlls>" -P check_imports.cmake
+cmake_minimum_required(VERSION 3.25)
+foreach(file IN LISTS FILES)
+    execute_process(COMMAND ${OBJDUMP} -p ${file} OUTPUT_VARIABLE table RESULT_VARIABLE failed)
+    if(failed)
+        message(FATAL_ERROR "${OBJDUMP} -p failed on ${file}")
+    endif()
+    string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${table}")
+    set(names "")
+    foreach(import IN LISTS imports)
+        string(REPLACE "DLL Name: " "" dll "${import}")
+        string(TOLOWER "${dll}" dll)
+        list(APPEND names ${dll})
+        if(dll IN_LIST FORBIDDEN)
+            message(SEND_ERROR "${file} imports ${dll}")
+        endif()
+    endforeach()
+    message(STATUS "${file}: ${names}")
+endforeach()
