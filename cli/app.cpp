@@ -39,7 +39,6 @@ std::string JsonText(const json& value) {
 }
 
 struct Globals {
-    DeviceChoice choice;
     std::string path;
     int index = -1;
     std::string serial;
@@ -89,19 +88,15 @@ int SendOnce(Context& ctx, const OutputReport& report, json result, const std::s
     const Selection selection = SelectDevice(ctx.platform, ctx.Choice());
     if (selection.path.empty())
         return ctx.Fail(kExitDevice, selection.error, selection.kind.c_str());
-    const SendOutcome outcome = SendReportOnce(ctx.platform, selection.path, report);
-    switch (outcome.kind) {
-        case SendOutcome::Kind::NotOpened:
-            return ctx.Fail(kExitDevice,
-                            DescribeFailure(ctx.platform, selection.path, outcome.openError),
-                            FailureKindName(ctx.platform, outcome.openError));
-        case SendOutcome::Kind::WriteRefused:
-            return ctx.Fail(kExitDevice,
-                            selection.path +
-                                ": write refused: " + ctx.platform.Describe(outcome.errorCode).text,
-                            FailureKindName(ctx.platform, outcome.errorCode));
-        case SendOutcome::Kind::Sent:
-            break;
+    const DeviceStatus sent = SendReportOnce(ctx.platform, selection.path, report);
+    if (!sent) {
+        const SystemError code = sent.error().code;
+        return ctx.Fail(
+            kExitDevice,
+            sent.error().step == DeviceError::Step::Open
+                ? DescribeFailure(ctx.platform, selection.path, code)
+                : selection.path + ": write refused: " + ctx.platform.Describe(code).text,
+            FailureKindName(ctx.platform, code));
     }
     result["device"] = selection.path;
     return ctx.Done(std::move(result), text);
@@ -165,9 +160,9 @@ int Version(Context& ctx) {
     const Selection selection = SelectDevice(ctx.platform, ctx.Choice());
     if (selection.path.empty())
         return ctx.Fail(kExitDevice, selection.error, selection.kind.c_str());
-    SystemError error = 0;
-    const auto version = ReadVersionOnce(ctx.platform, selection.path, &error);
+    const auto version = ReadVersionOnce(ctx.platform, selection.path);
     if (!version) {
+        const SystemError error = version.error().code;
         return ctx.Fail(kExitDevice, DescribeFailure(ctx.platform, selection.path, error),
                         FailureKindName(ctx.platform, error));
     }
@@ -219,16 +214,17 @@ int Sweep(Context& ctx, const SweepArgs& args) {
     const Selection selection = SelectDevice(ctx.platform, ctx.Choice());
     if (selection.path.empty())
         return ctx.Fail(kExitDevice, selection.error, selection.kind.c_str());
-    SystemError error = 0;
-    DeviceHandle handle = OpenTovrik(ctx.platform, selection.path, ShareMode::Exclusive, &error);
+    const auto handle = OpenTovrik(ctx.platform, selection.path, ShareMode::Exclusive);
     if (!handle) {
+        const SystemError error = handle.error().code;
         return ctx.Fail(kExitDevice, DescribeFailure(ctx.platform, selection.path, error),
                         FailureKindName(ctx.platform, error));
     }
     SystemError writeError = 0;
     const auto send = [&](const OutputReport& report) {
-        writeError = ctx.platform.WriteReport(handle.native(), report);
-        return writeError == 0;
+        const DeviceStatus sent = WriteReport(*handle, report);
+        writeError = sent ? 0 : sent.error().code;
+        return sent.ok();
     };
     const StopRequests stops;
     const SweepResult result = RunSweep(plan, send, stops.flag());

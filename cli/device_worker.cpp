@@ -4,9 +4,9 @@
 
 namespace tovrik::cli {
 
-ScpiError LinkScpiError(DevicePlatform& platform, const std::string& path, const LinkStatus& s) {
-    if (s.gone) return MakeError(ScpiCode::HardwareMissing);
-    return MakeError(ScpiCode::HardwareError, path + ": " + platform.Describe(s.error).text);
+ScpiError LinkScpiError(DevicePlatform& platform, const std::string& path, const DeviceError& e) {
+    if (e.gone) return MakeError(ScpiCode::HardwareMissing);
+    return MakeError(ScpiCode::HardwareError, path + ": " + platform.Describe(e.code).text);
 }
 
 DeviceWorker::DeviceWorker(ReconnectingDevice& device, OutputReport steady, Post post,
@@ -61,8 +61,8 @@ bool DeviceWorker::DeviceMatchesInstrument() const {
     return !dirty_ && (sweeping_ || lastSent_ == steady_);
 }
 
-LinkStatus DeviceWorker::Send(const OutputReport& report) {
-    const LinkStatus status = device_.Write(report);
+DeviceStatus DeviceWorker::Send(const OutputReport& report) {
+    const DeviceStatus status = device_.Write(report);
     const std::lock_guard lock(mutex_);
     if (status.ok()) {
         lastSent_ = report;
@@ -113,9 +113,9 @@ void DeviceWorker::RunJob(Job& job) {
     const bool sweep = job.order.kind == DeviceOrder::Kind::Sweep;
     const OutputReport report =
         sweep ? BuildFrequencyReport(job.order.plan.WordAt(0)) : job.order.report;
-    const LinkStatus status = Send(report);
+    const DeviceStatus status = Send(report);
     if (!status.ok()) {
-        error = LinkScpiError(device_.platform(), device_.path(), status);
+        error = LinkScpiError(device_.platform(), device_.path(), status.error());
     } else if (sweep) {
         sweep_ = Sweep{job.order.plan, job.order.sweepId, Clock::now(), 1};
     }
@@ -134,8 +134,9 @@ void DeviceWorker::SweepPoint() {
         continuous = continuous_;
     }
     if (k == 0 && !continuous) return EndSweep(std::nullopt);
-    const LinkStatus status = Send(BuildFrequencyReport(sweep_->plan.WordAt(k)));
-    if (!status.ok()) return EndSweep(LinkScpiError(device_.platform(), device_.path(), status));
+    const DeviceStatus status = Send(BuildFrequencyReport(sweep_->plan.WordAt(k)));
+    if (!status.ok())
+        return EndSweep(LinkScpiError(device_.platform(), device_.path(), status.error()));
     ++sweep_->slot;
 }
 
@@ -153,8 +154,8 @@ void DeviceWorker::EndSweep(std::optional<ScpiError> error) {
             const std::lock_guard lock(mutex_);
             steady = steady_;
         }
-        const LinkStatus status = Send(steady);
-        if (!status.ok()) error = LinkScpiError(device_.platform(), device_.path(), status);
+        const DeviceStatus status = Send(steady);
+        if (!status.ok()) error = LinkScpiError(device_.platform(), device_.path(), status.error());
     }
     post_([end = sweepEnd_, id, error] { end(id, error); });
 }
@@ -178,10 +179,10 @@ std::optional<ScpiError> DeviceWorker::Finish(const OutputReport& report,
     if (thread_.joinable()) thread_.join();
     sweep_.reset();
     for (;;) {
-        const LinkStatus status = Send(report);
+        const DeviceStatus status = Send(report);
         if (status.ok()) return std::nullopt;
-        if (status.gone || Clock::now() + kRestoreInterval > deadline) {
-            return LinkScpiError(device_.platform(), device_.path(), status);
+        if (status.error().gone || Clock::now() + kRestoreInterval > deadline) {
+            return LinkScpiError(device_.platform(), device_.path(), status.error());
         }
         std::this_thread::sleep_for(kRestoreInterval);
     }

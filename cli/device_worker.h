@@ -15,7 +15,7 @@
 #include <thread>
 
 #include "cli/scpi.h"
-#include "device/transport.h"
+#include "device/reconnecting_device.h"
 
 namespace tovrik::cli {
 
@@ -23,7 +23,7 @@ namespace tovrik::cli {
 inline constexpr std::chrono::milliseconds kRestoreInterval{250};
 
 // The SCPI error of a failed write to `path`.
-ScpiError LinkScpiError(DevicePlatform& platform, const std::string& path, const LinkStatus& s);
+ScpiError LinkScpiError(DevicePlatform& platform, const std::string& path, const DeviceError& e);
 
 class DeviceWorker {
   public:
@@ -75,7 +75,7 @@ class DeviceWorker {
     void SweepPoint();
     void EndSweep(std::optional<ScpiError> error);
     void Restore();
-    LinkStatus Send(const OutputReport& report);
+    DeviceStatus Send(const OutputReport& report);
 
     ReconnectingDevice& device_;
     const Post post_;

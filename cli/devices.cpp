@@ -2,43 +2,30 @@
 
 #include <algorithm>
 
-#include "device/transport.h"
+#include "device/enumeration.h"
 
 namespace tovrik::cli {
 
 std::vector<DeviceEntry> ListDevices(DevicePlatform& platform, bool identify) {
     std::vector<DeviceEntry> entries;
-    std::vector<DeviceRefusal> refused;
-    int start = 0;
-    std::string path;
-    // Each call scans on from the position after the last hit, so every interface is seen once.
-    while (FindDevice(platform, start, path, &refused)) {
+    const Probe probe = identify ? Probe::SerialAndVersion : Probe::Ids;
+    for (HidInterface& found : EnumerateDevices(platform, {probe, 0, false, {}})) {
+        if (!found.tovrik && !found.refusedTovrik()) continue;
         DeviceEntry entry;
-        entry.position = start - 1;
-        entry.path = path;
-        if (const auto identity = identify ? ReadIdentityOnce(platform, path) : std::nullopt) {
-            entry.serial = identity->serial;
-            entry.version = identity->version.value_or("");
+        entry.position = static_cast<int>(found.position);
+        entry.path = std::move(found.path);
+        entry.serial = std::move(found.identity.serial);
+        entry.version = found.identity.version.value_or("");
+        if (found.refusal) {
+            const FailureReason reason = platform.Describe(found.refusal->code);
+            entry.state = reason.kind == FailureKind::Busy           ? DeviceState::Busy
+                          : reason.kind == FailureKind::NotPermitted ? DeviceState::NotPermitted
+                                                                     : DeviceState::Unavailable;
+            entry.reason = reason.text;
+            entry.error = found.refusal->code;
         }
         entries.push_back(std::move(entry));
-        if (start <= 0) break;
     }
-    const std::vector<std::string> interfaces = platform.EnumerateHidInterfaces();
-    for (const DeviceRefusal& refusal : refused) {
-        DeviceEntry entry;
-        const auto at = std::find(interfaces.begin(), interfaces.end(), refusal.path);
-        entry.position = static_cast<int>(at - interfaces.begin());
-        entry.path = refusal.path;
-        const FailureReason reason = platform.Describe(refusal.error);
-        entry.state = reason.kind == FailureKind::Busy           ? DeviceState::Busy
-                      : reason.kind == FailureKind::NotPermitted ? DeviceState::NotPermitted
-                                                                 : DeviceState::Unavailable;
-        entry.reason = reason.text;
-        entry.error = refusal.error;
-        entries.push_back(std::move(entry));
-    }
-    std::stable_sort(entries.begin(), entries.end(),
-                     [](const auto& a, const auto& b) { return a.position < b.position; });
     return entries;
 }
 
@@ -109,15 +96,14 @@ Selection SelectDevice(DevicePlatform& platform, const DeviceChoice& choice) {
         }
         return {entry.path, {}};
     }
-    std::vector<DeviceRefusal> refused;
-    int start = 0;
-    std::string path;
-    if (FindDevice(platform, start, path, &refused)) return {path, {}};
-    if (!refused.empty()) {
-        const DeviceRefusal& first = refused.front();
+    // The first that opens, else why the first one met did not.
+    const auto interfaces = EnumerateDevices(platform, {Probe::Ids, 0, true, {}});
+    if (!interfaces.empty() && interfaces.back().tovrik) return {interfaces.back().path, {}};
+    for (const HidInterface& found : interfaces) {
+        if (!found.refusedTovrik()) continue;
         return {{},
-                DescribeFailure(platform, first.path, first.error),
-                FailureKindName(platform, first.error)};
+                DescribeFailure(platform, found.path, found.refusal->code),
+                FailureKindName(platform, found.refusal->code)};
     }
     return {{}, "no TOVRIK found"};
 }

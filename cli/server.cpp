@@ -17,7 +17,8 @@
 #include "cli/listener.h"
 #include "cli/scpi.h"
 #include "cli/stop_requests.h"
-#include "device/transport.h"
+#include "device/enumeration.h"
+#include "device/reconnecting_device.h"
 
 namespace tovrik::cli {
 
@@ -203,28 +204,29 @@ class Discovery {
     // One pass: those gone first, then the new ones in enumeration order. `removed` left
     // whether or not their path is back: a device replugged between two passes is a new one.
     void Scan(const std::vector<std::string>& removed = {}) {
-        const std::vector<std::string> paths = platform_.EnumerateHidInterfaces();
+        // Those seen before and not removed since are not opened again.
+        const auto stays = [&](const std::string& path) {
+            return seen_.count(path) != 0 &&
+                   std::find(removed.begin(), removed.end(), path) == removed.end();
+        };
+        const std::vector<HidInterface> interfaces =
+            EnumerateDevices(platform_, {Probe::SerialAndVersion, 0, false, stays});
         for (auto it = seen_.begin(); it != seen_.end();) {
-            if (std::find(paths.begin(), paths.end(), it->first) != paths.end() &&
-                std::find(removed.begin(), removed.end(), it->first) == removed.end()) {
+            const bool present =
+                std::any_of(interfaces.begin(), interfaces.end(),
+                            [&](const HidInterface& i) { return i.path == it->first; });
+            if (present && stays(it->first)) {
                 ++it;
                 continue;
             }
             if (it->second) left_(it->first);
             it = seen_.erase(it);
         }
-        for (const std::string& path : paths) {
-            if (seen_.count(path) != 0) continue;
-            if (const auto ids = platform_.PeekIds(path); ids && !IsTovrikIds(ids)) {
-                seen_[path] = false;
-                continue;
-            }
-            SystemError error = 0;
-            const auto identity = ReadIdentityOnce(platform_, path, &error);
+        for (const HidInterface& found : interfaces) {
             // A TOVRIK another program holds is tried again on the next pass.
-            if (!identity && error != 0) continue;
-            seen_[path] = identity.has_value();
-            if (identity) arrived_(path, *identity);
+            if (!found.probed || found.refusal) continue;
+            seen_[found.path] = found.tovrik;
+            if (found.tovrik) arrived_(found.path, found.identity);
         }
     }
 
@@ -290,7 +292,7 @@ class Server {
 
     // The one TOVRIK of a plain `serve`, open already.
     void ServeOne(std::unique_ptr<ReconnectingDevice> device) {
-        engine_.SetVersion(device->Version());
+        engine_.SetVersion(device->Version().value());
         engine_.SetName(DeviceName(device->serial(), device->path()));
         AddSlot(std::move(device));
     }
@@ -402,7 +404,8 @@ class Server {
             engine_.Arrive(DeviceName(identity.serial, path), identity.version);
         paths_[path] = channel;
         if (channel > slots_.size()) {
-            AddSlot(std::make_unique<ReconnectingDevice>(platform, path));
+            AddSlot(
+                std::make_unique<ReconnectingDevice>(platform, ReconnectPolicy::ByIdentity, path));
         }
         // A new device is claimed with the stop report; one that is back gets its state again.
         slots_[channel - 1].worker->Revive();
@@ -657,10 +660,11 @@ int RunServer(DevicePlatform& platform, const ServerOptions& options,
         if (selection.path.empty()) {
             return fail(kExitDevice, selection.error, selection.kind.c_str());
         }
-        device = std::make_unique<ReconnectingDevice>(platform, selection.path);
-        if (const LinkStatus opened = device->Open(); !opened.ok()) {
-            return fail(kExitDevice, DescribeFailure(platform, selection.path, opened.error),
-                        FailureKindName(platform, opened.error));
+        device = std::make_unique<ReconnectingDevice>(platform, ReconnectPolicy::ByIdentity,
+                                                      selection.path);
+        if (const DeviceStatus opened = device->Open(); !opened) {
+            return fail(kExitDevice, DescribeFailure(platform, selection.path, opened.error().code),
+                        FailureKindName(platform, opened.error().code));
         }
     }
     bool stopped = true;

@@ -53,8 +53,8 @@ FrequencyController::FrequencyController(DevicePlatform& platform, ControllerWin
     : platform_(platform),
       window_(window),
       diagnostics_(diagnostics ? std::move(diagnostics) : Diagnostics(WriteToStandardError)),
-      device_(platform, [this](const DeviceRefusal& refusal) {
-          diagnostics_(refusal.path + ": " + platform_.Describe(refusal.error).text);
+      device_(platform, ReconnectPolicy::FirstFound, {}, [this](const DeviceRefusal& refusal) {
+          diagnostics_(refusal.path + ": " + platform_.Describe(refusal.error.code).text);
       }) {}
 
 bool FrequencyController::LockApplies() const {
@@ -92,7 +92,7 @@ void FrequencyController::SendFrequency(int on) {
     const OutputReport report =
         on != 0 ? BuildOutputReport(word, FrequencyControlByte(0)) : BuildStopReport();
     // One rediscovery and one more write after a failure.
-    if (!device_.Write(report).ok()) {
+    if (!device_.Write(report)) {
         window_.ShowMessage(text::kDeviceNotFound, MessageIcon::Exclamation);
         device_.Close();
     }
@@ -118,7 +118,7 @@ void FrequencyController::ExitProgram() {
 }
 
 void FrequencyController::ShowFirmwareVersion() {
-    const std::optional<std::string> version = device_.Version();
+    const DeviceResult<std::string> version = device_.Version();
     if (!version) {
         window_.ShowMessage(text::kVersionUnavailable, MessageIcon::Exclamation);
         return;

@@ -16,8 +16,8 @@
 #include "controller/virtual_keys.h"
 #include "controller/window.h"
 #include "device/platform.h"
+#include "device/reconnecting_device.h"
 #include "device/reports.h"
-#include "device/transport.h"
 
 namespace tovrik {
 

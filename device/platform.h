@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "device/reports.h"
+#include "device/result.h"
 
 namespace tovrik {
 
@@ -23,9 +24,6 @@ struct HidIds {
     std::uint16_t vendorId = 0;
     std::uint16_t productId = 0;
 };
-
-// 0, or the system's own error code (errno on Linux, GetLastError() on Windows).
-using SystemError = int;
 
 struct OpenResult {
     OpenResult() = default;
@@ -51,6 +49,10 @@ struct FailureReason {
     std::string text;  // short, lower case, for "<path>: <text>"
 };
 
+// Threads: `tovrikctl serve --all` calls one platform from its discovery thread and from
+// every channel's worker at once. So every call may come from any thread, several at the same
+// time, with one rule for the caller: a handle is used by one thread at a time (its owner's),
+// and Close is its last use. Implementations keep no unguarded state between calls.
 class DevicePlatform {
   public:
     virtual ~DevicePlatform() = default;

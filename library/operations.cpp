@@ -5,6 +5,7 @@
 #include <limits>
 #include <string>
 
+#include "device/enumeration.h"
 #include "device/transport.h"
 #include "library/tovrik.h"  // the status numbers
 
@@ -22,18 +23,12 @@ TovrikString SharedEmpty() noexcept {
     return const_cast<char*>(kEmpty.text);
 }
 
-std::int32_t StatusOf(const SendOutcome& outcome) {
-    switch (outcome.kind) {
-        case SendOutcome::Kind::Sent:
-            return TOVRIK_SENT;
-        case SendOutcome::Kind::NotOpened:
-            return TOVRIK_NOT_OPENED;
-        case SendOutcome::Kind::WriteRefused:
-            break;
-    }
+std::int32_t StatusOf(const DeviceStatus& sent) {
+    if (sent) return TOVRIK_SENT;
+    if (sent.error().step == DeviceError::Step::Open) return TOVRIK_NOT_OPENED;
     // A refusal without a usable code still has to read as a refusal.
-    if (outcome.errorCode <= 0) return -EIO;
-    return -outcome.errorCode;
+    if (sent.error().code <= 0) return -EIO;
+    return -sent.error().code;
 }
 
 std::int32_t SendOnce(DevicePlatform& platform, const char* path, const OutputReport& report) {
@@ -72,14 +67,15 @@ void FreeString(TovrikString text) noexcept {
 std::string FindUsbText(DevicePlatform& platform, std::int32_t* index) noexcept {
     if (index == nullptr) return {};
     try {
-        int start = *index;
-        std::string path;
-        if (!FindDevice(platform, start, path)) {
+        // A negative index searches from the start, as any index at or before the first does.
+        const std::size_t from = *index < 0 ? 0 : static_cast<std::size_t>(*index);
+        std::optional<HidInterface> found = FindDevice(platform, from);
+        if (!found) {
             *index = 0;
             return {};
         }
-        *index = start;
-        return path;
+        *index = static_cast<std::int32_t>(found->position + 1);
+        return std::move(found->path);
     } catch (...) {
         // Out of memory while listing: report it as no device, as a failed search would.
         return {};
@@ -115,7 +111,7 @@ std::int32_t DdsSuspend(DevicePlatform& platform, const char* path) noexcept {
 std::string GetVersionText(DevicePlatform& platform, const char* path) noexcept {
     if (path == nullptr) return {};
     try {
-        return ReadVersionOnce(platform, std::string(path)).value_or(std::string());
+        return ReadVersionOnce(platform, std::string(path)).value().value_or(std::string());
     } catch (...) {
         return {};
     }

@@ -31,7 +31,7 @@ class ControlChannel {
     Testbed& testbed_;
     const Logger& log_;
     std::optional<OwnedPath> created_;  // the FIFO, when we made it
-    Fd fd_;
+    UniqueFd fd_;
     std::optional<Source> watch_;
     std::string pending_;
 };

@@ -71,7 +71,7 @@ class Device {
     // real bus where the device comes back as a new one.
     std::atomic<int> generation{0};
 
-    Fd hold;                                                   // the descriptor behind "hold"
+    UniqueFd hold;                                             // the descriptor behind "hold"
     std::vector<std::pair<std::string, std::string>> stashed;  // test-bed path, hiding place
 
   private:

@@ -13,7 +13,7 @@ namespace tovrik::emu {
 class Logger {
   public:
     Logger() = default;  // standard error
-    explicit Logger(Fd file) : file_(std::move(file)) {}
+    explicit Logger(UniqueFd file) : file_(std::move(file)) {}
 
     // With timestamps every line starts with the monotonic clock in seconds to the
     // microsecond ("1234.000567 hidraw0 write ..."), `when` or else now.
@@ -23,7 +23,7 @@ class Logger {
                     std::optional<std::chrono::steady_clock::time_point> when = {}) const;
 
   private:
-    Fd file_;
+    UniqueFd file_;
     bool timestamps_ = false;
 };
 

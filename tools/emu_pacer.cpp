@@ -12,7 +12,7 @@ namespace tovrik::emu {
 FramePacer::FramePacer(std::chrono::microseconds frame, Clock::time_point origin, const Logger& log)
     : frame_(frame), origin_(origin) {
     state_->log = &log;
-    state_->timer = Fd(::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC));
+    state_->timer = UniqueFd(::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC));
 }
 
 FramePacer::~FramePacer() {

@@ -57,7 +57,7 @@ class FramePacer {
     // under way on the worker when the pacer goes finds it closed instead of freed.
     struct State {
         const Logger* log = nullptr;
-        Fd timer;  // CLOCK_MONOTONIC, as steady_clock
+        UniqueFd timer;  // CLOCK_MONOTONIC, as steady_clock
         std::mutex mutex;
         std::multimap<Clock::time_point, Completion> waiting;
         bool closed = false;

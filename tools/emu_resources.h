@@ -14,9 +14,6 @@
 
 namespace tovrik::emu {
 
-// The descriptor owner every POSIX part of the project shares.
-using Fd = UniqueFd;
-
 struct GObjectUnref {
     void operator()(gpointer object) const {
         if (object != nullptr) g_object_unref(object);

@@ -163,7 +163,7 @@ std::string Testbed::Replug(Device& device) {
 std::string Testbed::Hold(Device& device) {
     // The test bed's node leads to the same file the programs open, so they see this lock.
     const std::string node = root_.string() + device.DevNode();
-    Fd fd(::open(node.c_str(), O_RDWR | O_CLOEXEC | O_NOCTTY));
+    UniqueFd fd(::open(node.c_str(), O_RDWR | O_CLOEXEC | O_NOCTTY));
     if (!fd.valid()) return Errno("cannot open: ", errno);
     if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) return Errno("cannot lock: ", errno);
     device.hold = std::move(fd);
@@ -174,7 +174,7 @@ std::string Testbed::Hold(Device& device) {
 // on the old one must not bind it. Give it a pseudo-terminal of its own, as umockdev does for
 // every node, and map that to the device's number.
 std::string Testbed::FreshNode(Device& device) {
-    Fd master(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
+    UniqueFd master(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
     if (!master.valid()) return Errno("cannot create node: ", errno);
     char slave[128];
     if (::grantpt(master.get()) != 0 || ::unlockpt(master.get()) != 0 ||

@@ -51,7 +51,7 @@ class Testbed {
     std::vector<std::unique_ptr<Device>> devices_;
     // With frame timing: per lane, the test bed whose worker thread serves its devices' nodes.
     std::vector<GObjectPtr<UMockdevTestbed>> workers_;
-    std::vector<Fd> ptyMasters_;  // nodes of replugged devices
+    std::vector<UniqueFd> ptyMasters_;  // nodes of replugged devices
     // With frame timing, one per lane: each times its completions on the thread that serves
     // its lane's nodes.
     std::vector<std::unique_ptr<FramePacer>> pacers_;

@@ -33,7 +33,8 @@ int main(int argc, char** argv) {
     Logger log;
     if (!options.logPath.empty()) {
         options.logPath = Absolute(options.logPath);
-        Fd file(::open(options.logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
+        tovrik::UniqueFd file(
+            ::open(options.logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
         if (!file.valid()) {
             std::fprintf(stderr, "tovrik-emu: cannot open log %s: %s\n", options.logPath.c_str(),
                          std::strerror(errno));

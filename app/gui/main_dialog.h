@@ -47,7 +47,6 @@ class MainDialog : public QDialog, private ControllerWindow, private MainWindowS
     }
     QMenuBar* menuBar() const { return menuBar_; }
     QMenu* CreateContextMenu();
-    bool destroyed() const { return destroyed_; }
 
     // Runs the handler bound to a command id (controls, menu items).
     void OnCommand(int id) { presenter_.OnCommand(id); }

@@ -174,7 +174,9 @@ FailureReason HidrawPlatform::Describe(SystemError error) const {
         default:
             break;
     }
-    std::string text = std::strerror(error);
+    // strerror's buffer is shared between threads; the GNU strerror_r returns the text.
+    std::array<char, 256> buffer{};
+    std::string text = ::strerror_r(error, buffer.data(), buffer.size());
     if (!text.empty())
         text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
     return {FailureKind::Other, text};

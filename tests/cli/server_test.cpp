@@ -74,47 +74,6 @@ TEST(ServerRules, AllowedRangesMatchByPrefix) {
     }
 }
 
-// The fake platform, safe to drive from the worker's thread and the test's.
-class LockedPlatform : public tovrik::testing::FakePlatform {
-  public:
-    explicit LockedPlatform(tovrik::testing::FakePlatform fake) : FakePlatform(std::move(fake)) {}
-    template <typename F>
-    auto With(F f) {
-        const std::lock_guard lock(mutex);
-        return f(static_cast<tovrik::testing::FakePlatform&>(*this));
-    }
-    std::vector<std::string> EnumerateHidInterfaces() override {
-        return With([](tovrik::testing::FakePlatform& p) {
-            return p.FakePlatform::EnumerateHidInterfaces();
-        });
-    }
-    std::optional<HidIds> PeekIds(const std::string& path) override {
-        return With(
-            [&](tovrik::testing::FakePlatform& p) { return p.FakePlatform::PeekIds(path); });
-    }
-    OpenResult Open(const std::string& path, ShareMode mode) override {
-        return With(
-            [&](tovrik::testing::FakePlatform& p) { return p.FakePlatform::Open(path, mode); });
-    }
-    std::optional<HidIds> GetIds(NativeHandle handle) override {
-        return With(
-            [&](tovrik::testing::FakePlatform& p) { return p.FakePlatform::GetIds(handle); });
-    }
-    std::optional<std::string> GetSerial(NativeHandle handle) override {
-        return With(
-            [&](tovrik::testing::FakePlatform& p) { return p.FakePlatform::GetSerial(handle); });
-    }
-    SystemError WriteReport(NativeHandle handle, const OutputReport& report) override {
-        return With([&](tovrik::testing::FakePlatform& p) {
-            return p.FakePlatform::WriteReport(handle, report);
-        });
-    }
-    void Close(NativeHandle handle) override {
-        With([&](tovrik::testing::FakePlatform& p) { p.FakePlatform::Close(handle); });
-    }
-    std::mutex mutex;
-};
-
 class Worker : public ::testing::Test {
   protected:
     // Runs what the worker posts on the test's thread, as the server's loop would.
@@ -137,13 +96,11 @@ class Worker : public ::testing::Test {
         return result;
     }
     OutputReport LastAt(const std::string& path) {
-        return platform.With([&](tovrik::testing::FakePlatform& p) {
-            OutputReport last{};
-            for (const auto& s : p.sent()) {
-                if (s.path == path) last = s.bytes;
-            }
-            return last;
-        });
+        OutputReport last{};
+        for (const auto& s : platform.sent()) {
+            if (s.path == path) last = s.bytes;
+        }
+        return last;
     }
     bool Settles() {
         for (int i = 0; i < 400 && !worker.DeviceMatchesInstrument(); ++i) {
@@ -152,8 +109,8 @@ class Worker : public ::testing::Test {
         return worker.DeviceMatchesInstrument();
     }
 
-    LockedPlatform platform{tovrik::testing::FakePlatform::WithLayout("t,t")};
-    ReconnectingDevice device{platform, "/dev/hidraw0"};
+    tovrik::testing::FakePlatform platform{tovrik::testing::FakePlatform::WithLayout("t,t")};
+    ReconnectingDevice device{platform, ReconnectPolicy::ByIdentity, "/dev/hidraw0"};
     std::mutex mutex;
     std::condition_variable wake;
     std::vector<std::function<void()>> posted;
@@ -172,12 +129,12 @@ class Worker : public ::testing::Test {
 TEST_F(Worker, AnAbsentDeviceIsWaitedForAndBroughtBackToTheSetState) {
     const OutputReport one = BuildFrequencyReport(ComputeTuningWord(1e6));
     ASSERT_EQ(Carry({DeviceOrder::Kind::Write, one}), std::nullopt);
-    platform.With([](tovrik::testing::FakePlatform& p) { return p.Unplug(0), 0; });
+    platform.Unplug(0);
     const auto missing = Carry({DeviceOrder::Kind::Write, BuildStopReport()});
     ASSERT_TRUE(missing);
     EXPECT_EQ(missing->code, -241);
     worker.Follow(one, false);  // the failed command changed nothing
-    platform.With([](tovrik::testing::FakePlatform& p) { return p.Replug(0), 0; });
+    platform.Replug(0);
     ASSERT_TRUE(Settles());
     EXPECT_EQ(LastAt("/dev/hidraw0"), one);
     EXPECT_EQ(LastAt("/dev/hidraw1"), OutputReport{});  // the other TOVRIK is never touched
@@ -189,13 +146,13 @@ TEST_F(Worker, ASweepThatCannotSendEndsTellsAndReturnsToTheSetState) {
     worker.Follow(BuildStopReport(), true);
     ASSERT_EQ(Carry({DeviceOrder::Kind::Sweep, {}, plan, 7}), std::nullopt);
     EXPECT_TRUE(worker.DeviceMatchesInstrument());  // on a sweep point
-    platform.With([](tovrik::testing::FakePlatform& p) { return p.At(0).writeError = EIO; });
+    platform.Edit(0, [](tovrik::testing::FakeInterface& i) { i.writeError = EIO; });
     RunPosted(1);
     ASSERT_EQ(sweepEnds.size(), 1u);
     EXPECT_EQ(sweepEnds[0].first, 7u);
     ASSERT_TRUE(sweepEnds[0].second);
     EXPECT_EQ(sweepEnds[0].second->code, -240);
-    platform.With([](tovrik::testing::FakePlatform& p) { return p.At(0).writeError = 0; });
+    platform.Edit(0, [](tovrik::testing::FakeInterface& i) { i.writeError = 0; });
     ASSERT_TRUE(Settles());
     EXPECT_EQ(LastAt("/dev/hidraw0"), BuildStopReport());
 }

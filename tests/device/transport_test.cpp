@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "device/enumeration.h"
+#include "device/reconnecting_device.h"
+#include "tests/support/device_access.h"
 #include "tests/support/fake_platform.h"
 
 namespace tovrik {
@@ -9,6 +12,19 @@ namespace {
 
 using testing::FakeInterface;
 using testing::FakePlatform;
+using testing::OpenDevice;
+using testing::OpenDeviceShared;
+using testing::WriteOutputReport;
+
+// The library's way of walking the TOVRIKs: a position to search from that comes back as
+// the one after the hit, or 0 with the path left alone when there is none.
+bool FindDevice(FakePlatform& platform, int& startIndex, std::string& path) {
+    const auto found =
+        tovrik::FindDevice(platform, startIndex < 0 ? 0 : static_cast<std::size_t>(startIndex));
+    startIndex = found ? static_cast<int>(found->position + 1) : 0;
+    if (found) path = found->path;
+    return found.has_value();
+}
 
 TEST(FindDevice, NoInterfacesResetsStartIndex) {
     FakePlatform platform;
@@ -123,14 +139,14 @@ TEST(WriteOutputReport, FailedWriteClosesTheHandleExactlyOnce) {
 TEST(ReconnectingDevice, ByPathNeverMovesToAnotherTovrikButFirstFoundDoes) {
     auto platform = FakePlatform::WithLayout("t,t");
     std::vector<std::string> refused;
-    ReconnectingDevice byPath(platform, "/dev/hidraw0");
-    ReconnectingDevice firstFound(platform,
+    ReconnectingDevice byPath(platform, ReconnectPolicy::ByIdentity, "/dev/hidraw0");
+    ReconnectingDevice firstFound(platform, ReconnectPolicy::FirstFound, {},
                                   [&](const DeviceRefusal& r) { refused.push_back(r.path); });
     ASSERT_TRUE(byPath.Open().ok());
     byPath.Close();
     platform.Unplug(0);
-    const LinkStatus missing = byPath.Write(BuildStopReport());
-    EXPECT_TRUE(missing.gone);
+    const DeviceStatus missing = byPath.Write(BuildStopReport());
+    EXPECT_TRUE(missing.error().gone);
     EXPECT_TRUE(firstFound.Write(BuildStopReport()).ok());
     EXPECT_EQ(firstFound.path(), "/dev/hidraw1");
     ASSERT_EQ(platform.sent().size(), 1u);
@@ -139,11 +155,11 @@ TEST(ReconnectingDevice, ByPathNeverMovesToAnotherTovrikButFirstFoundDoes) {
     EXPECT_TRUE(byPath.Write(BuildStopReport()).ok());
     EXPECT_EQ(platform.sent().back().path, "/dev/hidraw0");
     platform.At(1).writeError = EIO;
-    const LinkStatus refusedWrite = firstFound.Write(BuildStopReport());
-    EXPECT_EQ(refusedWrite.error, EIO);
-    EXPECT_FALSE(refusedWrite.gone);
+    const DeviceStatus refusedWrite = firstFound.Write(BuildStopReport());
+    EXPECT_EQ(refusedWrite.error().code, EIO);
+    EXPECT_FALSE(refusedWrite.error().gone);
     platform.At(1).writeError = ENODEV;  // vanished between the open and the write
-    EXPECT_TRUE(firstFound.Write(BuildStopReport()).gone);
+    EXPECT_TRUE(firstFound.Write(BuildStopReport()).error().gone);
     // Discovery from the start met the first TOVRIK, held by the other device object.
     EXPECT_EQ(refused, (std::vector<std::string>{"/dev/hidraw0", "/dev/hidraw0"}));
 }
@@ -152,11 +168,11 @@ TEST(ReconnectingDevice, ASerialNumberFollowsTheDeviceToAnotherPathAndNoOtherOne
     auto platform = FakePlatform::WithLayout("t,t");
     platform.At(0).serial = "TVK00001";
     platform.At(1).serial = "TVK00002";
-    ReconnectingDevice device(platform, "/dev/hidraw0");
+    ReconnectingDevice device(platform, ReconnectPolicy::ByIdentity, "/dev/hidraw0");
     ASSERT_TRUE(device.Open().ok());
     device.Close();
     platform.Unplug(0);
-    EXPECT_TRUE(device.Write(BuildStopReport()).gone);  // the other serial is not ours
+    EXPECT_TRUE(device.Write(BuildStopReport()).error().gone);  // the other serial is not ours
     FakeInterface moved;
     moved.path = "/dev/hidraw7";
     moved.serial = "TVK00001";
@@ -171,33 +187,39 @@ TEST(ReadFirmwareVersion, FailureKeepsTheHandleForTheNextWrite) {
     auto platform = FakePlatform::WithLayout("t");
     platform.At(0).feature = {0, 6, 1, 5, 0, 0, 0, 0};
     DeviceHandle handle = OpenDevice(platform, "/dev/hidraw0");
-    EXPECT_EQ(ReadFirmwareVersion(handle), "06/01/05");
+    EXPECT_EQ(ReadFirmwareVersion(handle).value(), "06/01/05");
     platform.At(0).refuseFeature = true;
-    EXPECT_EQ(ReadFirmwareVersion(handle), std::nullopt);
+    EXPECT_EQ(ReadFirmwareVersion(handle).value(), std::nullopt);
     EXPECT_TRUE(handle);
     EXPECT_TRUE(WriteOutputReport(handle, 5, 0, 1));
     DeviceHandle none;
-    EXPECT_EQ(ReadFirmwareVersion(none), std::nullopt);
+    EXPECT_EQ(ReadFirmwareVersion(none).value(), std::nullopt);
 }
 
 TEST(SendReportOnce, ReportsEachOutcomeAndLeavesNothingOpen) {
     auto platform = FakePlatform::WithLayout("t,t,t");
     platform.At(1).writeError = EPIPE;
     platform.At(2).heldByOtherProgram = true;
+    using Step = DeviceError::Step;
     struct Case {
         std::string path;
-        SendOutcome::Kind kind;
-        int error;
+        std::optional<Step> failed;  // none: sent
+        int error;                   // of a refused write
     };
-    const Case cases[] = {{"/dev/hidraw0", SendOutcome::Kind::Sent, 0},
-                          {"/dev/hidraw1", SendOutcome::Kind::WriteRefused, EPIPE},
-                          {"/dev/hidraw2", SendOutcome::Kind::NotOpened, 0},
-                          {"", SendOutcome::Kind::NotOpened, 0},
-                          {"/dev/nowhere", SendOutcome::Kind::NotOpened, 0}};
+    const Case cases[] = {{"/dev/hidraw0", std::nullopt, 0},
+                          {"/dev/hidraw1", Step::Write, EPIPE},
+                          {"/dev/hidraw2", Step::Open, 0},
+                          {"", Step::Open, 0},
+                          {"/dev/nowhere", Step::Open, 0}};
     for (const Case& c : cases) {
-        const SendOutcome outcome = SendReportOnce(platform, c.path, BuildPowerSavingReport());
-        EXPECT_EQ(outcome.kind, c.kind) << c.path;
-        EXPECT_EQ(outcome.errorCode, c.error) << c.path;
+        const DeviceStatus sent = SendReportOnce(platform, c.path, BuildPowerSavingReport());
+        EXPECT_EQ(sent.ok(), !c.failed) << c.path;
+        if (!sent) {
+            EXPECT_EQ(sent.error().step, *c.failed) << c.path;
+        }
+        if (c.failed == Step::Write) {
+            EXPECT_EQ(sent.error().code, c.error) << c.path;
+        }
         EXPECT_EQ(platform.OpenHandleCount(), 0u) << c.path;
     }
     ASSERT_EQ(platform.sent().size(), 1u);
@@ -207,10 +229,10 @@ TEST(SendReportOnce, ReportsEachOutcomeAndLeavesNothingOpen) {
 TEST(ReadVersionOnce, ClosesTheHandleWhetherOrNotTheReadWorks) {
     auto platform = FakePlatform::WithLayout("t");
     platform.At(0).feature = {0, 1, 2, 3, 0, 0, 0, 0};
-    EXPECT_EQ(ReadVersionOnce(platform, "/dev/hidraw0"), "01/02/03");
+    EXPECT_EQ(ReadVersionOnce(platform, "/dev/hidraw0").value(), "01/02/03");
     platform.At(0).refuseFeature = true;
-    EXPECT_EQ(ReadVersionOnce(platform, "/dev/hidraw0"), std::nullopt);
-    EXPECT_EQ(ReadVersionOnce(platform, ""), std::nullopt);
+    EXPECT_EQ(ReadVersionOnce(platform, "/dev/hidraw0").value(), std::nullopt);
+    EXPECT_EQ(ReadVersionOnce(platform, "").value(), std::nullopt);
     EXPECT_EQ(platform.OpenHandleCount(), 0u);
 }
 
@@ -221,16 +243,18 @@ TEST(FindDevice, ReportsTovriksItCouldNotOpenWithTheReason) {
     platform.At(0).openError = EACCES;
     platform.At(1).openError = EACCES;
     platform.At(2).heldByOtherProgram = true;
-    int start = 0;
+    std::vector<HidInterface> refused;
     std::string path;
-    std::vector<DeviceRefusal> refused;
-    ASSERT_TRUE(FindDevice(platform, start, path, &refused));
+    for (const HidInterface& found : EnumerateDevices(platform)) {
+        if (found.refusedTovrik()) refused.push_back(found);
+        if (found.tovrik && path.empty()) path = found.path;
+    }
     EXPECT_EQ(path, "/dev/hidraw3");
     ASSERT_EQ(refused.size(), 2u);
     EXPECT_EQ(refused[0].path, "/dev/hidraw1");
-    EXPECT_EQ(refused[0].error, EACCES);
+    EXPECT_EQ(refused[0].refusal->code, EACCES);
     EXPECT_EQ(refused[1].path, "/dev/hidraw2");
-    EXPECT_EQ(refused[1].error, EWOULDBLOCK);
+    EXPECT_EQ(refused[1].refusal->code, EWOULDBLOCK);
 }
 
 TEST(Transport, CarriesTheSystemErrorOfOpenAndFeatureRead) {
@@ -240,16 +264,18 @@ TEST(Transport, CarriesTheSystemErrorOfOpenAndFeatureRead) {
     EXPECT_FALSE(OpenDevice(platform, "/dev/hidraw0", &error));
     EXPECT_EQ(error, EWOULDBLOCK);
     platform.At(0).refuseFeature = true;
-    EXPECT_EQ(ReadFirmwareVersion(held, &error), std::nullopt);
-    EXPECT_EQ(error, EIO);
+    const auto version = ReadFirmwareVersion(held);
+    ASSERT_FALSE(version);
+    EXPECT_EQ(version.error().code, EIO);
 }
 
 // A wrong or stale path that leads to another HID device must never reach it.
 TEST(SendReportOnce, OtherHidDevicesAreNotOpenedAndGetNothing) {
     auto platform = FakePlatform::WithLayout("o");
-    const SendOutcome outcome = SendReportOnce(platform, "/dev/hidraw0", BuildStopReport());
-    EXPECT_EQ(outcome.kind, SendOutcome::Kind::NotOpened);
-    EXPECT_EQ(ReadVersionOnce(platform, "/dev/hidraw0"), std::nullopt);
+    const DeviceStatus sent = SendReportOnce(platform, "/dev/hidraw0", BuildStopReport());
+    ASSERT_FALSE(sent);
+    EXPECT_EQ(sent.error().step, DeviceError::Step::Open);
+    EXPECT_FALSE(ReadVersionOnce(platform, "/dev/hidraw0"));
     EXPECT_TRUE(platform.sent().empty());
     EXPECT_EQ(platform.OpenHandleCount(), 0u);
 }

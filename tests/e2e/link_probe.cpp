@@ -6,7 +6,7 @@
 //   open|open-shared <path>   -> handle <id> | failed
 //   ids <id>                  -> ids <vendor hex> <product hex> | failed
 //   write <id> <hex bytes>    -> ok | error <errno>          (the platform's raw write)
-//   send <id> <word> <flag>   -> ok | failed <open|closed>   (WriteOutputReport)
+//   send <id> <word> <flag>   -> ok | failed <open|closed>   (the tests' WriteOutputReport)
 //   version <id>              -> version <text> | failed <open|closed>
 //   close <id>                -> closed
 //   send-once <path> <hex>    -> sent | not-opened | refused <errno>
@@ -23,8 +23,10 @@
 #include <string>
 #include <vector>
 
+#include "device/enumeration.h"
 #include "device/linux/hidraw_platform.h"
 #include "device/transport.h"
+#include "tests/support/device_access.h"
 
 namespace {
 
@@ -61,15 +63,16 @@ int main() {
         } else if (verb == "find") {
             int start = 0;
             in >> start;
-            std::string path;
-            const bool found = tovrik::FindDevice(platform, start, path);
-            reply(found ? "found " + path + " " + std::to_string(start)
-                        : "none " + std::to_string(start));
+            const auto found =
+                tovrik::FindDevice(platform, start < 0 ? 0 : static_cast<std::size_t>(start));
+            reply(found ? "found " + found->path + " " + std::to_string(found->position + 1)
+                        : "none 0");
         } else if (verb == "open" || verb == "open-shared") {
             std::string path;
             in >> path;
-            DeviceHandle handle = verb == "open" ? tovrik::OpenDevice(platform, path)
-                                                 : tovrik::OpenDeviceShared(platform, path);
+            DeviceHandle handle = verb == "open"
+                                      ? tovrik::testing::OpenDevice(platform, path)
+                                      : tovrik::testing::OpenDeviceShared(platform, path);
             if (!handle) {
                 reply("failed");
                 continue;
@@ -101,7 +104,7 @@ int main() {
             unsigned long word = 0;
             int flag = 0;
             in >> id >> word >> flag;
-            const bool ok = tovrik::WriteOutputReport(
+            const bool ok = tovrik::testing::WriteOutputReport(
                 handles[id], static_cast<tovrik::TuningWord>(word), 0, flag);
             reply(ok ? "ok" : std::string("failed ") + state(id));
         } else if (verb == "version") {
@@ -122,17 +125,13 @@ int main() {
                 reply("bad command");
                 continue;
             }
-            const auto outcome = tovrik::SendReportOnce(platform, path, report);
-            switch (outcome.kind) {
-                case tovrik::SendOutcome::Kind::Sent:
-                    reply("sent");
-                    break;
-                case tovrik::SendOutcome::Kind::NotOpened:
-                    reply("not-opened");
-                    break;
-                case tovrik::SendOutcome::Kind::WriteRefused:
-                    reply("refused " + std::to_string(outcome.errorCode));
-                    break;
+            const auto sent = tovrik::SendReportOnce(platform, path, report);
+            if (sent) {
+                reply("sent");
+            } else if (sent.error().step == tovrik::DeviceError::Step::Open) {
+                reply("not-opened");
+            } else {
+                reply("refused " + std::to_string(sent.error().code));
             }
         } else if (verb == "version-once") {
             std::string path;

@@ -19,7 +19,20 @@ FakePlatform FakePlatform::WithLayout(const std::string& layout) {
     return platform;
 }
 
+FakePlatform& FakePlatform::operator=(FakePlatform&& other) noexcept {
+    if (this == &other) return *this;
+    const std::scoped_lock lock(mutex_, other.mutex_);
+    interfaces_ = std::move(other.interfaces_);
+    open_ = std::move(other.open_);
+    sent_ = std::move(other.sent_);
+    nextHandle_ = other.nextHandle_;
+    closeCount_ = other.closeCount_;
+    doubleCloses_ = other.doubleCloses_;
+    return *this;
+}
+
 FakeInterface& FakePlatform::Add(FakeInterface iface) {
+    const std::lock_guard lock(mutex_);
     return interfaces_.emplace_back(iface);
 }
 
@@ -41,6 +54,7 @@ const FakePlatform::OpenState* FakePlatform::Lookup(NativeHandle handle) const {
 }
 
 std::vector<std::string> FakePlatform::EnumerateHidInterfaces() {
+    const std::lock_guard lock(mutex_);
     std::vector<std::string> paths;
     for (const auto& iface : interfaces_) {
         if (iface.present) paths.push_back(iface.path);
@@ -49,6 +63,7 @@ std::vector<std::string> FakePlatform::EnumerateHidInterfaces() {
 }
 
 OpenResult FakePlatform::Open(const std::string& path, ShareMode mode) {
+    const std::lock_guard lock(mutex_);
     FakeInterface* iface = Find(path);
     if (iface == nullptr || !iface->present) return {kNoNativeHandle, ENOENT};
     if (iface->openError != 0) return {kNoNativeHandle, iface->openError};
@@ -66,12 +81,14 @@ OpenResult FakePlatform::Open(const std::string& path, ShareMode mode) {
 }
 
 std::optional<HidIds> FakePlatform::PeekIds(const std::string& path) {
+    const std::lock_guard lock(mutex_);
     const FakeInterface* iface = Find(path);
     if (iface == nullptr || !iface->present) return std::nullopt;
     return HidIds{iface->vendorId, iface->productId};
 }
 
 std::optional<HidIds> FakePlatform::GetIds(NativeHandle handle) {
+    const std::lock_guard lock(mutex_);
     const OpenState* state = Lookup(handle);
     if (state == nullptr) return std::nullopt;
     const FakeInterface& iface = interfaces_[state->position];
@@ -80,6 +97,7 @@ std::optional<HidIds> FakePlatform::GetIds(NativeHandle handle) {
 }
 
 std::optional<std::string> FakePlatform::GetSerial(NativeHandle handle) {
+    const std::lock_guard lock(mutex_);
     const OpenState* state = Lookup(handle);
     if (state == nullptr) return std::nullopt;
     const FakeInterface& iface = interfaces_[state->position];
@@ -88,6 +106,7 @@ std::optional<std::string> FakePlatform::GetSerial(NativeHandle handle) {
 }
 
 SystemError FakePlatform::WriteReport(NativeHandle handle, const OutputReport& report) {
+    const std::lock_guard lock(mutex_);
     const OpenState* state = Lookup(handle);
     if (state == nullptr) return EBADF;
     const FakeInterface& iface = interfaces_[state->position];
@@ -98,6 +117,7 @@ SystemError FakePlatform::WriteReport(NativeHandle handle, const OutputReport& r
 }
 
 SystemError FakePlatform::GetFeature(NativeHandle handle, VersionFeature& feature) {
+    const std::lock_guard lock(mutex_);
     const OpenState* state = Lookup(handle);
     if (state == nullptr || feature[0] != 0) return EBADF;
     const FakeInterface& iface = interfaces_[state->position];
@@ -109,6 +129,7 @@ SystemError FakePlatform::GetFeature(NativeHandle handle, VersionFeature& featur
 }
 
 void FakePlatform::Close(NativeHandle handle) {
+    const std::lock_guard lock(mutex_);
     ++closeCount_;
     if (open_.erase(handle) == 0) ++doubleCloses_;
 }

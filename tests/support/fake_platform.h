@@ -1,9 +1,12 @@
 // In-process stand-in for the operating system's HID stack, with share-mode rules like the
-// real backends and a record of every report that reaches a device.
+// real backends and a record of every report that reaches a device. Safe to call from several
+// threads at once, as DevicePlatform promises; At, ByPath and Add are for setting it up, Edit
+// changes an interface while other threads drive it.
 #pragma once
 
 #include <cerrno>
 #include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -35,11 +38,27 @@ class FakePlatform : public DevicePlatform {
     // A TOVRIK at /dev/hidraw<i> for each 't', another HID device for each 'o'.
     static FakePlatform WithLayout(const std::string& layout);
 
+    FakePlatform() = default;
+    FakePlatform(FakePlatform&& other) noexcept { *this = std::move(other); }
+    FakePlatform& operator=(FakePlatform&& other) noexcept;
+    FakePlatform(const FakePlatform&) = delete;
+    FakePlatform& operator=(const FakePlatform&) = delete;
+    ~FakePlatform() override = default;
+
     FakeInterface& Add(FakeInterface iface);
     FakeInterface& At(std::size_t position) { return interfaces_.at(position); }
     FakeInterface& ByPath(const std::string& path);
-    void Unplug(std::size_t position) { interfaces_.at(position).present = false; }
-    void Replug(std::size_t position) { interfaces_.at(position).present = true; }
+    template <typename F>
+    void Edit(std::size_t position, F change) {
+        const std::lock_guard lock(mutex_);
+        change(interfaces_.at(position));
+    }
+    void Unplug(std::size_t position) {
+        Edit(position, [](FakeInterface& iface) { iface.present = false; });
+    }
+    void Replug(std::size_t position) {
+        Edit(position, [](FakeInterface& iface) { iface.present = true; });
+    }
 
     std::vector<std::string> EnumerateHidInterfaces() override;
     OpenResult Open(const std::string& path, ShareMode mode) override;
@@ -51,11 +70,27 @@ class FakePlatform : public DevicePlatform {
     void Close(NativeHandle handle) override;
     FailureReason Describe(SystemError error) const override;
 
-    const std::vector<SentReport>& sent() const { return sent_; }
-    void ClearSent() { sent_.clear(); }
-    std::size_t OpenHandleCount() const { return open_.size(); }
-    int closeCount() const { return closeCount_; }
-    int doubleCloseCount() const { return doubleCloses_; }
+    // A copy: another thread may be adding to it.
+    std::vector<SentReport> sent() const {
+        const std::lock_guard lock(mutex_);
+        return sent_;
+    }
+    void ClearSent() {
+        const std::lock_guard lock(mutex_);
+        sent_.clear();
+    }
+    std::size_t OpenHandleCount() const {
+        const std::lock_guard lock(mutex_);
+        return open_.size();
+    }
+    int closeCount() const {
+        const std::lock_guard lock(mutex_);
+        return closeCount_;
+    }
+    int doubleCloseCount() const {
+        const std::lock_guard lock(mutex_);
+        return doubleCloses_;
+    }
 
   private:
     struct OpenState {
@@ -65,6 +100,7 @@ class FakePlatform : public DevicePlatform {
     FakeInterface* Find(const std::string& path);
     const OpenState* Lookup(NativeHandle handle) const;
 
+    mutable std::mutex mutex_;  // guards everything below
     std::vector<FakeInterface> interfaces_;
     std::map<NativeHandle, OpenState> open_;
     std::vector<SentReport> sent_;

@@ -38,8 +38,6 @@ bool ModeLetsWrite(const struct stat& st) {
     return (st.st_mode & (inGroup ? S_IWGRP : S_IWOTH)) != 0;
 }
 
-using Fd = UniqueFd;
-
 // Removes the temporary file unless the rename took it.
 class TempFile {
   public:
@@ -71,7 +69,7 @@ locale_t CLocale() {
 }  // namespace
 
 std::optional<std::string> ReadRegularFile(const fs::path& path) {
-    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     struct stat st {};
     if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
     std::string text;
@@ -125,7 +123,7 @@ bool ReplaceAtomically(const fs::path& path, const std::string& text, std::error
     const int rawFd = CreateLockedTempFile(dir, name, tempPath);
     if (rawFd < 0) return fail(errno);
     // Declared first, closed last: the lock lasts until the file is renamed or removed.
-    Fd fd(rawFd);
+    UniqueFd fd(rawFd);
     TempFile temp(tempPath);
 
     if (::fchmod(fd.get(), mode) != 0) return fail(errno);
@@ -138,7 +136,7 @@ bool ReplaceAtomically(const fs::path& path, const std::string& text, std::error
     // Make the rename itself durable; the new file is complete either way.
     const int dirFd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dirFd >= 0) {
-        Fd dirGuard(dirFd);
+        UniqueFd dirGuard(dirFd);
         ::fsync(dirGuard.get());
     }
     return true;

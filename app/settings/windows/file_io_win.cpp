@@ -89,7 +89,7 @@ UniqueHandle CreateLockedTempFile(const fs::path& target, fs::path& path, DWORD&
         const unsigned long long seed =
             ::GetTickCount64() * 2654435761ull ^
             (static_cast<unsigned long long>(::GetCurrentProcessId()) << 20) ^
-            counter.fetch_add(1) * 40503u;
+            static_cast<unsigned long long>(counter.fetch_add(1)) * 40503ull;
         wchar_t suffix[kSuffixLength + 1];
         std::swprintf(suffix, kSuffixLength + 1, L"%06llx", seed & 0xffffffull);
         path = dir / (TempPrefix(target) + suffix);
