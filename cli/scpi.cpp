@@ -389,7 +389,9 @@ void SetOutput(Context& c) {
     const auto on = c.Boolean();
     if (!on) return;
     if (*on && c.in().sweeping) {
-        c.in().output = true;  // the sweep returns to it
+        // The sweep returns to it, out of power saving too.
+        c.in().output = true;
+        c.in().suspended = false;
     } else if (*on) {
         c.Write(BuildFrequencyReport(c.in().word), [](ScpiInstrument& i, bool ok) {
             if (ok) i.output = true, i.suspended = false;
@@ -635,7 +637,9 @@ bool ReachChannel(Context& c, const Command& command, unsigned suffix, bool quer
     c.channel = suffix != 0 ? suffix : c.client.channel;
     const bool known = c.channel >= 1 && c.channel <= c.channels.size();
     if (known && (query || c.channels[c.channel - 1].present)) return true;
-    c.Error(ScpiCode::HardwareMissing, "no TOVRIK on channel " + std::to_string(c.channel));
+    // With one TOVRIK there is no channel to name.
+    c.Error(ScpiCode::HardwareMissing,
+            c.bank ? "no TOVRIK on channel " + std::to_string(c.channel) : std::string());
     return false;
 }
 
