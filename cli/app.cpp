@@ -234,13 +234,14 @@ int Sweep(Context& ctx, const SweepArgs& args) {
             selection.path + ": write refused: " + ctx.platform.Describe(writeError).text,
             FailureKindName(ctx.platform, writeError));
     }
-    return ctx.Done({{"command", "sweep"},
-                     {"device", selection.path},
-                     {"points", plan.points},
-                     {"reports", result.reportsSent},
-                     {"interrupted", result.interrupted},
-                     {"output", false}},
-                    result.interrupted ? "sweep stopped, output off" : "");
+    const int status = ctx.Done({{"command", "sweep"},
+                                 {"device", selection.path},
+                                 {"points", plan.points},
+                                 {"reports", result.reportsSent},
+                                 {"interrupted", result.interrupted},
+                                 {"output", false}},
+                                result.interrupted ? "sweep stopped, output off" : "");
+    return result.interrupted && status == kExitOk ? stops.exitStatus() : status;
 }
 
 }  // namespace

@@ -135,7 +135,9 @@ bool ReachChannel(Context& c, const Command& command, unsigned suffix, bool quer
     c.channel = suffix != 0 ? suffix : c.client.channel;
     const bool known = c.channel >= 1 && c.channel <= c.channels.size();
     if (known && (query || c.channels[c.channel - 1].present)) return true;
-    c.Error(ScpiCode::HardwareMissing, "no TOVRIK on channel " + std::to_string(c.channel));
+    // With one TOVRIK there is no channel to name.
+    c.Error(ScpiCode::HardwareMissing,
+            c.bank ? "no TOVRIK on channel " + std::to_string(c.channel) : std::string());
     return false;
 }
 

@@ -155,6 +155,7 @@ class ScpiEngine {
     // Its device went away: commands for it fail with -241 until it is back.
     void Leave(unsigned channel) { channels_.at(channel - 1).present = false; }
     const std::vector<ScpiChannel>& channels() const { return channels_; }
+    bool bank() const { return bank_; }
 
   private:
     ScpiDevice* device_ = nullptr;

@@ -105,7 +105,9 @@ void SetOutput(Context& c) {
     const auto on = c.Boolean();
     if (!on) return;
     if (*on && c.in().sweeping) {
-        c.in().output = true;  // the sweep returns to it
+        // The sweep returns to it, out of power saving too.
+        c.in().output = true;
+        c.in().suspended = false;
     } else if (*on) {
         c.Write(BuildFrequencyReport(c.in().word), [](ScpiInstrument& i, bool ok) {
             if (ok) i.output = true, i.suspended = false;

@@ -8,11 +8,19 @@
 #include <functional>
 #include <memory>
 
+#include "cli/pacer.h"
+
 namespace asio {
 class io_context;
 }
 
 namespace tovrik::cli {
+
+// The exit status after a stop: 130 after SIGINT (Ctrl+C), as a shell reports it, so that
+// `sweep ... && next` goes no further; 0 after SIGTERM or SIGHUP, the orderly end a service
+// manager or a closed terminal asks for. On Windows Ctrl+C and Ctrl+Break give
+// STATUS_CONTROL_C_EXIT (0xC000013A), a closed console, logoff or shutdown 0.
+inline constexpr int kExitInterrupted = 130;
 
 // While one exists, a stop request sets flag() and wakes SleepUntil instead of ending the
 // process, so a sweep still sends its stop report.
@@ -23,16 +31,18 @@ class StopRequests {
     StopRequests(const StopRequests&) = delete;
     StopRequests& operator=(const StopRequests&) = delete;
     const volatile std::sig_atomic_t& flag() const;
+    // The exit status the stop request calls for; 0 while there was none.
+    int exitStatus() const;
 
   private:
     struct Saved;
     std::unique_ptr<Saved> saved_;
 };
 
-// While one exists, a stop request runs onStop on io's thread.
+// While one exists, a stop request runs onStop on io's thread with the exit status it calls for.
 class StopOnRequest {
   public:
-    StopOnRequest(asio::io_context& io, std::function<void()> onStop);
+    StopOnRequest(asio::io_context& io, std::function<void(int exitStatus)> onStop);
     ~StopOnRequest();
     StopOnRequest(const StopOnRequest&) = delete;
     StopOnRequest& operator=(const StopOnRequest&) = delete;
@@ -41,10 +51,5 @@ class StopOnRequest {
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
-
-// Nanoseconds on a monotonic clock.
-std::uint64_t NowNanoseconds();
-// Sleeps until the absolute deadline on that clock; false when a stop was requested meanwhile.
-bool SleepUntil(std::uint64_t deadline, const volatile std::sig_atomic_t& stop);
 
 }  // namespace tovrik::cli

@@ -1,5 +1,3 @@
-#include <time.h>
-
 #include <asio/io_context.hpp>
 #include <asio/signal_set.hpp>
 #include <cerrno>
@@ -10,8 +8,13 @@ namespace tovrik::cli {
 namespace {
 
 volatile std::sig_atomic_t gStopRequested = 0;
-extern "C" void RequestStop(int) {
-    gStopRequested = 1;
+extern "C" void RequestStop(int signal) {
+    gStopRequested = signal;
+    StopPacer().Wake();
+}
+
+int ExitStatusAfter(int signal) {
+    return signal == SIGINT ? kExitInterrupted : 0;
 }
 
 constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
@@ -24,6 +27,7 @@ struct StopRequests::Saved {
 
 StopRequests::StopRequests() : saved_(std::make_unique<Saved>()) {
     gStopRequested = 0;
+    StopPacer();  // made here: the handler must not be the first to touch it
     struct sigaction action {};
     action.sa_handler = RequestStop;
     sigemptyset(&action.sa_mask);
@@ -40,6 +44,10 @@ const volatile std::sig_atomic_t& StopRequests::flag() const {
     return gStopRequested;
 }
 
+int StopRequests::exitStatus() const {
+    return gStopRequested == 0 ? 0 : ExitStatusAfter(gStopRequested);
+}
+
 struct StopOnRequest::Impl {
     explicit Impl(asio::io_context& io) : signals(io) {
         for (const int signal : kStopSignals) signals.add(signal);
@@ -47,30 +55,13 @@ struct StopOnRequest::Impl {
     asio::signal_set signals;
 };
 
-StopOnRequest::StopOnRequest(asio::io_context& io, std::function<void()> onStop)
+StopOnRequest::StopOnRequest(asio::io_context& io, std::function<void(int)> onStop)
     : impl_(std::make_unique<Impl>(io)) {
-    impl_->signals.async_wait([onStop = std::move(onStop)](asio::error_code, int) { onStop(); });
+    impl_->signals.async_wait([onStop = std::move(onStop)](asio::error_code, int signal) {
+        onStop(ExitStatusAfter(signal));
+    });
 }
 
 StopOnRequest::~StopOnRequest() = default;
-
-std::uint64_t NowNanoseconds() {
-    timespec now{};
-    ::clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<std::uint64_t>(now.tv_sec) * 1'000'000'000u +
-           static_cast<std::uint64_t>(now.tv_nsec);
-}
-
-bool SleepUntil(std::uint64_t deadline, const volatile std::sig_atomic_t& stop) {
-    timespec at{};
-    at.tv_sec = static_cast<time_t>(deadline / 1'000'000'000u);
-    at.tv_nsec = static_cast<long>(deadline % 1'000'000'000u);
-    while (stop == 0) {
-        const int rc = ::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &at, nullptr);
-        if (rc == 0) return stop == 0;
-        if (rc != EINTR) return stop == 0;
-    }
-    return false;
-}
 
 }  // namespace tovrik::cli

@@ -5,15 +5,10 @@
 #include <thread>
 // clang-format off
 #include <windows.h>
-#include <mmsystem.h>
 // clang-format on
 
 #include "cli/stop_requests.h"
 #include "win32/dll_search.h"
-
-#ifndef CREATE_WAITABLE_TIMER_HIGH_RESOLUTION
-#define CREATE_WAITABLE_TIMER_HIGH_RESOLUTION 0x00000002
-#endif
 
 namespace tovrik::cli {
 namespace {
@@ -22,14 +17,10 @@ volatile std::sig_atomic_t gStopRequested = 0;
 
 // The console control handler runs on a thread of its own, the sweep or server on another.
 struct Shared {
-    HANDLE wake = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);      // wakes SleepUntil
     HANDLE finished = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);  // stop report sent
     std::mutex mutex;
-    std::function<void()> onStop;
-    ~Shared() {
-        ::CloseHandle(wake);
-        ::CloseHandle(finished);
-    }
+    std::function<void(int)> onStop;
+    ~Shared() { ::CloseHandle(finished); }
 };
 
 Shared& Global() {
@@ -37,22 +28,27 @@ Shared& Global() {
     return shared;
 }
 
-// `processEnds`: Windows ends the process as soon as the caller returns, so the stop report
-// has to go out first.
-void RequestStop(bool processEnds) {
+// As a program Ctrl+C ended would: what cmd.exe shows as -1073741510.
+int ExitStatusAfter(DWORD event) {
+    return event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT ? static_cast<int>(0xC000013Au) : 0;
+}
+
+// `event` as a console control event would tell it; with `processEnds` Windows ends the
+// process as soon as the caller returns, so the stop report has to go out first.
+void RequestStop(DWORD event, bool processEnds) {
     Shared& shared = Global();
-    gStopRequested = 1;
-    ::SetEvent(shared.wake);
+    gStopRequested = static_cast<std::sig_atomic_t>(event + 1);
+    StopPacer().Wake();
     {
         std::lock_guard lock(shared.mutex);
-        if (shared.onStop) shared.onStop();
+        if (shared.onStop) shared.onStop(ExitStatusAfter(event));
     }
     if (processEnds) ::WaitForSingleObject(shared.finished, 4000);
 }
 
 BOOL WINAPI OnConsoleControl(DWORD event) {
-    RequestStop(event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT ||
-                event == CTRL_SHUTDOWN_EVENT);
+    RequestStop(event, event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT ||
+                           event == CTRL_SHUTDOWN_EVENT);
     return TRUE;
 }
 
@@ -67,7 +63,7 @@ LRESULT CALLBACK SessionWindowProc(HWND window, UINT message, WPARAM wParam, LPA
         case WM_QUERYENDSESSION:
             return TRUE;
         case WM_ENDSESSION:
-            if (wParam != FALSE) RequestStop(true);
+            if (wParam != FALSE) RequestStop(CTRL_LOGOFF_EVENT, true);
             return 0;
         case WM_CLOSE:
             ::DestroyWindow(window);
@@ -117,58 +113,6 @@ class SessionEndWindow {
     HWND window_ = nullptr;  // written before `created` is set, read after it
 };
 
-// winmm.dll is no KnownDLL: bound from System32 when the fallback timer needs it.
-struct TimerPeriod {
-    decltype(&::timeBeginPeriod) begin = nullptr;
-    decltype(&::timeEndPeriod) end = nullptr;
-};
-
-const TimerPeriod& Winmm() {
-    static const TimerPeriod period = [] {
-        TimerPeriod bound;
-        HMODULE winmm = win::LoadSystemLibrary(L"winmm.dll");
-        if (winmm == nullptr) return bound;
-        bound.begin = reinterpret_cast<decltype(bound.begin)>(
-            reinterpret_cast<void*>(::GetProcAddress(winmm, "timeBeginPeriod")));
-        bound.end = reinterpret_cast<decltype(bound.end)>(
-            reinterpret_cast<void*>(::GetProcAddress(winmm, "timeEndPeriod")));
-        if (bound.begin == nullptr || bound.end == nullptr) bound = TimerPeriod{};
-        return bound;
-    }();
-    return period;
-}
-
-// A waitable timer of about 0.5 ms resolution where the system has them (Windows 10 1803
-// on); elsewhere an ordinary one, with the system tick raised from 15.6 ms to 1 ms.
-class SweepTimer {
-  public:
-    SweepTimer() {
-        handle_ = ::CreateWaitableTimerExW(nullptr, nullptr, CREATE_WAITABLE_TIMER_HIGH_RESOLUTION,
-                                           TIMER_ALL_ACCESS);
-        if (handle_ == nullptr) {
-            handle_ = ::CreateWaitableTimerExW(nullptr, nullptr, 0, TIMER_ALL_ACCESS);
-            const TimerPeriod& period = Winmm();
-            periodRaised_ = period.begin != nullptr && period.begin(1) == TIMERR_NOERROR;
-        }
-    }
-    ~SweepTimer() {
-        if (handle_ != nullptr) ::CloseHandle(handle_);
-        if (periodRaised_) Winmm().end(1);
-    }
-    SweepTimer(const SweepTimer&) = delete;
-    SweepTimer& operator=(const SweepTimer&) = delete;
-    HANDLE handle() const { return handle_; }
-
-  private:
-    HANDLE handle_ = nullptr;
-    bool periodRaised_ = false;
-};
-
-// Under Wine the timer wakes up to a millisecond late (measured: 0.6 ms at the median), on
-// Windows about half that. The last millisecond before a deadline is spun instead: at a 1 ms
-// dwell that keeps a core busy, at 10 ms a tenth of one.
-constexpr std::uint64_t kSpinNanoseconds = 1'000'000;
-
 }  // namespace
 
 struct StopRequests::Saved {
@@ -177,7 +121,7 @@ struct StopRequests::Saved {
 
 StopRequests::StopRequests() {
     gStopRequested = 0;
-    ::ResetEvent(Global().wake);
+    StopPacer();  // made here, not first on the handler's thread
     ::ResetEvent(Global().finished);
     ::SetConsoleCtrlHandler(OnConsoleControl, TRUE);
     saved_ = std::make_unique<Saved>();
@@ -193,56 +137,25 @@ const volatile std::sig_atomic_t& StopRequests::flag() const {
     return gStopRequested;
 }
 
+int StopRequests::exitStatus() const {
+    return gStopRequested == 0 ? 0 : ExitStatusAfter(static_cast<DWORD>(gStopRequested - 1));
+}
+
 struct StopOnRequest::Impl {
     StopRequests requests;
 };
 
-StopOnRequest::StopOnRequest(asio::io_context& io, std::function<void()> onStop)
+StopOnRequest::StopOnRequest(asio::io_context& io, std::function<void(int)> onStop)
     : impl_(std::make_unique<Impl>()) {
     std::lock_guard lock(Global().mutex);
-    Global().onStop = [&io, onStop = std::move(onStop)] { asio::post(io, onStop); };
+    Global().onStop = [&io, onStop = std::move(onStop)](int status) {
+        asio::post(io, [onStop, status] { onStop(status); });
+    };
 }
 
 StopOnRequest::~StopOnRequest() {
     std::lock_guard lock(Global().mutex);
     Global().onStop = nullptr;
-}
-
-std::uint64_t NowNanoseconds() {
-    static const std::uint64_t frequency = [] {
-        LARGE_INTEGER f{};
-        ::QueryPerformanceFrequency(&f);
-        return static_cast<std::uint64_t>(f.QuadPart);
-    }();
-    LARGE_INTEGER counter{};
-    ::QueryPerformanceCounter(&counter);
-    const auto ticks = static_cast<std::uint64_t>(counter.QuadPart);
-    // In two parts, so that ticks * 1e9 cannot overflow.
-    return ticks / frequency * 1'000'000'000u + ticks % frequency * 1'000'000'000u / frequency;
-}
-
-bool SleepUntil(std::uint64_t deadline, const volatile std::sig_atomic_t& stop) {
-    thread_local SweepTimer timer;
-    while (stop == 0) {
-        const std::uint64_t now = NowNanoseconds();
-        if (now >= deadline) return true;
-        if (deadline - now <= kSpinNanoseconds) {
-            ::SwitchToThread();
-            continue;
-        }
-        // Relative due times, in 100 ns units, follow the performance counter; absolute ones
-        // would follow the wall clock.
-        LARGE_INTEGER due{};
-        due.QuadPart = -static_cast<LONGLONG>((deadline - now - kSpinNanoseconds) / 100);
-        if (timer.handle() == nullptr ||
-            !::SetWaitableTimer(timer.handle(), &due, 0, nullptr, nullptr, FALSE)) {
-            ::Sleep(static_cast<DWORD>((deadline - now - kSpinNanoseconds) / 1'000'000u));
-            continue;
-        }
-        const HANDLE handles[] = {timer.handle(), Global().wake};
-        ::WaitForMultipleObjects(2, handles, FALSE, INFINITE);
-    }
-    return false;
 }
 
 }  // namespace tovrik::cli

@@ -7,7 +7,7 @@
 #include <condition_variable>
 #include <mutex>
 
-#include "cli/device_worker.h"
+#include "cli/instrument/device_worker.h"
 #include "tests/support/fake_platform.h"
 
 namespace {

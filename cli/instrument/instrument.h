@@ -1,0 +1,82 @@
+// The instrument, apart from any protocol: the SCPI engine over a bank of channels, and a
+// session per client. A front end (the raw socket; VXI-11 or an HTTP page next) turns bytes
+// into lines for a session and its answers back into bytes; it knows nothing of devices.
+// Runs on one thread, the one `post` runs callbacks on; discovery and the workers post to it.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+
+#include "cli/instrument/bank.h"
+#include "cli/scpi.h"
+
+namespace tovrik::cli {
+
+class Session;
+
+class Instrument {
+  public:
+    using Post = Bank::Post;
+
+    Instrument(DevicePlatform& platform, Post post);
+    ~Instrument();
+    Instrument(const Instrument&) = delete;
+    Instrument& operator=(const Instrument&) = delete;
+
+    // One TOVRIK, opened already: a bank of one that admits only it, found again by its
+    // serial number when it comes back.
+    void ServeOne(std::unique_ptr<ReconnectingDevice> device, const HotplugSource& watch);
+    // Every TOVRIK as a channel; those present now are numbered in enumeration order.
+    void ServeAll(const HotplugSource& watch);
+    // What the listening line names: the device, or the bank's channels.
+    std::string Served() const;
+
+    std::unique_ptr<Session> Open();
+
+    // Ends every sweep and sends the stop report to every device, at once and bounded; false
+    // when one could not take it (each named on `err`).
+    bool Stop(std::ostream& err);
+
+  private:
+    friend class Session;
+    void Carry(const DeviceOrder& order, DeviceWorker::Done done);
+    void Follow();
+    void SweepEnded(unsigned channel, std::uint64_t id, const std::optional<ScpiError>& error);
+
+    ScpiEngine engine_;
+    std::set<Session*> sessions_;
+    Bank bank_;  // last: its threads call back into what is above
+};
+
+// One client's view of the instrument: its error queue, status and selected channel, and the
+// line it runs. A front end feeds it lines, one unit at a time, so that clients take turns.
+class Session {
+  public:
+    explicit Session(Instrument& instrument);
+    ~Session();
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    // Starts a line; the previous one must be done.
+    void Begin(std::string_view line);
+    // Runs the next unit (';'-separated command) of the line; `then` runs on the instrument's
+    // thread once it finished, at once or after the device took an order. The session must
+    // live until then: capture its owner in `then`.
+    void Step(std::function<void()> then);
+    bool LineDone() const { return ScpiEngine::LineDone(client_); }
+    // The answers of the finished line, joined by ';'; empty when there were none.
+    std::string TakeResponse() { return ScpiEngine::TakeResponse(client_); }
+    // An error the front end found (a line too long), for SYST:ERR?.
+    void Push(ScpiCode code) { client_.Push(code); }
+
+  private:
+    friend class Instrument;
+    Instrument* instrument_;  // none once the instrument is gone (a session outlives it at exit)
+    ScpiClient client_;
+};
+
+}  // namespace tovrik::cli
