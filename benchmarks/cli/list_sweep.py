@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """A LIST sweep of 1,000 points at 1 ms through tovrikctl serve, against tovrik-emu with 1 ms
 USB frames (--frame-us 1000): the gaps between the device's writes of the sweep (p50, p99,
-max) from the emulator's --timestamps log, per round.
+max) from the emulator's --timestamps log, per round; and a start/stop sweep of as many
+points at the same dwell beside it, for what the machine does without lists.
 
 Usage: list_sweep.py TOVRIK-EMU TOVRIKCTL [ROUNDS]"""
 import os
@@ -31,13 +32,13 @@ def main():
         client = socket.create_connection(("127.0.0.1", port))
         reader = client.makefile("r")
         hz = ",".join(str(1_000_000 + 1000 * k) for k in range(POINTS))
-        client.sendall(("LIST:FREQ %s;DWEL 1ms;:FREQ:MODE LIST\n" % hz).encode())
+        client.sendall(("LIST:FREQ %s;DWEL 1ms;:SWE:POIN %d;DWEL 1ms\n" % (hz, POINTS)).encode())
         print("%d points at 1 ms, gaps between writes in ms" % POINTS)
-        print("round    p50     p99     max   writes")
-        for n in range(ROUNDS):
+        print("mode  round    p50     p99     max   writes")
+        for n, mode in enumerate(["LIST", "SWE"] * ROUNDS):
             with open(log) as f:
                 before = sum(1 for _ in f)
-            client.sendall(b"INIT;*OPC?\n")
+            client.sendall(b":FREQ:MODE %s;:INIT;*OPC?\n" % mode.encode())
             assert reader.readline().strip() == "1"
             time.sleep(0.05)
             with open(log) as f:
@@ -45,8 +46,8 @@ def main():
             stamps = [float(l.split()[0]) for l in lines if " write " in l]
             gaps = sorted((b - a) * 1e3 for a, b in zip(stamps, stamps[1:]))
             p99 = gaps[int(len(gaps) * 0.99) - 1]
-            print("%5d %6.3f %7.3f %7.3f %6d" % (n + 1, statistics.median(gaps), p99, gaps[-1],
-                                                 len(stamps)))
+            print("%-4s %6d %6.3f %7.3f %7.3f %6d" % (mode, n // 2 + 1, statistics.median(gaps), p99,
+                                                      gaps[-1], len(stamps)))
         client.close()
         server.terminate()
         server.wait(20)
