@@ -24,8 +24,14 @@ std::string FileName(const std::string& name) {
     return (file.empty() || file.front() == '.' ? "_" + file : file) + ".states";
 }
 
+// UTF-8 always: string() throws on Windows where the ANSI code page lacks a character of it.
+std::string PathText(const std::filesystem::path& path) {
+    const std::u8string text = path.u8string();
+    return {text.begin(), text.end()};
+}
+
 ScpiError Damaged(const std::filesystem::path& file, std::string_view why) {
-    return MakeError(ScpiCode::MassStorageError, file.string() + " " + std::string(why));
+    return MakeError(ScpiCode::MassStorageError, PathText(file) + " " + std::string(why));
 }
 
 // The slots saved in `file`: none saved when it does not exist.
@@ -50,7 +56,7 @@ std::variant<Slots, ScpiError> Read(const std::filesystem::path& file) {
     return slots;
 }
 
-std::string Getenv(const char* name) {
+[[maybe_unused]] std::string Getenv(const char* name) {
     const char* value = std::getenv(name);  // NOLINT(concurrency-mt-unsafe): read at start-up
     return value != nullptr ? value : "";
 }
@@ -59,8 +65,9 @@ std::string Getenv(const char* name) {
 
 std::optional<std::filesystem::path> DefaultStateDirectory() {
 #ifdef _WIN32
-    const std::string local = Getenv("LOCALAPPDATA");
-    if (local.empty()) return std::nullopt;
+    // Wide: a user name outside the ANSI code page must survive.
+    const wchar_t* local = _wgetenv(L"LOCALAPPDATA");  // NOLINT(concurrency-mt-unsafe)
+    if (local == nullptr || *local == L'\0') return std::nullopt;
     return std::filesystem::path(local) / "tovrikctl";
 #else
     const std::string xdg = Getenv("XDG_STATE_HOME");
@@ -87,7 +94,8 @@ std::optional<ScpiError> FileStateStore::Save(const std::string& name, unsigned 
     std::error_code ec;
     std::filesystem::create_directories(*directory_, ec);
     if (ec) return Damaged(*directory_, "cannot be made: " + ec.message());
-    const std::filesystem::path temporary = file.string() + ".tmp";
+    std::filesystem::path temporary = file;
+    temporary += ".tmp";
     {
         std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
         for (const auto& [n, text] : slots) out << n << ' ' << text << '\n';
