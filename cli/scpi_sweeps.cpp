@@ -193,8 +193,9 @@ void SetListFrequencies(Context& c) {
     if (auto hz = NumberList(c, kHzUnits, kFrequencyRange, 0)) c.in().listHz = std::move(*hz);
 }
 
+// An empty list answers SCPI's not-a-number: an empty answer would leave the client waiting.
 void QueryListFrequencies(Context& c) {
-    c.Answer(c.in().listHz.empty() ? "" : JoinNumbers(c.in().listHz));
+    c.Answer(c.in().listHz.empty() ? "9.91E+37" : JoinNumbers(c.in().listHz));
 }
 
 void SetListDwells(Context& c) {

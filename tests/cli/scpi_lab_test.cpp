@@ -70,7 +70,7 @@ TEST_F(Lab, SettingsAnswerAndRefuseAsTabled) {
         {"SWE:MODE MAN;MODE?;DIR DOWN;DIR?;DWEL1 0.002;DWEL?", "MAN;DOWN;0.002"},
         {"SWE:POINT 2", "", "-221,\"Settings conflict; SWE:MODE is not MANual\""},
         {"LIST:FREQ 1 kHz,2MHz, 3;POIN?;FREQ?", "3;1000,2e+06,3"},
-        {"LIST:FREQ 1,90MHz;:LIST:POIN?", "0", "-222,\"Data out of range\""},
+        {"LIST:FREQ 1,90MHz;:LIST:POIN?;FREQ?", "0;9.91E+37", "-222,\"Data out of range\""},
         {"LIST:DWEL 1ms,2 ms;DWEL?;DIR DOWN;DIR?", "0.001,0.002;DOWN"},
         {"LIST:DWEL 0.1ms", "", "-222,\"Data out of range\""},
         {"TRIG:SOUR BUS;SOUR?;:TRIG:SEQ:SOUR IMM;:TRIG:SOUR?", "BUS;IMM"},
