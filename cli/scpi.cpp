@@ -88,6 +88,30 @@ std::optional<bool> Context::Boolean() {
 
 namespace {
 
+// A keyword's long form with its short form in capitals, against upper-case text.
+bool FormMatches(std::string_view form, const std::string& upper) {
+    std::string shortForm;
+    for (const char c : form) {
+        if (std::isupper(static_cast<unsigned char>(c))) shortForm += c;
+    }
+    return upper == shortForm || upper == Upper(form);
+}
+
+}  // namespace
+
+std::optional<std::size_t> Context::Choice(std::initializer_list<std::string_view> choices) {
+    const std::string upper = Upper(argument);
+    std::size_t i = 0;
+    for (const std::string_view form : choices) {
+        if (FormMatches(form, upper)) return i;
+        ++i;
+    }
+    Error(ScpiCode::IllegalParameterValue);
+    return std::nullopt;
+}
+
+namespace {
+
 // `suffix` receives a channel keyword's number; a bank has many, one TOVRIK only 1.
 bool KeywordMatches(const Keyword& keyword, std::string_view input, bool bank, unsigned& suffix) {
     std::size_t digits = 0;
@@ -104,13 +128,7 @@ bool KeywordMatches(const Keyword& keyword, std::string_view input, bool bank, u
         }
         input.remove_suffix(digits);
     }
-    const std::string_view form = keyword.form;
-    std::string shortForm;
-    for (const char c : form) {
-        if (std::isupper(static_cast<unsigned char>(c))) shortForm += c;
-    }
-    const std::string upper = Upper(input);
-    return upper == shortForm || upper == Upper(form);
+    return FormMatches(keyword.form, Upper(input));
 }
 
 // `suffix` receives the channel suffix of a match (0: none), untouched without a match.
@@ -253,7 +271,7 @@ void ScpiEngine::Begin(ScpiClient& client, std::string_view line) {
 }
 
 std::optional<DeviceOrder> ScpiEngine::Step(ScpiClient& client) {
-    if (!client.lineOpen || client.pending) return std::nullopt;
+    if (!client.lineOpen || client.pending || client.waitFor) return std::nullopt;
     const std::string_view line = client.line;
     std::size_t semicolon = line.find(';', client.next);
     if (semicolon == std::string_view::npos) semicolon = line.size();
@@ -261,6 +279,7 @@ std::optional<DeviceOrder> ScpiEngine::Step(ScpiClient& client) {
     client.next = semicolon + 1;
     if (client.next > line.size()) client.lineOpen = false;
     Context c{client, channels_, bank_, sweeps_, std::nullopt, {}};
+    c.store = store_;
     scpi::RunUnit(c, unit);
     return c.order;
 }
@@ -280,6 +299,23 @@ std::string ScpiEngine::TakeResponse(ScpiClient& client) {
     }
     client.answers.clear();
     return response;
+}
+
+bool ScpiEngine::ReleaseWait(ScpiClient& client) {
+    if (!client.waitFor) return false;
+    const auto [channel, id] = *client.waitFor;
+    const ScpiInstrument& i = instrument(channel);
+    if (i.sweeping && i.sweepId == id) return false;
+    client.waitFor.reset();
+    return true;
+}
+
+std::uint8_t StatusByte(const ScpiClient& client) {
+    std::uint8_t stb = client.errors.empty() ? 0 : 0x04;
+    if (!client.answers.empty()) stb |= 0x10;  // MAV: this line has answers waiting
+    if ((client.esr & client.ese) != 0) stb |= 0x20;
+    if ((stb & client.sre) != 0) stb |= 0x40;
+    return stb;
 }
 
 void ScpiEngine::SweepEnded(std::uint64_t sweepId, unsigned channel) {
@@ -306,6 +342,7 @@ unsigned ScpiEngine::Arrive(const std::string& name, std::optional<std::string> 
 ScpiOutcome ScpiEngine::Execute(ScpiClient& client, std::string_view line) {
     Begin(client, line);
     while (!LineDone(client)) {
+        client.waitFor.reset();  // no sweep ends while this line runs
         const auto order = Step(client);
         if (!order) continue;
         Finish(client, device_ != nullptr ? device_->Carry(*order) : std::nullopt);

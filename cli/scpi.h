@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <variant>
 #include <vector>
 
 #include "cli/scpi_errors.h"
@@ -53,6 +54,7 @@ struct ScpiClient {
     std::deque<ScpiError> errors;
     std::uint8_t esr = 0;  // standard event status register
     std::uint8_t ese = 0;  // its enable mask
+    std::uint8_t sre = 0;  // service request enable
     std::string path;      // header path the next relative header starts from
     unsigned channel = 1;  // INSTrument:NSELect: where a header without a suffix goes
 
@@ -64,10 +66,18 @@ struct ScpiClient {
     // What a unit waiting for the device does once the order was carried out (ok or not).
     std::function<void(ScpiInstrument&, bool ok)> pending;
     unsigned pendingChannel = 1;  // whose instrument `pending` updates
+    // *WAI or *OPC? waits for this channel's single sweep (this id) to end.
+    struct SweepWait {
+        unsigned channel = 1;
+        std::uint64_t sweepId = 0;
+    };
+    std::optional<SweepWait> waitFor;
 
     void Push(ScpiError error);
     void Push(ScpiCode code, std::string_view detail = {}) { Push(MakeError(code, detail)); }
 };
+
+enum class FrequencyMode { Cw, Sweep, List };
 
 struct ScpiInstrument {
     TuningWord word = ComputeTuningWord(kDefaultFrequencyHz);
@@ -83,6 +93,29 @@ struct ScpiInstrument {
     bool continuous = false;
     bool sweeping = false;
     std::uint64_t sweepId = 0;  // the sweep running or last started
+    FrequencyMode mode = FrequencyMode::Cw;
+    bool down = false;    // SWEep:DIRection DOWN
+    bool manual = false;  // SWEep:MODE MANual
+    std::vector<double> listHz;
+    std::vector<double> listDwell{kDefaultDwellSeconds};
+    bool listDown = false;
+    bool busTrigger = false;     // TRIGger:SOURce BUS: sweeps wait for *TRG
+    bool negativeSlope = false;  // accepted and kept: there is no trigger input
+};
+
+// The status byte *STB? answers and VXI-11's readstb returns.
+std::uint8_t StatusByte(const ScpiClient& client);
+
+// Where *SAV keeps a channel's settings, by the channel's name (its serial number).
+class ScpiStateStore {
+  public:
+    virtual ~ScpiStateStore() = default;
+    // An error (-250 with its cause) when the slot could not be read or written.
+    virtual std::optional<ScpiError> Save(const std::string& name, unsigned slot,
+                                          const std::string& state) = 0;
+    // The state saved, none when the slot is empty, or an error.
+    virtual std::variant<std::optional<std::string>, ScpiError> Recall(const std::string& name,
+                                                                       unsigned slot) = 0;
 };
 
 // One channel: a TOVRIK, known by name, and the state SCPI gives it, kept while it is away.
@@ -118,7 +151,12 @@ class ScpiEngine {
     void Begin(ScpiClient& client, std::string_view line);
     std::optional<DeviceOrder> Step(ScpiClient& client);
     void Finish(ScpiClient& client, const std::optional<ScpiError>& error);
-    static bool LineDone(const ScpiClient& client) { return !client.lineOpen && !client.pending; }
+    static bool LineDone(const ScpiClient& client) {
+        return !client.lineOpen && !client.pending && !client.waitFor;
+    }
+    // Ends a *WAI whose sweep is over; true when the client waited.
+    bool ReleaseWait(ScpiClient& client);
+    void SetStateStore(ScpiStateStore* store) { store_ = store; }
     // The answers of the finished line, joined by ';'.
     static std::string TakeResponse(ScpiClient& client);
 
@@ -162,6 +200,7 @@ class ScpiEngine {
     std::vector<ScpiChannel> channels_{1};
     bool bank_ = false;
     std::uint64_t sweeps_ = 0;
+    ScpiStateStore* store_ = nullptr;
 };
 
 // "1.25E+07"-style text of a double: shortest round-trip form, for responses.

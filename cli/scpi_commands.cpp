@@ -4,6 +4,8 @@
 #include <cmath>
 #include <variant>
 
+#include "cli/scpi_handlers.h"
+
 namespace tovrik::cli::scpi {
 namespace {
 
@@ -31,24 +33,6 @@ constexpr Limits kPoints{
      static_cast<double>(kDefaultSweepPoints)},
     FormatCount};
 constexpr Limits kDwell{{kMinDwellSeconds, kMaxDwellSeconds, kDefaultDwellSeconds}, FormatNumber};
-
-// Sweeps from the settings now; a conflict among them leaves the instrument as it was.
-void StartSweep(Context& c) {
-    const auto planned = MakeSweepPlan(c.in().sweep);
-    if (const auto* error = std::get_if<ParseError>(&planned)) {
-        c.in().continuous = false;
-        return c.Error(ScpiCode::SettingsConflict, error->message);
-    }
-    const std::uint64_t id = ++c.sweeps;
-    c.in().sweeping = true;
-    c.in().sweepId = id;
-    c.order =
-        DeviceOrder{DeviceOrder::Kind::Sweep, {}, std::get<SweepPlan>(planned), id, c.channel};
-    c.client.pendingChannel = c.channel;
-    c.client.pending = [id](ScpiInstrument& i, bool ok) {
-        if (!ok && i.sweepId == id) i.sweeping = false, i.continuous = false;
-    };
-}
 
 // ---------------------------------------------------------------------------------------------
 // Set handlers
@@ -120,18 +104,6 @@ void SetOutput(Context& c) {
             if (ok) i.output = false, i.suspended = false;
         });
     }
-}
-
-void Initiate(Context& c) {
-    if (c.in().sweeping) return c.Error(ScpiCode::InitIgnored);
-    StartSweep(c);
-}
-
-void SetContinuous(Context& c) {
-    const auto on = c.Boolean();
-    if (!on) return;
-    c.in().continuous = *on;
-    if (*on && !c.in().sweeping) StartSweep(c);
 }
 
 void Abort(Context& c) {
@@ -242,9 +214,6 @@ void QueryCatalog(Context& c) {
     }
     c.Answer(text.empty() ? "\"\"" : text);
 }
-void QueryOperationComplete(Context& c) {
-    c.Answer("1");
-}
 void QueryEventStatus(Context& c) {
     c.Answer(std::to_string(c.client.esr));
     c.client.esr = 0;
@@ -252,17 +221,9 @@ void QueryEventStatus(Context& c) {
 void QueryEventEnable(Context& c) {
     c.Answer(std::to_string(c.client.ese));
 }
-void QueryStatusByte(Context& c) {
-    int stb = c.client.errors.empty() ? 0 : 0x04;
-    if ((c.client.esr & c.client.ese) != 0) stb |= 0x20;
-    c.Answer(std::to_string(stb));
-}
-
 void SetOperationComplete(Context& c) {
     c.client.esr |= 0x01;
 }
-
-void Wait(Context&) {}
 
 using enum Param;
 
@@ -280,6 +241,23 @@ constexpr auto kCommands = std::to_array<Command>({
     {"[SOURce#]:SWEep:POINts",     Required, SetPoints,      QueryPoints,     &kPoints},
     {"[SOURce#]:SWEep:DWELl",      Required, SetDwell,       QueryDwell,      &kDwell},
     {"[SOURce#]:SWEep:SPACing",    Required, SetSpacing,     QuerySpacing},
+    {"[SOURce#]:FREQuency:MODE",   Required, SetMode,        QueryMode},
+    {"[SOURce#]:FREQuency:CENTer", Required, SetCenter,      QueryCenter},
+    {"[SOURce#]:FREQuency:SPAN",   Required, SetSpan,        QuerySpan},
+    {"[SOURce#]:SWEep:GENeration", Required, SetGeneration,  QueryGeneration},
+    {"[SOURce#]:SWEep:MODE",       Required, SetSweepMode,   QuerySweepMode},
+    // POINT in full: POIN is POINts.
+    {"[SOURce#]:SWEep:POINT",      Required, SetManualPoint, nullptr},
+    {"[SOURce#]:SWEep:CPOint",     Required, SetManualPoint, nullptr},
+    {"[SOURce#]:SWEep:DIRection",  Required, SetDirection,   QueryDirection},
+    {"[SOURce#]:SWEep:CONTinuous[:STATe]", Required, SetContinuous, QueryContinuous},
+    {"[SOURce#]:TSWeep",           None,     Initiate,       nullptr},
+    {"[SOURce#]:LIST:FREQuency",   Required, SetListFrequencies, QueryListFrequencies},
+    {"[SOURce#]:LIST:DWELl",       Required, SetListDwells,  QueryListDwells},
+    {"[SOURce#]:LIST:POINts",      None,     nullptr,        QueryListPoints},
+    {"[SOURce#]:LIST:DIRection",   Required, SetListDirection, QueryListDirection},
+    {"TRIGger#[:SEQuence]:SOURce", Required, SetTriggerSource, QueryTriggerSource},
+    {"TRIGger#[:SEQuence]:SLOPe",  Required, SetSlope,       QuerySlope},
     {"OUTPut#[:STATe]",            Required, SetOutput,      QueryOutput},
     {"INITiate#[:IMMediate]",      None,     Initiate,       nullptr},
     {"INITiate#:CONTinuous",       Required, SetContinuous,  QueryContinuous},
@@ -288,12 +266,19 @@ constexpr auto kCommands = std::to_array<Command>({
     {"INSTrument:NSELect",         Required, SelectChannel,  QuerySelected},
     {"INSTrument:CATalog:FULL",    None,     nullptr,        QueryCatalog},
     {"SYSTem:ERRor[:NEXT]",        None,     nullptr,        QueryError},
+    {"SYSTem:ERRor:COUNt",         None,     nullptr,        QueryErrorCount},
+    {"SYSTem:ERRor:ALL",           None,     nullptr,        QueryAllErrors},
+    {"STATus#:OPERation:CONDition", None,    nullptr,        QueryOperation},
     {"SYSTem:VERSion",             None,     nullptr,        QueryVersion},
     {"*IDN",                       None,     nullptr,        QueryIdentity},
     {"*RST",                       None,     Reset,          nullptr,         nullptr, true},
     {"*CLS",                       None,     ClearStatus,    nullptr},
     {"*OPC",                       None,     SetOperationComplete, QueryOperationComplete},
     {"*WAI",                       None,     Wait,           nullptr},
+    {"*TRG",                       None,     Trigger,        nullptr,         nullptr, true},
+    {"*SAV",                       Required, Save,           nullptr,         nullptr, true},
+    {"*RCL",                       Required, Recall,         nullptr,         nullptr, true},
+    {"*SRE",                       Required, SetServiceEnable, QueryServiceEnable},
     {"*ESR",                       None,     nullptr,        QueryEventStatus},
     // An empty *ESE is a data type error, as it always was, not a missing parameter.
     {"*ESE",                       Optional, SetEventEnable, QueryEventEnable},

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <optional>
 #include <span>
 #include <string>
@@ -80,6 +81,7 @@ struct Context {
     std::optional<DeviceOrder> order;
     std::string_view argument;
     unsigned channel = 1;  // the one the command addresses
+    ScpiStateStore* store = nullptr;
 
     ScpiInstrument& in() { return channels.at(channel - 1).instrument; }
     void Answer(std::string text) { client.answers.push_back(std::move(text)); }
@@ -94,6 +96,9 @@ struct Context {
     // A numeric setting within `range`, MIN/MAX/DEF included; empty after an error.
     std::optional<double> Setting(Units units, const Range& range, double tolerance = 0);
     std::optional<bool> Boolean();
+    // A parameter that is one of `choices` (each a keyword's long form, short form in
+    // capitals); its index, empty after an error.
+    std::optional<std::size_t> Choice(std::initializer_list<std::string_view> choices);
 };
 
 enum class Param { Required, Optional, None };

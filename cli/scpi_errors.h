@@ -17,12 +17,14 @@ namespace tovrik::cli {
     X(MissingParameter, -109, Command, "Missing parameter")              \
     X(UndefinedHeader, -113, Command, "Undefined header")                \
     X(InvalidSuffix, -131, Command, "Invalid suffix")                    \
+    X(TriggerIgnored, -211, Execution, "Trigger ignored")                \
     X(InitIgnored, -213, Execution, "Init ignored")                      \
     X(SettingsConflict, -221, Execution, "Settings conflict")            \
     X(DataOutOfRange, -222, Execution, "Data out of range")              \
     X(IllegalParameterValue, -224, Execution, "Illegal parameter value") \
     X(HardwareError, -240, Execution, "Hardware error")                  \
     X(HardwareMissing, -241, Execution, "Hardware missing")              \
+    X(MassStorageError, -250, Execution, "Mass storage error")           \
     X(QueueOverflow, -350, DeviceSpecific, "Queue overflow")             \
     X(InputBufferOverrun, -363, DeviceSpecific, "Input buffer overrun")
 

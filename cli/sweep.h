@@ -6,6 +6,7 @@
 #include <functional>
 #include <optional>
 #include <variant>
+#include <vector>
 
 #include "cli/units.h"
 #include "device/reports.h"
@@ -23,6 +24,7 @@ inline constexpr double kDwellTolerance = 1e-12;  // "1 ms" written in other uni
 inline constexpr double kDefaultStartHz = 1e6;
 inline constexpr double kDefaultStopHz = 10e6;
 inline constexpr double kDefaultFrequencyHz = 1e6;
+inline constexpr std::size_t kMaxListPoints = 10'000;
 
 struct SweepRequest {
     double startHz = 0;
@@ -34,15 +36,26 @@ struct SweepRequest {
     std::uint64_t repeats = 1;  // 0: until stopped
 };
 
+// A sweep's points and when each starts: computed from the request, or a list given point by
+// point with a dwell each.
 struct SweepPlan {
     SweepRequest request;
     std::uint64_t points = 1;
+    std::vector<TuningWord> listWords;      // empty: points computed from `request`
+    std::vector<std::uint64_t> listStarts;  // of each list point and of the pass's end
     // The tuning word of point k (0 <= k < points).
     TuningWord WordAt(std::uint64_t k) const;
-    std::uint64_t DwellNanoseconds() const;
+    // When slot n (pass n / points, point n % points) starts, counted from the first point.
+    std::uint64_t SlotStartNanoseconds(std::uint64_t slot) const;
 };
 
 std::variant<SweepPlan, ParseError> MakeSweepPlan(const SweepRequest& request);
+
+// A list sweep: the frequencies in order (reversed when `down`), with one dwell for all or
+// one per point.
+std::variant<SweepPlan, ParseError> MakeListPlan(const std::vector<double>& hz,
+                                                 const std::vector<double>& dwellSeconds, bool down,
+                                                 std::uint64_t repeats = 1);
 
 struct SweepResult {
     std::uint64_t reportsSent = 0;

@@ -11,6 +11,7 @@ packages=(
     libhidapi-dev libudev-dev  # e2e tests: hidapi and a udev monitor against tovrik-emu
     libcli11-dev libasio-dev nlohmann-json3-dev  # tovrikctl
     python3-pyvisa python3-pyvisa-py  # tovrikctl serve driven as a VISA instrument in tests
+    python3-pymeasure  # and by lab drivers, unchanged
     fonts-ipafont-gothic
     xvfb xauth xdotool x11-utils imagemagick
     dpkg-dev file desktop-file-utils groff-base

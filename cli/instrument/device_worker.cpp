@@ -133,7 +133,7 @@ void DeviceWorker::Run() {
         const std::uint64_t now = NowNanoseconds();
         std::uint64_t due = kNoDeadline;
         if (sweep_) {
-            due = sweep_->start + sweep_->slot * sweep_->plan.DwellNanoseconds();
+            due = sweep_->start + sweep_->plan.SlotStartNanoseconds(sweep_->slot);
         } else if (!away_ && dirty_) {
             due = nextRestore_;
         } else if (!away_ && settled_ && !(lastSent_ == steady_)) {

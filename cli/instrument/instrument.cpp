@@ -14,10 +14,17 @@ Instrument::Instrument(DevicePlatform& platform, Post post)
              [this](unsigned channel) { engine_.Leave(channel); },
              [this](unsigned channel, std::uint64_t id, const std::optional<ScpiError>& error) {
                  SweepEnded(channel, id, error);
-             }}) {}
+             }}) {
+    engine_.SetStateStore(&states_);
+}
 
 Instrument::~Instrument() {
-    for (Session* session : sessions_) session->instrument_ = nullptr;
+    // A waiting `then` holds its connection, which holds the session: dropped after the loop.
+    std::vector<std::function<void()>> waits;
+    for (Session* session : sessions_) {
+        session->instrument_ = nullptr;
+        waits.push_back(std::move(session->waiting_));
+    }
 }
 
 void Instrument::ServeOne(std::unique_ptr<ReconnectingDevice> device, const HotplugSource& watch) {
@@ -69,6 +76,18 @@ void Instrument::Follow() {
         const ScpiInstrument& instrument = engine_.instrument(channel);
         bank_.Follow(channel, SteadyReport(instrument), instrument.continuous);
     }
+    ReleaseWaits();
+}
+
+void Instrument::ReleaseWaits() {
+    std::vector<std::function<void()>> resume;
+    for (Session* session : sessions_) {
+        if (session->waiting_ && engine_.ReleaseWait(session->client_)) {
+            resume.push_back(std::move(session->waiting_));
+            session->waiting_ = nullptr;
+        }
+    }
+    for (const auto& then : resume) then();
 }
 
 // A failure nobody's command caused goes to every client.
@@ -103,6 +122,11 @@ void Session::Step(std::function<void()> then) {
             instrument_->Follow();
             then();
         });
+        return;
+    }
+    if (client_.waitFor) {
+        waiting_ = std::move(then);  // Follow resumes it once the sweep is over
+        instrument.Follow();
         return;
     }
     instrument.Follow();

@@ -13,6 +13,7 @@
 
 #include "cli/instrument/bank.h"
 #include "cli/scpi.h"
+#include "cli/state_file.h"
 
 namespace tovrik::cli {
 
@@ -46,8 +47,11 @@ class Instrument {
     void Carry(const DeviceOrder& order, DeviceWorker::Done done);
     void Follow();
     void SweepEnded(unsigned channel, std::uint64_t id, const std::optional<ScpiError>& error);
+    // Resumes the sessions whose *WAI or *OPC? waited for a sweep that is over.
+    void ReleaseWaits();
 
     ScpiEngine engine_;
+    FileStateStore states_{DefaultStateDirectory()};
     std::set<Session*> sessions_;
     Bank bank_;  // last: its threads call back into what is above
 };
@@ -72,11 +76,14 @@ class Session {
     std::string TakeResponse() { return ScpiEngine::TakeResponse(client_); }
     // An error the front end found (a line too long), for SYST:ERR?.
     void Push(ScpiCode code) { client_.Push(code); }
+    // The IEEE 488.2 status byte, as *STB? answers it.
+    std::uint8_t StatusByte() const { return cli::StatusByte(client_); }
 
   private:
     friend class Instrument;
     Instrument* instrument_;  // none once the instrument is gone (a session outlives it at exit)
     ScpiClient client_;
+    std::function<void()> waiting_;  // the Step's `then` while *WAI waits for a sweep
 };
 
 }  // namespace tovrik::cli

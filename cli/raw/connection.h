@@ -16,7 +16,8 @@
 
 namespace tovrik::cli {
 
-inline constexpr std::size_t kMaxLineLength = 4096;        // longer lines are dropped with -363
+// Room for a LIST:FREQ of 10,000 points; longer lines are dropped with -363.
+inline constexpr std::size_t kMaxLineLength = 256 * 1024;
 inline constexpr std::size_t kMaxPendingOutput = 1 << 20;  // a client that never reads is dropped
 // Complete lines a client may have waiting; beyond, its socket is not read until they ran.
 inline constexpr std::size_t kMaxQueuedLines = 4;

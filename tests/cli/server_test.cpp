@@ -158,3 +158,29 @@ TEST_F(Worker, ASweepThatCannotSendEndsTellsAndReturnsToTheSetState) {
 }
 
 }  // namespace
+
+namespace {
+
+// A list sweep runs on the same worker loop: its points in order, each for its own dwell.
+TEST_F(Worker, AListSweepSendsItsPointsForTheirDwellsThenTheSetState) {
+    const auto planned = MakeListPlan({10, 20, 30}, {1e-3, 4e-3, 1e-3}, false);
+    const SweepPlan plan = std::get<SweepPlan>(planned);
+    worker.Follow(BuildStopReport(), false);
+    const auto began = std::chrono::steady_clock::now();
+    ASSERT_EQ(Carry({DeviceOrder::Kind::Sweep, {}, plan, 3}), std::nullopt);
+    RunPosted(1);
+    EXPECT_GE(std::chrono::steady_clock::now() - began, 6ms);
+    ASSERT_EQ(sweepEnds.size(), 1u);
+    EXPECT_EQ(sweepEnds[0].second, std::nullopt);
+    std::vector<OutputReport> sent;
+    platform.With([&](tovrik::testing::FakePlatform& p) {
+        for (const auto& s : p.sent()) sent.push_back(s.bytes);
+        return 0;
+    });
+    const std::vector<OutputReport> wanted = {
+        BuildFrequencyReport(ComputeTuningWord(10)), BuildFrequencyReport(ComputeTuningWord(20)),
+        BuildFrequencyReport(ComputeTuningWord(30)), BuildStopReport()};
+    EXPECT_EQ(sent, wanted);
+}
+
+}  // namespace
