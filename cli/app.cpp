@@ -322,6 +322,9 @@ int Run(int argc, const char* const* argv, DevicePlatform& platform, std::ostrea
     serve->add_flag("--all", serverOptions.all,
                     "Every TOVRIK, present and arriving later, as channels 1, 2, ... of one "
                     "instrument (SOURce<n>:..., INSTrument:NSELect)");
+    bool noMdns = false;
+    serve->add_flag("--no-mdns", noMdns,
+                    "Do not announce the instrument by mDNS (where avahi-daemon runs)");
     for (auto* sub : {list, set, on, offCmd, suspend, version, sweep, serve}) sub->fallthrough();
 
     try {
@@ -357,6 +360,7 @@ int Run(int argc, const char* const* argv, DevicePlatform& platform, std::ostrea
     if (*serve) {
         serverOptions.device = ctx.Choice();
         serverOptions.watch = watch;
+        serverOptions.announce = !noMdns;
         if (serverOptions.all && (serverOptions.device.path || serverOptions.device.index ||
                                   serverOptions.device.serial)) {
             return ctx.Fail(kExitUsage, "serve --all takes no --device, --index or --serial",

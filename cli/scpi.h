@@ -126,6 +126,10 @@ struct ScpiChannel {
     bool present = true;
 };
 
+// Who the instrument says it is: *IDN?'s first two fields, and the mDNS announcement's.
+inline constexpr std::string_view kManufacturer = "TOVRIK";
+inline constexpr std::string_view kModel = "TOVRIK DDS";
+
 // Channel suffixes a bank accepts: SOURce1 to SOURce99.
 inline constexpr unsigned kMaxChannels = 99;
 

@@ -188,7 +188,8 @@ void QueryIdentity(Context& c) {
     const ScpiChannel* first = c.channels.empty() ? nullptr : &c.channels.front();
     const std::optional<std::string> version = first ? first->version : std::nullopt;
     const std::string serial = first && !first->name.empty() ? first->name : "0";
-    c.Answer("TOVRIK,TOVRIK DDS," + serial + "," + version.value_or("unknown"));
+    c.Answer(std::string(kManufacturer) + "," + std::string(kModel) + "," + serial + "," +
+             version.value_or("unknown"));
     if (!version) c.Error(ScpiCode::HardwareError, "the firmware version could not be read");
 }
 void SelectChannel(Context& c) {

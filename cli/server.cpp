@@ -6,6 +6,7 @@
 #include "cli/app.h"
 #include "cli/instrument/instrument.h"
 #include "cli/listener.h"
+#include "cli/mdns/announcer.h"
 #include "cli/raw/admission.h"
 #include "cli/raw/connection.h"
 #include "cli/raw/scheduler.h"
@@ -129,9 +130,13 @@ int RunServer(DevicePlatform& platform, const ServerOptions& options,
         } else {
             instrument.ServeAll(options.watch);
         }
+        // A loopback listener is announced nowhere: no other host could reach it.
+        std::optional<Announcer> announcer;
         const StopOnRequest stops(io, [&](int exitStatus) {
             server.Stop();
             stopped = instrument.Stop(err);
+            // After the stop report, which a system bus that does not answer must not delay.
+            announcer.reset();
             status = exitStatus;
             io.stop();
         });
@@ -143,6 +148,15 @@ int RunServer(DevicePlatform& platform, const ServerOptions& options,
             err << "warning: listening on every interface: anyone who can reach port "
                 << bound.port() << " can drive the generator, without authentication"
                 << (options.allow.empty() ? " (--allow limits who may connect)" : "") << '\n';
+        }
+        if (options.announce && !bound.address().is_loopback()) {
+            const std::string serial = instrument.Serial();
+            announcer.emplace(std::string(kModel) + (serial == "0" ? "" : " " + serial),
+                              [&io, &err](const std::string& line) {
+                                  asio::post(io, [&err, line] { err << line << '\n'; });
+                              });
+            announcer->Add({"_scpi-raw._tcp", bound.port(),
+                            IdentityTxt(std::string(kManufacturer), std::string(kModel), serial)});
         }
         listening(host + ':' + std::to_string(bound.port()), instrument.Served());
         io.run();

@@ -20,6 +20,7 @@ struct ServerOptions {
     unsigned idleSeconds = 60;
     std::vector<std::string> allow;  // CIDR ranges clients may connect from; empty: anyone
     HotplugSource watch;             // devices coming and going; without, a rescan on a timer
+    bool announce = true;            // mDNS, where avahi-daemon runs and not only on loopback
 };
 
 // How tovrikctl reports a failure (plain or --json): returns the exit status.

@@ -10,6 +10,18 @@ set(TOVRIK_UDEV_RULES_DIR "lib/udev/rules.d" CACHE STRING "Where the udev rule i
 install(FILES ${TOVRIK_PACKAGING_DIR}/udev/70-tovrik.rules
     DESTINATION ${TOVRIK_UDEV_RULES_DIR} COMPONENT runtime)
 
+# The service unit (installed disabled) and its system user. ExecStart needs an absolute path,
+# known only at install time: cpack installs under /usr, `cmake --install` under the prefix.
+set(TOVRIK_SYSTEMD_DIR "lib/systemd" CACHE STRING "Where systemd units and sysusers.d live")
+set(unit_in ${TOVRIK_PACKAGING_DIR}/systemd/tovrikctl-serve.service.in)
+set(unit_out ${PROJECT_BINARY_DIR}/packaging/tovrikctl-serve.service)
+install(CODE "
+    set(TOVRIK_BINDIR \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}\")
+    configure_file(\"${unit_in}\" \"${unit_out}\" @ONLY)" COMPONENT runtime)
+install(FILES ${unit_out} DESTINATION ${TOVRIK_SYSTEMD_DIR}/system COMPONENT runtime)
+install(FILES ${TOVRIK_PACKAGING_DIR}/systemd/tovrik.sysusers
+    DESTINATION lib/sysusers.d RENAME tovrik.conf COMPONENT runtime)
+
 if(TOVRIK_BUILD_GUI)
     install(FILES
         ${TOVRIK_PACKAGING_DIR}/desktop/TOVRIK.desktop
@@ -81,6 +93,7 @@ set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
 # Our own maintainer scripts replace CPack's ldconfig calls; the trigger does that job.
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
     ${TOVRIK_PACKAGING_DIR}/debian/postinst
+    ${TOVRIK_PACKAGING_DIR}/debian/prerm
     ${TOVRIK_PACKAGING_DIR}/debian/postrm
     ${TOVRIK_PACKAGING_DIR}/debian/triggers)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)

@@ -10,6 +10,8 @@ packages=(
     umockdev libumockdev-dev libglib2.0-dev
     libhidapi-dev libudev-dev  # e2e tests: hidapi and a udev monitor against tovrik-emu
     libcli11-dev libasio-dev nlohmann-json3-dev  # tovrikctl
+    libavahi-client-dev avahi-daemon avahi-utils  # serve's mDNS announcer and its test
+    lxi-tools  # lxi discover finds the served instrument
     python3-pyvisa python3-pyvisa-py  # tovrikctl serve driven as a VISA instrument in tests
     python3-pymeasure  # and by lab drivers, unchanged
     fonts-ipafont-gothic

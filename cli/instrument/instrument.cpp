@@ -49,6 +49,11 @@ std::string Instrument::Served() const {
     return text;
 }
 
+std::string Instrument::Serial() const {
+    const auto& channels = engine_.channels();
+    return channels.empty() || channels.front().name.empty() ? "0" : channels.front().name;
+}
+
 std::unique_ptr<Session> Instrument::Open() {
     return std::make_unique<Session>(*this);
 }

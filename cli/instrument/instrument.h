@@ -35,6 +35,8 @@ class Instrument {
     void ServeAll(const HotplugSource& watch);
     // What the listening line names: the device, or the bank's channels.
     std::string Served() const;
+    // The serial number *IDN? reports: channel 1's, "0" while there is none.
+    std::string Serial() const;
 
     std::unique_ptr<Session> Open();
 

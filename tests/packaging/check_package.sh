@@ -21,7 +21,7 @@ cache() { sed -n "s/^$1:[A-Z]*=//p" "$build/CMakeCache.txt"; }
 
 version=$(cache CMAKE_PROJECT_VERSION)
 install_emulator=$(cache TOVRIK_INSTALL_EMULATOR)
-rule='KERNEL=="hidraw*", SUBSYSTEM=="hidraw", ATTRS{idVendor}=="1774", ATTRS{idProduct}=="9851", TAG+="uaccess"'
+rule='KERNEL=="hidraw*", SUBSYSTEM=="hidraw", ATTRS{idVendor}=="1774", ATTRS{idProduct}=="9851", GROUP="tovrik", MODE="0660", TAG+="uaccess"'
 
 # --- Build the package ------------------------------------------------------------------
 if ! cpack -G DEB -B "$work/out" --config "$build/CPackConfig.cmake" >"$work/cpack.log" 2>&1; then
@@ -54,6 +54,8 @@ required=(
     '^/usr/share/man/man1/tovrikctl\.1\.gz$'
     '^/usr/share/bash-completion/completions/tovrikctl$'
     '^/usr/share/doc/tovrik/examples/epics/tovrik\.proto$'
+    '^/usr/lib/systemd/system/tovrikctl-serve\.service$'
+    '^/usr/lib/sysusers\.d/tovrik\.conf$'
 )
 for size in 16 32 48 64 128 256; do
     required+=("^/usr/share/icons/hicolor/${size}x${size}/apps/tovrik\\.png$")
@@ -90,8 +92,29 @@ root=$work/root
 # --- udev rule: exactly one rule line, with the expected text ---------------------------
 rules=$(grep -v -e '^#' -e '^[[:space:]]*$' "$root/usr/lib/udev/rules.d/70-tovrik.rules")
 [[ $rules == "$rule" ]] || fail "udev rule reads '$rules'"
-grep -q 'MODE=' "$root/usr/lib/udev/rules.d/70-tovrik.rules" && fail "udev rule sets a MODE"
 pass "udev rule"
+
+# --- Service unit: runs the packaged program as the group the rule names ----------------
+unit=$root/usr/lib/systemd/system/tovrikctl-serve.service
+grep -qx 'ExecStart=/usr/bin/tovrikctl serve --all .*' "$unit" || fail "unit runs: $(grep ExecStart "$unit")"
+grep -qx 'Group=tovrik' "$unit" || fail "unit does not run in the group tovrik"
+grep -Eq '^g tovrik ' "$root/usr/lib/sysusers.d/tovrik.conf" || fail "sysusers.d declares no group tovrik"
+grep -q 'WantedBy=' "$unit" || fail "unit cannot be enabled"
+# Ships disabled: no enablement links in the package.
+grep -q '\.wants/' "$work/paths" && fail "the package enables the unit"
+if ! command -v systemd-analyze >/dev/null; then
+    echo "skip: systemd-analyze verify (no systemd-analyze; apt-get install systemd)"
+else
+    # The unit as packaged, but for the program's path: this root is not a system to boot
+    # (no targets); the man page is checked above. A warning (an unknown key) fails too.
+    sed "s|=/usr/bin/|=$root/usr/bin/|" "$unit" >"$work/tovrikctl-serve.service"
+    if problems=$(SYSTEMD_LOG_LEVEL=warning systemd-analyze verify --man=no \
+            "$work/tovrikctl-serve.service" 2>&1) && [[ -z $problems ]]; then
+        pass "service unit (systemd-analyze verify)"
+    else
+        fail "systemd-analyze verify: $problems"
+    fi
+fi
 
 # --- Maintainer script: reloads udev, never fails the installation -----------------------
 mkdir -p "$work/stub-ok" "$work/stub-fail" "$work/no-udev"
@@ -106,10 +129,11 @@ grep -q '^trigger' "$work/udevadm.calls" 2>/dev/null || fail "postinst did not t
 PATH="$work/stub-fail:$PATH" sh "$postinst" configure || fail "postinst failed with udev down"
 PATH="$work/no-udev" /bin/sh "$postinst" configure || fail "postinst failed without udevadm"
 : >"$work/udevadm.calls"
+PATH="$work/no-udev" /bin/sh "$work/control/prerm" remove || fail "prerm failed without systemd"
 PATH="$work/stub-ok:$PATH" sh "$work/control/postrm" remove || fail "postrm failed with udev"
 grep -qx 'control --reload-rules' "$work/udevadm.calls" || fail "postrm did not reload the rules"
 PATH="$work/no-udev" /bin/sh "$work/control/postrm" purge || fail "postrm failed without udevadm"
-pass "postinst, postrm"
+pass "postinst, prerm, postrm"
 
 # --- Desktop entries and icons ----------------------------------------------------------
 for entry in TOVRIK tovrik-sample; do

@@ -1,0 +1,19 @@
+// A build without libavahi-client: nothing is announced.
+#include "cli/mdns/announcer.h"
+
+namespace tovrik::cli {
+
+struct Announcer::State {};
+
+Announcer::Announcer(std::string /*name*/, Say say) {
+#ifndef _WIN32
+    // Windows has no avahi to ask: silence there; elsewhere this build is missing a part.
+    say("tovrikctl: mDNS: built without avahi support; not announcing the instrument");
+#else
+    (void)say;
+#endif
+}
+Announcer::~Announcer() = default;
+void Announcer::Add(MdnsService /*service*/) {}
+
+}  // namespace tovrik::cli
