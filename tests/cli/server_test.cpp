@@ -173,10 +173,7 @@ TEST_F(Worker, AListSweepSendsItsPointsForTheirDwellsThenTheSetState) {
     ASSERT_EQ(sweepEnds.size(), 1u);
     EXPECT_EQ(sweepEnds[0].second, std::nullopt);
     std::vector<OutputReport> sent;
-    platform.With([&](tovrik::testing::FakePlatform& p) {
-        for (const auto& s : p.sent()) sent.push_back(s.bytes);
-        return 0;
-    });
+    for (const auto& s : platform.sent()) sent.push_back(s.bytes);
     const std::vector<OutputReport> wanted = {
         BuildFrequencyReport(ComputeTuningWord(10)), BuildFrequencyReport(ComputeTuningWord(20)),
         BuildFrequencyReport(ComputeTuningWord(30)), BuildStopReport()};
