@@ -10,6 +10,7 @@ packages=(
     umockdev libumockdev-dev libglib2.0-dev
     libhidapi-dev libudev-dev  # e2e tests: hidapi and a udev monitor against tovrik-emu
     libcli11-dev libasio-dev nlohmann-json3-dev  # tovrikctl
+    libboost-dev  # tovrikctl serve --http: Boost.Beast (header-only)
     python3-pyvisa python3-pyvisa-py  # tovrikctl serve driven as a VISA instrument in tests
     fonts-ipafont-gothic
     xvfb xauth xdotool x11-utils imagemagick
