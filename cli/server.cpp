@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <asio.hpp>
-#include <cstdint>
 #include <fstream>
 #include <memory>
 
@@ -174,12 +173,9 @@ int RunServer(DevicePlatform& platform, const ServerOptions& options,
         if (http) {
             panel = std::make_unique<web::Panel>(
                 instrument, [&io](std::function<void()> f) { asio::post(io, std::move(f)); });
-            tcp::acceptor listener =
-                OpenListener(io, tcp::endpoint(asio::ip::make_address(http->first), http->second));
-            const bool v6 = listener.local_endpoint().address().is_v6();
             web::HttpOptions webOptions;
-            webOptions.listener = static_cast<std::uintptr_t>(listener.release());
-            webOptions.v6 = v6;
+            webOptions.address = http->first;
+            webOptions.port = http->second;
             webOptions.token = token;
             webOptions.allowed = [allowed](const std::string& client) {
                 return allowed.empty() ||
@@ -188,7 +184,11 @@ int RunServer(DevicePlatform& platform, const ServerOptions& options,
             };
             webOptions.log = [&err](const std::string& line) { err << line << '\n'; };
             webOptions.rawPort = server.endpoint().port();
-            web = std::make_unique<web::HttpServer>(*panel, std::move(webOptions));
+            try {
+                web = std::make_unique<web::HttpServer>(*panel, std::move(webOptions));
+            } catch (const std::exception& e) {
+                return fail(kExitDevice, "--http " + options.http + ": " + e.what(), "refused");
+            }
         }
         const StopOnRequest stops(io, [&](int exitStatus) {
             if (web) web->Stop();

@@ -1,7 +1,11 @@
 #include "cli/web/http_server.h"
 
-// Beast speaks std::string_view, as the rest of the program does.
+// Beast speaks std::string_view, as the rest of the program does; Boost.Asio 1.74 uses
+// std::exchange without including <utility>.
+// clang-format off
 #define BOOST_BEAST_USE_STD_STRING_VIEW
+#include <utility>
+// clang-format on
 #include <boost/asio.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
@@ -10,8 +14,8 @@
 #include <optional>
 #include <random>
 #include <set>
+#include <system_error>
 #include <thread>
-#include <utility>  // before Boost.Asio 1.74, which uses std::exchange without it
 
 #include "cli/scpi.h"
 #include "cli/web/page.h"
@@ -77,12 +81,29 @@ class HttpServer::Impl {
   public:
     Impl(Panel& panel, HttpOptions options)
         : panel_(panel), options_(std::move(options)), acceptor_(io_), ping_(io_) {
-        acceptor_.assign(options_.v6 ? Tcp::v6() : Tcp::v4(),
-                         static_cast<Tcp::acceptor::native_handle_type>(options_.listener));
+        // As OpenListener does for the raw socket, in Boost.Asio's terms: exclusive on Windows,
+        // and no other program's port taken over.
+        const Tcp::endpoint endpoint(net::ip::make_address(options_.address), options_.port);
+        acceptor_.open(endpoint.protocol());
+#ifdef _WIN32
+        acceptor_.set_option(
+            net::detail::socket_option::boolean<SOL_SOCKET, SO_EXCLUSIVEADDRUSE>(true));
+#else
+        acceptor_.set_option(Tcp::acceptor::reuse_address(true));
+#endif
+        beast::error_code ec;
+        if (acceptor_.bind(endpoint, ec); ec == net::error::address_in_use) {
+            throw std::system_error(ec, "address in use (another program listens on port " +
+                                            std::to_string(endpoint.port()) + ")");
+        }
+        if (ec) throw std::system_error(ec, "bind");
+        acceptor_.listen();
         port_ = acceptor_.local_endpoint().port();
     }
 
-    unsigned short port() const { return port_; }
+    unsigned short port() const {
+        return port_;
+    }
 
     void Start() {
         panel_.Follow([this](const std::string& json) {
@@ -99,14 +120,18 @@ class HttpServer::Impl {
         thread_.join();
     }
 
-    ~Impl() { Stop(); }
+    ~Impl() {
+        Stop();
+    }
 
     void Handle(const std::shared_ptr<Connection>& c, const Request& req);
     void Forget(const std::shared_ptr<Connection>& c) {
         connections_.erase(c);
         streams_.erase(c);
     }
-    const HttpOptions& options() const { return options_; }
+    const HttpOptions& options() const {
+        return options_;
+    }
 
   private:
     void Accept();

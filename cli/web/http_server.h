@@ -8,7 +8,6 @@
 // instrument request to the instrument's thread through the Panel.
 #pragma once
 
-#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -26,9 +25,9 @@ inline constexpr std::size_t kMaxHeaderBytes = 8192;
 inline constexpr std::size_t kMaxBodyBytes = 4096;
 
 struct HttpOptions {
-    std::uintptr_t listener = 0;  // a listening socket's handle (OpenListener's), taken over
-    bool v6 = false;              // its family
-    std::string token;            // writes need "Authorization: Bearer <token>"
+    std::string address;  // to listen on
+    unsigned short port = 0;
+    std::string token;  // writes need "Authorization: Bearer <token>"
     std::function<bool(const std::string& address)> allowed;  // whether a client may in
     std::function<void(std::string line)> log;                // on the instrument's thread
     unsigned short rawPort = 5025;                            // named in the LXI identification
@@ -39,7 +38,8 @@ std::string RandomToken();
 
 class HttpServer {
   public:
-    // The panel lives on the instrument's thread and must outlive the server.
+    // Listens at once (throws std::system_error when it cannot). The panel lives on the
+    // instrument's thread and must outlive the server.
     HttpServer(Panel& panel, HttpOptions options);
     ~HttpServer();
     HttpServer(const HttpServer&) = delete;

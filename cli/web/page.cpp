@@ -126,8 +126,9 @@ function block(n) {
 }
 
 function show(view) {
-  document.getElementById('model').textContent = view.manufacturer + ' ' + view.model;
-  document.getElementById('identity').textContent = view.serial + ' / ' + view.firmware;
+  document.getElementById('model').textContent = view.model;
+  document.getElementById('identity').textContent =
+      view.manufacturer + ' \u00b7 ' + view.serial + ' \u00b7 ' + view.firmware;
   if (!view.channels.length) say(T.none);
   for (const c of view.channels) {
     const b = block(c.channel);
