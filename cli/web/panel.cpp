@@ -82,7 +82,9 @@ void Panel::Snapshot(std::function<void(const InstrumentView&)> done) {
         Lines lines;
         for (const auto& [number, channel] : known_) {
             const std::string n = std::to_string(number);
-            lines.push_back("SOUR" + n + ":FREQ?;:OUTP" + n + "?;:INIT" + n + ":CONT?");
+            std::string line = "SOUR" + n;
+            line.append(":FREQ?;:OUTP").append(n).append("?;:INIT").append(n).append(":CONT?");
+            lines.push_back(std::move(line));
         }
         // Errors of away channels stay in this session, which ends with the snapshot.
         Run(std::move(lines), nullptr, [this, view = std::move(view), done](Lines answers) mutable {
@@ -135,7 +137,9 @@ void Panel::StopAll(Reply reply) {
     Lines lines;
     for (const auto& [number, channel] : known_) {
         const std::string n = std::to_string(number);
-        lines.push_back("INIT" + n + ":CONT OFF;:ABOR" + n + ";:OUTP" + n + " OFF");
+        std::string line = "INIT" + n;
+        line.append(":CONT OFF;:ABOR").append(n).append(";:OUTP").append(n).append(" OFF");
+        lines.push_back(std::move(line));
         lines.push_back("SYST:ERR?");
     }
     Run(std::move(lines), nullptr, [this, reply = std::move(reply)](Lines answers) {
