@@ -16,6 +16,15 @@ EMU, CTL = sys.argv[1], sys.argv[2]
 TOKEN = "0123456789abcdef0123456789abcdef"
 
 
+def closed_answer(s, wait=5):
+    """What the server answers before it closes; a reset counts as closed."""
+    s.settimeout(wait)
+    try:
+        return s.recv(200)
+    except ConnectionResetError:
+        return b""
+
+
 class Web(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
@@ -122,8 +131,7 @@ class Web(unittest.TestCase):
     def raw(self, data, wait=3):
         with socket.create_connection(("127.0.0.1", self.port), 5) as s:
             s.sendall(data)
-            s.settimeout(wait)
-            return s.recv(200)
+            return closed_answer(s, wait)
 
     def test_limits(self):
         host = b"Host: 127.0.0.1:%d\r\n" % self.port
@@ -182,6 +190,23 @@ class Web(unittest.TestCase):
                 if line.startswith(b"data: ") and b"3,500,000.00Hz" in line:
                     break
             self.assertLess(time.monotonic() - start, 0.5)
+
+
+    def test_allow_ranges_apply(self):
+        server = subprocess.Popen(
+            [EMU, "--devices", "t", "--log", os.devnull, "--", CTL, "serve", "--listen",
+             "127.0.0.1:0", "--http", "0",
+             "--allow", "10.0.0.0/8"], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        try:
+            port = int(server.stderr.readline().split()[2].split(":")[2].split("/")[0])
+            with socket.create_connection(("127.0.0.1", port), 5) as s:
+                s.sendall(b"GET / HTTP/1.1\r\nHost: 127.0.0.1:%d\r\n\r\n" % port)
+                self.assertEqual(closed_answer(s), b"")
+        finally:
+            server.terminate()
+            server.wait(20)
+            server.stdout.close()
+            server.stderr.close()
 
 
 if __name__ == "__main__":
