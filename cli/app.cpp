@@ -325,6 +325,12 @@ int Run(int argc, const char* const* argv, DevicePlatform& platform, std::ostrea
     bool noMdns = false;
     serve->add_flag("--no-mdns", noMdns,
                     "Do not announce the instrument by mDNS (where avahi-daemon runs)");
+    serve->add_option("--http", serverOptions.http,
+                      "[ADDR:]PORT: also serve a web page (front panel, LXI identification, "
+                      "JSON API); ADDR defaults to --listen's");
+    serve->add_option("--http-token-file", serverOptions.httpTokenFile,
+                      "Read the web page's write token from this file (first line) instead of "
+                      "making a fresh one");
     for (auto* sub : {list, set, on, offCmd, suspend, version, sweep, serve}) sub->fallthrough();
 
     try {

@@ -1,6 +1,8 @@
 #include "cli/server.h"
 
+#include <algorithm>
 #include <asio.hpp>
+#include <fstream>
 #include <memory>
 
 #include "cli/app.h"
@@ -11,6 +13,8 @@
 #include "cli/raw/connection.h"
 #include "cli/raw/scheduler.h"
 #include "cli/stop_requests.h"
+#include "cli/web/http_server.h"
+#include "cli/web/panel.h"
 #include "device/transport.h"
 
 namespace tovrik::cli {
@@ -72,6 +76,22 @@ class RawServer final : public Connection::Owner {
     Scheduler scheduler_;
 };
 
+// --http's [ADDR:]PORT, the address `listenHost` when none is given.
+std::optional<std::pair<std::string, unsigned short>> ParseHttp(const std::string& text,
+                                                                const std::string& listenHost) {
+    const std::size_t colon = text.rfind(':');
+    std::string host = colon == std::string::npos ? listenHost : text.substr(0, colon);
+    if (host.size() >= 2 && host.front() == '[' && host.back() == ']')
+        host = host.substr(1, host.size() - 2);
+    const std::string digits = colon == std::string::npos ? text : text.substr(colon + 1);
+    asio::error_code ec;
+    asio::ip::make_address(host, ec);
+    if (ec || digits.empty() || digits.size() > 5 ||
+        digits.find_first_not_of("0123456789") != std::string::npos || std::stoul(digits) > 65535)
+        return std::nullopt;
+    return std::pair{host, static_cast<unsigned short>(std::stoul(digits))};
+}
+
 }  // namespace
 
 int RunServer(DevicePlatform& platform, const ServerOptions& options,
@@ -79,6 +99,7 @@ int RunServer(DevicePlatform& platform, const ServerOptions& options,
     const std::size_t colon = options.listen.rfind(':');
     asio::error_code ec;
     asio::ip::address address;
+    std::string listenHost;
     unsigned long port = 0;
     if (colon != std::string::npos) {
         std::string host = options.listen.substr(0, colon);
@@ -86,6 +107,7 @@ int RunServer(DevicePlatform& platform, const ServerOptions& options,
             host = host.substr(1, host.size() - 2);
         }
         address = asio::ip::make_address(host, ec);
+        listenHost = host;
         const std::string digits = options.listen.substr(colon + 1);
         if (digits.empty() || digits.size() > 5 ||
             digits.find_first_not_of("0123456789") != std::string::npos) {
@@ -103,6 +125,24 @@ int RunServer(DevicePlatform& platform, const ServerOptions& options,
         if (!range)
             return fail(kExitUsage, "--allow wants ADDR or ADDR/BITS, e.g. 10.0.0.0/8", "usage");
         allowed.push_back(*range);
+    }
+    std::optional<std::pair<std::string, unsigned short>> http;
+    std::string token;
+    if (!options.http.empty()) {
+        http = ParseHttp(options.http, listenHost);
+        if (!http) return fail(kExitUsage, "--http wants [ADDR:]PORT, e.g. 8080", "usage");
+        if (!options.httpTokenFile.empty()) {
+            std::ifstream file(options.httpTokenFile);
+            std::getline(file, token);
+            while (!token.empty() && (token.back() == '\r' || token.back() == ' '))
+                token.pop_back();
+            if (!file || token.size() < 16)
+                return fail(kExitUsage,
+                            options.httpTokenFile + ": no token of at least 16 characters",
+                            "usage");
+        } else {
+            token = web::RandomToken();
+        }
     }
     std::unique_ptr<ReconnectingDevice> device;
     if (!options.all) {
@@ -124,15 +164,37 @@ int RunServer(DevicePlatform& platform, const ServerOptions& options,
         Instrument instrument(platform,
                               [&io](std::function<void()> f) { asio::post(io, std::move(f)); });
         RawServer server(io, tcp::endpoint(address, static_cast<unsigned short>(port)), instrument,
-                         std::chrono::seconds(options.idleSeconds), std::move(allowed), err);
+                         std::chrono::seconds(options.idleSeconds), allowed, err);
         if (device) {
             instrument.ServeOne(std::move(device), options.watch);
         } else {
             instrument.ServeAll(options.watch);
         }
-        // A loopback listener is announced nowhere: no other host could reach it.
         std::optional<Announcer> announcer;
+        std::unique_ptr<web::Panel> panel;
+        std::unique_ptr<web::HttpServer> web;
+        if (http) {
+            panel = std::make_unique<web::Panel>(
+                instrument, [&io](std::function<void()> f) { asio::post(io, std::move(f)); });
+            web::HttpOptions webOptions;
+            webOptions.address = http->first;
+            webOptions.port = http->second;
+            webOptions.token = token;
+            webOptions.allowed = [allowed](const std::string& client) {
+                return allowed.empty() ||
+                       std::any_of(allowed.begin(), allowed.end(),
+                                   [&](const AddressRange& r) { return InRange(r, client); });
+            };
+            webOptions.log = [&err](const std::string& line) { err << line << '\n'; };
+            webOptions.rawPort = server.endpoint().port();
+            try {
+                web = std::make_unique<web::HttpServer>(*panel, std::move(webOptions));
+            } catch (const std::exception& e) {
+                return fail(kExitDevice, "--http " + options.http + ": " + e.what(), "refused");
+            }
+        }
         const StopOnRequest stops(io, [&](int exitStatus) {
+            if (web) web->Stop();
             server.Stop();
             stopped = instrument.Stop(err);
             // After the stop report, which a system bus that does not answer must not delay.
@@ -149,14 +211,31 @@ int RunServer(DevicePlatform& platform, const ServerOptions& options,
                 << bound.port() << " can drive the generator, without authentication"
                 << (options.allow.empty() ? " (--allow limits who may connect)" : "") << '\n';
         }
+        // A loopback listener is announced nowhere: no other host could reach it.
         if (options.announce && !bound.address().is_loopback()) {
             const std::string serial = instrument.Serial();
             announcer.emplace(std::string(kModel) + (serial == "0" ? "" : " " + serial),
                               [&io, &err](const std::string& line) {
                                   asio::post(io, [&err, line] { err << line << '\n'; });
                               });
-            announcer->Add({"_scpi-raw._tcp", bound.port(),
-                            IdentityTxt(std::string(kManufacturer), std::string(kModel), serial)});
+            const auto txt = IdentityTxt(std::string(kManufacturer), std::string(kModel), serial);
+            announcer->Add({"_scpi-raw._tcp", bound.port(), txt});
+            // The web page, and the LXI identification that lxi discover reads from it.
+            if (web) {
+                announcer->Add({"_http._tcp", web->port(), txt});
+                announcer->Add({"_lxi._tcp", web->port(), txt});
+            }
+        }
+        if (web) {
+            web->Start();
+            const auto webAddress = asio::ip::make_address(http->first);
+            // A browser must name the server as the Host check expects: by name when it
+            // listens everywhere.
+            const std::string webHost = webAddress.is_unspecified() ? asio::ip::host_name()
+                                        : webAddress.is_v6() ? "[" + webAddress.to_string() + "]"
+                                                             : webAddress.to_string();
+            err << "web page: http://" << webHost << ':' << web->port() << "/#token=" << token
+                << std::endl;
         }
         listening(host + ':' + std::to_string(bound.port()), instrument.Served());
         io.run();

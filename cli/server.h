@@ -21,6 +21,8 @@ struct ServerOptions {
     std::vector<std::string> allow;  // CIDR ranges clients may connect from; empty: anyone
     HotplugSource watch;             // devices coming and going; without, a rescan on a timer
     bool announce = true;            // mDNS, where avahi-daemon runs and not only on loopback
+    std::string http;                // [ADDR:]PORT of the web page; empty: none
+    std::string httpTokenFile;       // the web page's write token; empty: a fresh one
 };
 
 // How tovrikctl reports a failure (plain or --json): returns the exit status.

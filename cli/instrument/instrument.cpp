@@ -9,9 +9,14 @@ namespace tovrik::cli {
 Instrument::Instrument(DevicePlatform& platform, Post post)
     : bank_(platform, std::move(post),
             {[this](const std::string& name, std::optional<std::string> version) {
-                 return engine_.Arrive(name, std::move(version));
+                 const unsigned channel = engine_.Arrive(name, std::move(version));
+                 Changed();
+                 return channel;
              },
-             [this](unsigned channel) { engine_.Leave(channel); },
+             [this](unsigned channel) {
+                 engine_.Leave(channel);
+                 Changed();
+             },
              [this](unsigned channel, std::uint64_t id, const std::optional<ScpiError>& error) {
                  SweepEnded(channel, id, error);
              }}) {
@@ -100,11 +105,26 @@ void Instrument::SweepEnded(unsigned channel, std::uint64_t id,
                             const std::optional<ScpiError>& error) {
     engine_.SweepEnded(id, channel);
     Follow();
+    Changed();
     if (!error) return;
     ScpiError named = *error;
     // A bank's clients need to know which channel's sweep failed.
     if (engine_.bank()) named.text += "; channel " + std::to_string(channel);
     for (Session* session : sessions_) session->client_.Push(named);
+}
+
+void Instrument::Changed() {
+    if (watchers_.empty()) return;
+    std::string now;
+    for (const ScpiChannel& c : engine_.channels()) {
+        const ScpiInstrument& i = c.instrument;
+        now += c.name + '\0' + std::to_string(i.word) + ' ' + char('0' + i.output) +
+               char('0' + i.suspended) + char('0' + i.continuous) + char('0' + i.sweeping) +
+               char('0' + c.present) + '\n';
+    }
+    if (now == shown_) return;
+    shown_ = std::move(now);
+    for (const auto& changed : watchers_) changed();
 }
 
 Session::Session(Instrument& instrument) : instrument_(&instrument) {
@@ -125,6 +145,7 @@ void Session::Step(std::function<void()> then) {
         instrument.Carry(*order, [this, then = std::move(then)](std::optional<ScpiError> error) {
             instrument_->engine_.Finish(client_, error);
             instrument_->Follow();
+            instrument_->Changed();
             then();
         });
         return;
@@ -135,6 +156,7 @@ void Session::Step(std::function<void()> then) {
         return;
     }
     instrument.Follow();
+    instrument.Changed();
     then();
 }
 

@@ -10,6 +10,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "cli/instrument/bank.h"
 #include "cli/scpi.h"
@@ -40,6 +41,11 @@ class Instrument {
 
     std::unique_ptr<Session> Open();
 
+    // Calls `changed` on the instrument's thread after a command, a device arriving or leaving
+    // or a sweep ending changed a channel's frequency, output, sweep or presence. A front end
+    // that shows the state (a web page) asks again then instead of polling.
+    void Watch(std::function<void()> changed) { watchers_.push_back(std::move(changed)); }
+
     // Ends every sweep and sends the stop report to every device, at once and bounded; false
     // when one could not take it (each named on `err`).
     bool Stop(std::ostream& err);
@@ -54,6 +60,11 @@ class Instrument {
 
     ScpiEngine engine_;
     FileStateStore states_{DefaultStateDirectory()};
+    void Changed();
+
+    ScpiEngine engine_;
+    std::vector<std::function<void()>> watchers_;
+    std::string shown_;  // what the watchers last heard of, to tell a change
     std::set<Session*> sessions_;
     Bank bank_;  // last: its threads call back into what is above
 };
