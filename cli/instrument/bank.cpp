@@ -99,8 +99,7 @@ std::vector<Bank::StopFailure> Bank::Stop(Clock::time_point deadline) {
         if (!outcome) {
             slot->stuck = true;
             failures.push_back(
-                {slot->path,
-                 MakeError(ScpiCode::HardwareError, slot->path + ": the device does not answer")});
+                {slot->path, MakeError(ScpiCode::HardwareError, "no answer by the deadline")});
         } else if (*outcome) {
             failures.push_back({slot->path, **outcome});
         }
