@@ -98,11 +98,12 @@ void Session::Begin(std::string_view line) {
 void Session::Step(std::function<void()> then) {
     Instrument& instrument = *instrument_;
     if (const auto order = instrument.engine_.Step(client_)) {
-        instrument.Carry(*order, [this, then = std::move(then)](std::optional<ScpiError> error) {
-            instrument_->engine_.Finish(client_, error);
-            instrument_->Follow();
-            then();
-        });
+        instrument.Carry(*order,
+                         [this, then = std::move(then)](const std::optional<ScpiError>& error) {
+                             instrument_->engine_.Finish(client_, error);
+                             instrument_->Follow();
+                             then();
+                         });
         return;
     }
     instrument.Follow();
