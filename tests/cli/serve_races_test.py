@@ -89,6 +89,33 @@ class Races(unittest.TestCase):
             b.close()
             server.stop()
 
+    def test_a_sweep_replugged_in_one_write_can_be_aborted(self):
+        server = Server("t,t", ["--all"])
+        a = client(server)
+        try:
+            lost = 0
+            runs = trials(8)
+            for n in range(runs):
+                a.query("SOUR2:FREQ %d;:OUTP2 ON;:SOUR2:FREQ:STAR 1 MHZ;STOP 2 MHZ;"
+                        ":SOUR2:SWE:POIN 20;DWEL 5 MS;:INIT2:CONT ON;*OPC?" % (3_000_000 + n))
+                time.sleep(random.uniform(0.01, 0.05))
+                with open(server.control, "w") as f:
+                    f.write("unplug 1\nreplug 1\n")
+                try:
+                    back = wait_for(lambda: '"TVK00002",2' in a.query("INST:CAT:FULL?"), 5)
+                    a.query("ABOR2;*OPC?")
+                    if not back or not settles_at(server, "hidraw1", expected_report(a, "2")):
+                        lost += 1
+                    a.query("*CLS;*OPC?")
+                except OSError:
+                    lost += runs - n
+                    break
+            print("sweeping replug cycles lost: %d of %d" % (lost, runs), file=sys.stderr)
+            self.assertEqual(lost, 0)
+        finally:
+            a.close()
+            server.stop()
+
     def test_a_command_at_a_sweeps_end_is_what_the_device_keeps(self):
         server = Server("t")
         c = client(server)
