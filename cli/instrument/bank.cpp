@@ -86,6 +86,11 @@ void Bank::Carry(const DeviceOrder& order, DeviceWorker::Done done) {
     });
 }
 
+void Bank::Probe(std::function<void()> then) {
+    if (!discovery_ || paths_.size() == slots_.size()) return then();
+    discovery_->ScanSoon([this, then = std::move(then)] { post_(then); });
+}
+
 void Bank::Follow(unsigned channel, const OutputReport& steady, bool continuous) {
     Slot& slot = *slots_.at(channel - 1);
     slot.worker->Follow(steady, continuous, slot.inFlight == 0);

@@ -75,6 +75,7 @@ class Session {
 
   private:
     friend class Instrument;
+    bool probed_ = false;     // this line waited for discovery once already
     Instrument* instrument_;  // none once the instrument is gone (a session outlives it at exit)
     ScpiClient client_;
 };
