@@ -1,6 +1,6 @@
-// Stop requests and the sweep clock, the parts of tovrikctl that differ between POSIX and
-// Windows. A stop request is SIGINT, SIGTERM or SIGHUP (a closed terminal) on POSIX; Ctrl+C,
-// Ctrl+Break, a closed console window, logoff or shutdown on Windows.
+// Stop requests, which differ between POSIX and Windows (the sweep clock is cli/pacer.h,
+// which a stop request wakes). A stop request is SIGINT, SIGTERM or SIGHUP (a closed terminal) on
+// POSIX; Ctrl+C, Ctrl+Break, a closed console window, logoff or shutdown on Windows.
 #pragma once
 
 #include <csignal>

@@ -11,7 +11,10 @@ Bank::~Bank() {
     if (discovery_) discovery_->Stop();
     // A worker still inside a write the system never returns from cannot be joined; it and
     // its device are left to the process's end rather than have the exit wait for it.
-    static auto* const abandoned = new std::vector<std::unique_ptr<Slot>>;
+    // Never destroyed, so that the exit does not join it; reachable, so no leak is reported.
+    // An allocation failure here ends the process, which is on its way out anyway.
+    static auto* const abandoned =
+        new std::vector<std::unique_ptr<Slot>>;  // NOLINT(bugprone-unhandled-exception-at-new)
     for (auto& slot : slots_) {
         if (slot->stuck) abandoned->push_back(std::move(slot));
     }
@@ -84,6 +87,11 @@ void Bank::Carry(const DeviceOrder& order, DeviceWorker::Done done) {
     });
 }
 
+void Bank::Probe(std::function<void()> then) {
+    if (!discovery_ || paths_.size() == slots_.size()) return then();
+    discovery_->ScanSoon([this, then = std::move(then)] { post_(then); });
+}
+
 void Bank::Follow(unsigned channel, const OutputReport& steady, bool continuous) {
     Slot& slot = *slots_.at(channel - 1);
     slot.worker->Follow(steady, continuous, slot.inFlight == 0);
@@ -100,8 +108,7 @@ std::vector<Bank::StopFailure> Bank::Stop(Clock::time_point deadline) {
         if (!outcome) {
             slot->stuck = true;
             failures.push_back(
-                {slot->path,
-                 MakeError(ScpiCode::HardwareError, slot->path + ": the device does not answer")});
+                {slot->path, MakeError(ScpiCode::HardwareError, "no answer by the deadline")});
         } else if (*outcome) {
             failures.push_back({slot->path, **outcome});
         }

@@ -47,6 +47,9 @@ class Bank {
                const HotplugSource& watch);
 
     void Carry(const DeviceOrder& order, DeviceWorker::Done done);
+    // Runs `then` at once, or, while a channel is away, after a discovery pass, so that a
+    // device back a moment ago is served again before the next command is refused.
+    void Probe(std::function<void()> then);
     // The state a channel's device must follow (see DeviceWorker::Follow).
     void Follow(unsigned channel, const OutputReport& steady, bool continuous);
     std::size_t size() const { return slots_.size(); }

@@ -49,7 +49,15 @@ void Discovery::Start() {
         while (!stopping_) {
             std::vector<std::string> removed;
             const auto limit = retry_ ? kRescanInterval : kFallbackRescan;
-            if (monitor_) {
+            if (!soon_.empty()) {
+                // Asked for a pass: now, with whatever the monitor has heard meanwhile.
+                if (monitor_) {
+                    lock.unlock();
+                    if (auto changes = monitor_->Wait(std::chrono::milliseconds(0)))
+                        removed = std::move(changes->removed);
+                    lock.lock();
+                }
+            } else if (monitor_) {
                 lock.unlock();
                 if (auto changes = monitor_->Wait(limit)) removed = std::move(changes->removed);
                 lock.lock();
@@ -57,11 +65,23 @@ void Discovery::Start() {
             } else if (wake_.wait_for(lock, kRescanInterval, [this] { return stopping_; })) {
                 break;
             }
+            std::vector<std::function<void()>> done;
+            done.swap(soon_);
             lock.unlock();
             Scan(removed);
+            for (const auto& f : done) f();
             lock.lock();
         }
     });
+}
+
+void Discovery::ScanSoon(std::function<void()> done) {
+    {
+        const std::lock_guard lock(mutex_);
+        soon_.push_back(std::move(done));
+    }
+    wake_.notify_all();
+    if (monitor_) monitor_->Interrupt();
 }
 
 void Discovery::Stop() {

@@ -40,6 +40,8 @@ class Discovery {
     void Scan(const std::vector<std::string>& removed = {});
     // Every later pass on the discovery thread.
     void Start();
+    // A pass at once on the discovery thread (after Start), then `done` there.
+    void ScanSoon(std::function<void()> done);
     void Stop();
 
   private:
@@ -55,6 +57,7 @@ class Discovery {
     std::mutex mutex_;
     std::condition_variable wake_;
     bool stopping_ = false;
+    std::vector<std::function<void()>> soon_;  // under mutex_
     std::thread thread_;
 };
 

@@ -136,18 +136,25 @@ Session::~Session() {
 }
 
 void Session::Begin(std::string_view line) {
+    probed_ = false;
     instrument_->engine_.Begin(client_, line);
 }
 
 void Session::Step(std::function<void()> then) {
     Instrument& instrument = *instrument_;
+    if (!probed_) {
+        probed_ = true;
+        instrument.bank_.Probe([this, then = std::move(then)] { Step(then); });
+        return;
+    }
     if (const auto order = instrument.engine_.Step(client_)) {
-        instrument.Carry(*order, [this, then = std::move(then)](std::optional<ScpiError> error) {
-            instrument_->engine_.Finish(client_, error);
-            instrument_->Follow();
-            instrument_->Changed();
-            then();
-        });
+        instrument.Carry(*order,
+                         [this, then = std::move(then)](const std::optional<ScpiError>& error) {
+                             instrument_->engine_.Finish(client_, error);
+                             instrument_->Follow();
+                             instrument_->Changed();
+                             then();
+                         });
         return;
     }
     if (client_.waitFor) {

@@ -94,6 +94,7 @@ class Session {
 
   private:
     friend class Instrument;
+    bool probed_ = false;     // this line waited for discovery once already
     Instrument* instrument_;  // none once the instrument is gone (a session outlives it at exit)
     ScpiClient client_;
     std::function<void()> waiting_;  // the Step's `then` while *WAI waits for a sweep

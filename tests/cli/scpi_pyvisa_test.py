@@ -19,14 +19,14 @@ EMU, CTL = sys.argv[1], sys.argv[2]
 
 
 class Server:
-    def __init__(self, devices="t", extra=()):
+    def __init__(self, devices="t", extra=(), stderr=None):
         self.folder = tempfile.TemporaryDirectory()
         self.log = os.path.join(self.folder.name, "log")
         self.control = os.path.join(self.folder.name, "control")
         self.process = subprocess.Popen(
             [EMU, "--devices", devices, "--version", "6.1.5", "--log", self.log,
              "--control", self.control, "--", CTL, "serve", "--listen", "127.0.0.1:0", *extra],
-            stdout=subprocess.PIPE, text=True)
+            stdout=subprocess.PIPE, stderr=stderr, text=True)
         ready, _, _ = select.select([self.process.stdout], [], [], 20)
         line = self.process.stdout.readline() if ready else ""
         if not line.startswith("listening on 127.0.0.1:"):

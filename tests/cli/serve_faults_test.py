@@ -8,11 +8,12 @@ import signal
 import socket
 import subprocess
 import sys
+import tempfile
 import threading
 import time
 import unittest
 
-from scpi_pyvisa_test import CTL, Server, report, word
+from scpi_pyvisa_test import CTL, EMU, Server, report, word
 
 
 class Client:
@@ -222,6 +223,47 @@ class Signals(unittest.TestCase):
         self.assertEqual(server.writes()[-1], report(0))
         c.close()
         server.stop()
+
+    def test_ctrl_c_stops_with_the_output_off_and_exits_130(self):
+        server = Server("t")
+        c = Client(server)
+        c.query("OUTP ON;FREQ 1 MHZ;*OPC?")
+        server.process.send_signal(signal.SIGINT)
+        self.assertEqual(server.process.wait(20), 130)
+        self.assertEqual(server.writes()[-1], report(0))
+        c.close()
+        server.stop()
+
+    def test_a_sweep_stopped_by_ctrl_c_exits_130_with_the_output_off(self):
+        with tempfile.TemporaryDirectory() as folder:
+            log = os.path.join(folder, "log")
+            process = subprocess.Popen(
+                [EMU, "--devices", "t", "--log", log, "--", CTL, "sweep", "1M", "2M",
+                 "--points", "10", "--dwell", "10ms", "--forever"], stdout=subprocess.DEVNULL)
+            def writing():
+                if not os.path.exists(log):
+                    return False
+                with open(log) as f:
+                    return " write " in f.read()
+            self.assertTrue(wait_for(writing))
+            process.send_signal(signal.SIGINT)
+            self.assertEqual(process.wait(20), 130)
+            with open(log) as f:
+                self.assertEqual([l for l in f if " write " in l][-1].split(" write ")[1].strip(),
+                                 report(0))
+
+    def test_each_close_by_a_limit_is_logged_and_counted_at_exit(self):
+        with tempfile.TemporaryFile("w+") as err:
+            server = Server("t", ["--allow", "10.0.0.0/8"], stderr=err)
+            c = Client(server)
+            self.assertEqual(first_bytes(c.sock, 1), b"")
+            c.close()
+            self.assertEqual(server.stop(), 0)
+            err.seek(0)
+            lines = err.read().splitlines()
+        self.assertEqual(len([l for l in lines if l.startswith("tovrikctl: closed 127.0.0.1:")
+                              and l.endswith(": not allowed")]), 1)
+        self.assertIn("tovrikctl: connections closed by a limit: 1 (not allowed 1)", lines)
 
     def test_a_stop_report_that_cannot_be_sent_fails_the_exit(self):
         server = Server("t")

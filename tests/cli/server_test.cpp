@@ -6,6 +6,7 @@
 
 #include <condition_variable>
 #include <mutex>
+#include <set>
 
 #include "cli/instrument/device_worker.h"
 #include "tests/support/fake_platform.h"
@@ -64,12 +65,16 @@ TEST(ServerRules, AllowedRangesMatchByPrefix) {
                                            {"192.168.1.128/25", "192.168.1.127", false},
                                            {"fd00::/8", "fd12::1", true},
                                            {"fd00::/8", "10.0.0.1", false},
-                                           {"0.0.0.0/0", "203.0.113.9", true}}) {
+                                           {"0.0.0.0/0", "203.0.113.9", true},
+                                           {"::ffff:127.0.0.0/104", "127.0.0.1", true},
+                                           {"::ffff:127.0.0.0/104", "128.0.0.1", false},
+                                           {"::/0", "10.0.0.1", true}}) {
         const auto range = ParseAddressRange(c.range);
         ASSERT_TRUE(range) << c.range;
         EXPECT_EQ(InRange(*range, c.address), c.in) << c.range << " " << c.address;
     }
-    for (const char* bad : {"10.0.0.0/33", "10.0.0.0/", "localhost", "::/129", "1.2.3.4/x"}) {
+    for (const char* bad :
+         {"10.0.0.0/33", "10.0.0.0/", "localhost", "::/129", "1.2.3.4/x", "::ffff:1.2.3.4/129"}) {
         EXPECT_FALSE(ParseAddressRange(bad)) << bad;
     }
 }
@@ -115,15 +120,19 @@ class Worker : public ::testing::Test {
     std::condition_variable wake;
     std::vector<std::function<void()>> posted;
     std::vector<std::pair<std::uint64_t, std::optional<ScpiError>>> sweepEnds;
-    DeviceWorker worker{device, BuildStopReport(),
-                        [this](std::function<void()> f) {
-                            const std::lock_guard lock(mutex);
-                            posted.push_back(std::move(f));
-                            wake.notify_all();
-                        },
-                        [this](std::uint64_t id, std::optional<ScpiError> e) {
-                            sweepEnds.emplace_back(id, std::move(e));
-                        }};
+    DeviceWorker::Post Poster() {
+        return [this](std::function<void()> f) {
+            const std::lock_guard lock(mutex);
+            posted.push_back(std::move(f));
+            wake.notify_all();
+        };
+    }
+    DeviceWorker::SweepEnd Ends() {
+        return [this](std::uint64_t id, std::optional<ScpiError> e) {
+            sweepEnds.emplace_back(id, std::move(e));
+        };
+    }
+    DeviceWorker worker{device, BuildStopReport(), Poster(), Ends()};
 };
 
 TEST_F(Worker, AnAbsentDeviceIsWaitedForAndBroughtBackToTheSetState) {
@@ -155,6 +164,73 @@ TEST_F(Worker, ASweepThatCannotSendEndsTellsAndReturnsToTheSetState) {
     platform.Edit(0, [](tovrik::testing::FakeInterface& i) { i.writeError = 0; });
     ASSERT_TRUE(Settles());
     EXPECT_EQ(LastAt("/dev/hidraw0"), BuildStopReport());
+}
+
+// Notes every deadline a worker sleeps until, and sleeps on the real pacer.
+class RecordingPacer : public Pacer {
+  public:
+    bool SleepUntil(std::uint64_t deadline) override {
+        if (deadline != kNoDeadline) {
+            const std::lock_guard lock(mutex);
+            deadlines.insert(deadline);
+        }
+        return real->SleepUntil(deadline);
+    }
+    void Wake() override { real->Wake(); }
+    std::mutex mutex;
+    std::set<std::uint64_t> deadlines;
+    const std::unique_ptr<Pacer> real = MakePacer();
+};
+
+TEST_F(Worker, SweepsWaitOnThePacerForAbsoluteDeadlines) {
+    auto recording = std::make_unique<RecordingPacer>();
+    RecordingPacer& pacer = *recording;
+    ReconnectingDevice other{platform, "/dev/hidraw1"};
+    DeviceWorker paced{other, BuildStopReport(), Poster(), Ends(), std::move(recording)};
+    const SweepRequest request{1e6, 2e6, 4, std::nullopt, 0.02, false, 1};
+    const SweepPlan plan = std::get<SweepPlan>(MakeSweepPlan(request));
+    std::optional<ScpiError> started{ScpiError{}};
+    paced.Carry({DeviceOrder::Kind::Sweep, {}, plan, 3, 1},
+                [&](std::optional<ScpiError> e) { started = std::move(e); });
+    RunPosted(2);  // the first point, then the sweep's end
+    EXPECT_EQ(started, std::nullopt);
+    ASSERT_EQ(sweepEnds.size(), 1u);
+    const std::lock_guard lock(pacer.mutex);
+    // Points 1..3 and the end: each at start + k * dwell, whatever the lateness before.
+    ASSERT_GE(pacer.deadlines.size(), 2u);
+    const std::uint64_t first = *pacer.deadlines.begin();
+    for (const std::uint64_t d : pacer.deadlines) EXPECT_EQ((d - first) % 20'000'000u, 0u);
+    EXPECT_LE(*pacer.deadlines.rbegin() - first, 60'000'000u);
+}
+
+// Power saving is left by OUTP ON while a sweep runs, so that its end or ABOR returns to
+// the frequency OUTP? and FREQ? describe.
+TEST(InstrumentState, OutputOnDuringASweepLeavesPowerSaving) {
+    struct LastReport : ScpiDevice {
+        std::optional<ScpiError> Carry(const DeviceOrder& order) override {
+            last = order.kind == DeviceOrder::Kind::Write
+                       ? order.report
+                       : BuildFrequencyReport(order.plan.WordAt(0));
+            return std::nullopt;
+        }
+        OutputReport last{};
+    };
+    for (const bool abort : {true, false}) {
+        LastReport device;
+        ScpiEngine engine(device);
+        ScpiClient client;
+        engine.Execute(client, "SYST:SUSP;:INIT;:OUTP ON");
+        if (abort) {
+            engine.Execute(client, "ABOR");
+            EXPECT_EQ(device.last, SteadyReport(engine.instrument()));
+        } else {
+            engine.SweepEnded(engine.instrument().sweepId);
+        }
+        EXPECT_EQ(SteadyReport(engine.instrument()),
+                  BuildFrequencyReport(ComputeTuningWord(kDefaultFrequencyHz)))
+            << abort;
+        EXPECT_EQ(engine.Execute(client, "OUTP?;:SYST:ERR?").response, "1;0,\"No error\"") << abort;
+    }
 }
 
 }  // namespace
