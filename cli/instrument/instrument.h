@@ -58,11 +58,10 @@ class Instrument {
     // Resumes the sessions whose *WAI or *OPC? waited for a sweep that is over.
     void ReleaseWaits();
 
-    ScpiEngine engine_;
-    FileStateStore states_{DefaultStateDirectory()};
     void Changed();
 
     ScpiEngine engine_;
+    FileStateStore states_{DefaultStateDirectory()};
     std::vector<std::function<void()>> watchers_;
     std::string shown_;  // what the watchers last heard of, to tell a change
     std::set<Session*> sessions_;

@@ -185,7 +185,7 @@ class RecordingPacer : public Pacer {
 TEST_F(Worker, SweepsWaitOnThePacerForAbsoluteDeadlines) {
     auto recording = std::make_unique<RecordingPacer>();
     RecordingPacer& pacer = *recording;
-    ReconnectingDevice other{platform, "/dev/hidraw1"};
+    ReconnectingDevice other{platform, ReconnectPolicy::ByIdentity, "/dev/hidraw1"};
     DeviceWorker paced{other, BuildStopReport(), Poster(), Ends(), std::move(recording)};
     const SweepRequest request{1e6, 2e6, 4, std::nullopt, 0.02, false, 1};
     const SweepPlan plan = std::get<SweepPlan>(MakeSweepPlan(request));
