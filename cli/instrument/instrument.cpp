@@ -87,12 +87,43 @@ Session::Session(Instrument& instrument) : instrument_(&instrument) {
     instrument_->sessions_.insert(this);
 }
 
+bool Instrument::LockedOut(const Session& session, unsigned channel) const {
+    for (const auto& [holder, locked] : locks_) {
+        if (holder != &session && (locked == 0 || channel == 0 || locked == channel)) return true;
+    }
+    return false;
+}
+
 Session::~Session() {
-    if (instrument_ != nullptr) instrument_->sessions_.erase(this);
+    if (instrument_ == nullptr) return;
+    instrument_->sessions_.erase(this);
+    instrument_->locks_.erase(this);
 }
 
 void Session::Begin(std::string_view line) {
+    // A line of a client shut out by another's lock is not run at all.
+    if (instrument_->LockedOut(*this, client_.channel)) {
+        client_.Push(ScpiError{-200, "Execution error; the channel is locked by another client"});
+        line = {};
+    }
     instrument_->engine_.Begin(client_, line);
+}
+
+std::uint8_t Session::StatusByte(bool messageAvailable) const {
+    std::uint8_t stb = client_.errors.empty() ? 0 : 0x04;
+    if (messageAvailable) stb |= 0x10;
+    if ((client_.esr & client_.ese) != 0) stb |= 0x20;
+    return stb;
+}
+
+bool Session::Lock(unsigned channel) {
+    if (instrument_ == nullptr || instrument_->LockedOut(*this, channel)) return false;
+    instrument_->locks_[this] = channel;
+    return true;
+}
+
+void Session::Unlock() {
+    if (instrument_ != nullptr) instrument_->locks_.erase(this);
 }
 
 void Session::Step(std::function<void()> then) {

@@ -4,7 +4,9 @@
 // Runs on one thread, the one `post` runs callbacks on; discovery and the workers post to it.
 #pragma once
 
+#include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
@@ -47,9 +49,13 @@ class Instrument {
     void Follow();
     void SweepEnded(unsigned channel, std::uint64_t id, const std::optional<ScpiError>& error);
 
+    // Whether `session` may not use `channel` (0: the whole instrument) for another's lock.
+    bool LockedOut(const Session& session, unsigned channel) const;
+
     ScpiEngine engine_;
     std::set<Session*> sessions_;
-    Bank bank_;  // last: its threads call back into what is above
+    std::map<const Session*, unsigned> locks_;  // exclusive locks a front end took, by channel
+    Bank bank_;                                 // last: its threads call back into what is above
 };
 
 // One client's view of the instrument: its error queue, status and selected channel, and the
@@ -72,6 +78,16 @@ class Session {
     std::string TakeResponse() { return ScpiEngine::TakeResponse(client_); }
     // An error the front end found (a line too long), for SYST:ERR?.
     void Push(ScpiCode code) { client_.Push(code); }
+
+    // For front ends with device-level operations (VXI-11).
+    // The 488.2 status byte; the front end knows whether an answer waits (MAV).
+    std::uint8_t StatusByte(bool messageAvailable) const;
+    // The channel headers without a suffix address, as INST:NSEL sets it.
+    void Select(unsigned channel) { client_.channel = channel; }
+    // An exclusive lock on a channel (0: every channel): while held, other sessions' lines
+    // that address it are refused. False when another session's lock is in the way.
+    bool Lock(unsigned channel);
+    void Unlock();
 
   private:
     friend class Instrument;
