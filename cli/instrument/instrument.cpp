@@ -122,6 +122,10 @@ bool Session::Lock(unsigned channel) {
     return true;
 }
 
+bool Session::LockedOut(unsigned channel) const {
+    return instrument_ != nullptr && instrument_->LockedOut(*this, channel);
+}
+
 void Session::Unlock() {
     if (instrument_ != nullptr) instrument_->locks_.erase(this);
 }

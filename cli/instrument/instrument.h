@@ -88,6 +88,8 @@ class Session {
     // that address it are refused. False when another session's lock is in the way.
     bool Lock(unsigned channel);
     void Unlock();
+    // Whether another session's lock shuts this one out of `channel` (0: of any channel).
+    bool LockedOut(unsigned channel) const;
 
   private:
     friend class Instrument;
