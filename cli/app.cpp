@@ -317,6 +317,14 @@ int Run(int argc, const char* const* argv, DevicePlatform& platform, std::ostrea
     serve->add_flag("--all", serverOptions.all,
                     "Every TOVRIK, present and arriving later, as channels 1, 2, ... of one "
                     "instrument (SOURce<n>:..., INSTrument:NSELect)");
+    serve
+        ->add_option("--vxi11-port", serverOptions.vxi11Port,
+                     "VXI-11 core channel port (default 9009; 0 picks a free one); the "
+                     "portmapper on port 111 tells clients")
+        ->check(CLI::Range(0, 65535));
+    serve->add_flag(
+        "--no-vxi11", [&serverOptions](std::int64_t) { serverOptions.vxi11 = false; },
+        "Serve the raw socket alone: no portmapper, no VXI-11 channels");
     for (auto* sub : {list, set, on, offCmd, suspend, version, sweep, serve}) sub->fallthrough();
 
     try {

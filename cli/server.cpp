@@ -9,6 +9,7 @@
 #include "cli/raw/connection.h"
 #include "cli/raw/scheduler.h"
 #include "cli/stop_requests.h"
+#include "cli/vxi11/front_end.h"
 #include "device/transport.h"
 
 namespace tovrik::cli {
@@ -21,11 +22,12 @@ using asio::ip::tcp;
 class RawServer final : public Connection::Owner {
   public:
     RawServer(asio::io_context& io, const tcp::endpoint& endpoint, Instrument& instrument,
-              std::chrono::seconds idle, std::vector<AddressRange> allowed, std::ostream& err)
+              std::chrono::seconds idle, std::vector<AddressRange> allowed, Scheduler& scheduler,
+              std::ostream& err)
         : acceptor_(io, endpoint),
           instrument_(instrument),
           admission_(io, std::move(allowed), idle, err),
-          scheduler_(io) {}
+          scheduler_(scheduler) {}
 
     tcp::endpoint endpoint() const { return acceptor_.local_endpoint(); }
     const CloseTally& closes() const { return admission_.closes(); }
@@ -67,7 +69,7 @@ class RawServer final : public Connection::Owner {
     tcp::acceptor acceptor_;
     Instrument& instrument_;
     Admission admission_;
-    Scheduler scheduler_;
+    Scheduler& scheduler_;  // shared with the other front ends: one turn each, whoever asks
 };
 
 }  // namespace
@@ -120,8 +122,21 @@ int RunServer(DevicePlatform& platform, const ServerOptions& options,
         asio::io_context io;
         Instrument instrument(platform,
                               [&io](std::function<void()> f) { asio::post(io, std::move(f)); });
+        Scheduler scheduler(io);
         RawServer server(io, tcp::endpoint(address, static_cast<unsigned short>(port)), instrument,
-                         std::chrono::seconds(options.idleSeconds), std::move(allowed), err);
+                         std::chrono::seconds(options.idleSeconds), allowed, scheduler, err);
+        std::unique_ptr<vxi11::FrontEnd> vxi11;
+        if (options.vxi11) {
+            try {
+                vxi11 = std::make_unique<vxi11::FrontEnd>(
+                    io, instrument, scheduler,
+                    vxi11::FrontEndOptions{address, options.vxi11Port, options.all, allowed}, err);
+            } catch (const std::exception& e) {
+                // The raw socket serves all the same.
+                err << "tovrikctl: VXI-11 core port " << options.vxi11Port << ": " << e.what()
+                    << "; VXI-11 is off\n";
+            }
+        }
         if (device) {
             instrument.ServeOne(std::move(device), options.watch);
         } else {
@@ -129,6 +144,7 @@ int RunServer(DevicePlatform& platform, const ServerOptions& options,
         }
         const StopOnRequest stops(io, [&](int exitStatus) {
             server.Stop();
+            if (vxi11) vxi11->Stop();
             stopped = instrument.Stop(err);
             status = exitStatus;
             io.stop();

@@ -1,6 +1,8 @@
-// `tovrikctl serve`: the instrument over the raw SCPI socket, one line per message.
+// `tovrikctl serve`: the instrument over the raw SCPI socket, one line per message, and over
+// VXI-11.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <ostream>
 #include <string>
@@ -20,6 +22,8 @@ struct ServerOptions {
     unsigned idleSeconds = 60;
     std::vector<std::string> allow;  // CIDR ranges clients may connect from; empty: anyone
     HotplugSource watch;             // devices coming and going; without, a rescan on a timer
+    bool vxi11 = true;               // the VXI-11 front end beside the raw socket
+    std::uint16_t vxi11Port = 9009;  // its core channel; 0: any free port
 };
 
 // How tovrikctl reports a failure (plain or --json): returns the exit status.

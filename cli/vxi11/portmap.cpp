@@ -11,6 +11,14 @@ std::optional<std::string> AnswerPortmap(std::string_view record, const PortmapP
         return std::move(parsed.reply);
     }
     const rpc::Call& call = *parsed.call;
+    return AnswerPortmapCall(call.xid, call.prog, call.vers, call.proc, call.args, ports);
+}
+
+std::optional<std::string> AnswerPortmapCall(std::uint32_t xid, std::uint32_t prog,
+                                             std::uint32_t vers, std::uint32_t proc,
+                                             std::string_view arguments,
+                                             const PortmapPorts& ports) {
+    const rpc::Call call{xid, prog, vers, proc, arguments};
     if (call.prog != kPortmapProgram)
         return rpc::ErrorReply(call.xid, rpc::AcceptStat::ProgUnavail);
     // rpcbind's versions 3 and 4 too: libtirpc clients then fall back to version 2.

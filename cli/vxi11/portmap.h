@@ -34,6 +34,11 @@ struct PortmapPorts {
 // (not a call, CALLIT).
 std::optional<std::string> AnswerPortmap(std::string_view record, const PortmapPorts& ports);
 
+// The same for a call whose header was parsed already (a TCP stream's).
+std::optional<std::string> AnswerPortmapCall(std::uint32_t xid, std::uint32_t prog,
+                                             std::uint32_t vers, std::uint32_t proc,
+                                             std::string_view args, const PortmapPorts& ports);
+
 // A PMAP SET or UNSET call of a TCP mapping, for the rpcbind that holds port 111.
 std::string PortmapCall(std::uint32_t xid, PortmapProc proc, std::uint32_t program,
                         std::uint32_t version, std::uint16_t port);
