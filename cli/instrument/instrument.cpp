@@ -1,5 +1,6 @@
 #include "cli/instrument/instrument.h"
 
+#include <algorithm>
 #include <ostream>
 
 #include "cli/devices.h"
@@ -101,8 +102,17 @@ Session::~Session() {
 }
 
 void Session::Begin(std::string_view line) {
-    // A line of a client shut out by another's lock is not run at all.
-    if (instrument_->LockedOut(*this, client_.channel)) {
+    // A line of a client shut out by another's lock is not run at all, unless it only asks:
+    // queries change nothing, and the client must be able to read why it was refused.
+    const auto onlyQueries = [](std::string_view text) {
+        for (std::size_t start = 0; start <= text.size();) {
+            const std::size_t end = std::min(text.find(';', start), text.size());
+            if (text.substr(start, end - start).find('?') == std::string_view::npos) return false;
+            start = end + 1;
+        }
+        return true;
+    };
+    if (instrument_->LockedOut(*this, client_.channel) && !onlyQueries(line)) {
         client_.Push(ScpiError{-200, "Execution error; the channel is locked by another client"});
         line = {};
     }

@@ -85,7 +85,8 @@ class Session {
     // The channel headers without a suffix address, as INST:NSEL sets it.
     void Select(unsigned channel) { client_.channel = channel; }
     // An exclusive lock on a channel (0: every channel): while held, other sessions' lines
-    // that address it are refused. False when another session's lock is in the way.
+    // that address it are refused with -200, but for lines of queries alone. False when another
+    // session's lock is in the way.
     bool Lock(unsigned channel);
     void Unlock();
     // Whether another session's lock shuts this one out of `channel` (0: of any channel).
