@@ -5,6 +5,7 @@ Runs in a user and network namespace of its own, where port 111 can be bound wit
 and nothing else listens; skipped where such namespaces are off."""
 import os
 import select
+import shutil
 import socket
 import struct
 import subprocess
@@ -37,11 +38,13 @@ class Server:
         self.process = subprocess.Popen(
             [EMU, "--devices", "t,t", "--version", "6.1.5", "--log", self.log, "--control",
              os.path.join(self.folder.name, "control"), "--", CTL, "serve", "--all",
-             "--listen", "127.0.0.1:0", "--vxi11-port", "0"],
+             # Every interface, so that a broadcast reaches the portmapper: the namespace has
+             # only its loopback.
+             "--listen", "0.0.0.0:0", "--vxi11-port", "0"],
             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         ready, _, _ = select.select([self.process.stdout], [], [], 20)
         line = self.process.stdout.readline() if ready else ""
-        if not line.startswith("listening on 127.0.0.1:"):
+        if not line.startswith("listening on 0.0.0.0:"):
             self.process.kill()
             raise RuntimeError("server did not start: %r" % line)
         self.raw_port = int(line.split()[2].split(":")[1])
@@ -421,6 +424,15 @@ class PyVisa(unittest.TestCase):
         b.lock_excl(timeout=300)
         self.assertEqual(b.query("*OPC?"), "1")
         b.unlock()
+
+
+@unittest.skipUnless(shutil.which("lxi"), "lxi-tools is not installed")
+class LxiTools(unittest.TestCase):
+    def test_scpi_and_discover(self):
+        run = lambda *args: subprocess.run(["lxi", *args], capture_output=True, text=True,
+                                           timeout=20).stdout
+        self.assertTrue(run("scpi", "-a", "127.0.0.1", "*IDN?").startswith("TOVRIK,"))
+        self.assertIn('Found "TOVRIK,', run("discover", "-t", "1"))
 
 
 if __name__ == "__main__":
