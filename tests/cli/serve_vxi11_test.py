@@ -32,7 +32,7 @@ END, WAITLOCK, TERMCHR = 8, 1, 0x80
 
 
 class Server:
-    def __init__(self):
+    def __init__(self, core_port=0):
         self.folder = tempfile.TemporaryDirectory()
         self.log = os.path.join(self.folder.name, "log")
         self.process = subprocess.Popen(
@@ -40,7 +40,7 @@ class Server:
              os.path.join(self.folder.name, "control"), "--", CTL, "serve", "--all",
              # Every interface, so that a broadcast reaches the portmapper: the namespace has
              # only its loopback.
-             "--listen", "0.0.0.0:0", "--vxi11-port", "0"],
+             "--listen", "0.0.0.0:0", "--vxi11-port", str(core_port)],
             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         ready, _, _ = select.select([self.process.stdout], [], [], 20)
         line = self.process.stdout.readline() if ready else ""
@@ -48,7 +48,7 @@ class Server:
             self.process.kill()
             raise RuntimeError("server did not start: %r" % line)
         self.raw_port = int(line.split()[2].split(":")[1])
-        self.core_port = getport(CORE, 1, 6)
+        self.core_port = getport(CORE, 1, 6) if core_port == 0 else core_port
 
     def writes(self):
         with open(self.log) as f:
@@ -424,6 +424,23 @@ class PyVisa(unittest.TestCase):
         b.lock_excl(timeout=300)
         self.assertEqual(b.query("*OPC?"), "1")
         b.unlock()
+
+
+class Port111Taken(unittest.TestCase):
+    def test_a_second_server_serves_the_core_port_alone(self):
+        # The first server's portmapper holds port 111 and refuses registrations.
+        second = Server(core_port=9009)
+        rpc = Rpc(9009)
+        error, lid, _, _ = rpc.link()
+        self.assertEqual(error, 0)
+        rpc.write(lid, b"*IDN?\n")
+        self.assertEqual(rpc.read(lid)[:2], (0, 4))
+        rpc.close()
+        self.assertEqual(second.stop(), 0)
+        self.assertIn("port 111 is taken and its rpcbind did not take the registration: "
+                      "VXI-11 clients must name the core port (TCPIP::host,9009::INSTR)",
+                      second.stderr)
+        self.assertEqual(getport(CORE, 1, 6), server.core_port)
 
 
 @unittest.skipUnless(shutil.which("lxi"), "lxi-tools is not installed")
