@@ -46,25 +46,26 @@ void RpcStream::Next() {
         records_.pop_front();
         rpc::Parsed parsed = rpc::ParseCall(record);
         if (!parsed.call) {
-            if (!parsed.reply.empty()) Send(std::move(parsed.reply));
+            if (!parsed.reply.empty()) Send(parsed.reply);
             continue;
         }
         busy_ = true;
         // The call's arguments point into `record`, which lives until the handler returns;
         // handlers copy what they keep.
-        handler_(shared_from_this(), *parsed.call, [self = shared_from_this()](std::string reply) {
-            if (reply.empty()) {
-                self->busy_ = false;
-                self->Next();
-                self->Read();
-                return;
-            }
-            self->Send(std::move(reply));
-        });
+        handler_(shared_from_this(), *parsed.call,
+                 [self = shared_from_this()](const std::string& reply) {
+                     if (reply.empty()) {
+                         self->busy_ = false;
+                         self->Next();
+                         self->Read();
+                         return;
+                     }
+                     self->Send(reply);
+                 });
     }
 }
 
-void RpcStream::Send(std::string reply) {
+void RpcStream::Send(std::string_view reply) {
     busy_ = true;
     auto marked = std::make_shared<std::string>(rpc::Mark(reply));
     asio::async_write(socket_, asio::buffer(*marked),

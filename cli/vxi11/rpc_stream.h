@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "cli/vxi11/rpc.h"
 
@@ -30,7 +31,7 @@ class RpcStream : public std::enable_shared_from_this<RpcStream> {
   private:
     void Read();
     void Next();
-    void Send(std::string reply);
+    void Send(std::string_view reply);
     void Lost();
 
     asio::ip::tcp::socket socket_;
