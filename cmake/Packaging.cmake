@@ -47,6 +47,14 @@ add_custom_target(tovrik_man_pages ALL DEPENDS ${compressed_man_pages})
 install(FILES ${compressed_man_pages}
     DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT runtime)
 
+# The network-instrument service (not enabled), its user and group, and the rule that gives
+# the group the hidraw nodes.
+install(FILES ${TOVRIK_PACKAGING_DIR}/udev/71-tovrik-service.rules
+    DESTINATION ${TOVRIK_UDEV_RULES_DIR} COMPONENT runtime)
+install(FILES ${TOVRIK_PACKAGING_DIR}/systemd/tovrikctl.service
+    DESTINATION lib/systemd/system COMPONENT runtime)
+install(FILES ${TOVRIK_PACKAGING_DIR}/systemd/tovrik.sysusers
+    DESTINATION lib/sysusers.d RENAME tovrik.conf COMPONENT runtime)
 install(FILES ${TOVRIK_PACKAGING_DIR}/completion/tovrikctl
     DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions COMPONENT runtime)
 
