@@ -7,6 +7,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <system_error>
 #include <thread>
 
 #include "cli/vxi11/core_channel.h"
@@ -47,6 +48,19 @@ bool AskRpcbind(PortmapProc proc, std::uint32_t program, std::uint16_t port) {
     return false;
 }
 
+// The abort channel next to a fixed core port, so that one firewall rule can name both; a free
+// port when that one is taken or the core port is any.
+tcp::acceptor OpenAbort(asio::io_context& io, const asio::ip::address& address,
+                        std::uint16_t core) {
+    if (core != 0 && core < 65535) {
+        try {
+            return tcp::acceptor(io, tcp::endpoint(address, static_cast<std::uint16_t>(core + 1)));
+        } catch (const std::system_error&) {
+        }
+    }
+    return tcp::acceptor(io, tcp::endpoint(address, 0));
+}
+
 }  // namespace
 
 struct FrontEnd::Impl {
@@ -55,7 +69,7 @@ struct FrontEnd::Impl {
         : io(io),
           allowed(options.allowed),
           core(io, tcp::endpoint(options.address, options.corePort)),
-          abort(io, tcp::endpoint(options.address, 0)),
+          abort(OpenAbort(io, options.address, core.local_endpoint().port())),
           corePort(core.local_endpoint().port()),
           abortPort(abort.local_endpoint().port()),
           channel(io, instrument, scheduler, options.bank) {
