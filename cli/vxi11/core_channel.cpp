@@ -131,9 +131,9 @@ CoreChannel::CoreChannel(asio::io_context& io, Instrument& instrument, Scheduler
                          bool bank)
     : io_(io), instrument_(instrument), scheduler_(scheduler), bank_(bank) {}
 
+// FrontEnd::Stop closed the links; what remains goes with the map.
 CoreChannel::~CoreChannel() {
     *alive_ = false;
-    CloseAll();
 }
 
 std::shared_ptr<Link> CoreChannel::Find(std::uintptr_t owner, std::uint32_t id) const {
@@ -339,9 +339,10 @@ void CoreChannel::CloseAll() {
 }
 
 void CoreChannel::WhenUnlocked(const std::shared_ptr<Link>& link, const Request& q,
-                               std::string locked, Reply reply, std::function<void()> then) {
+                               const std::string& locked, const Reply& reply,
+                               const std::function<void()>& then) {
     if (!link->session().LockedOut(link->key)) return then();
-    if ((q.flags & kWaitLock) == 0 || q.lockTimeout == 0) return reply(std::move(locked));
+    if ((q.flags & kWaitLock) == 0 || q.lockTimeout == 0) return reply(locked);
     // Waits for the next unlock or the deadline, whichever first; then looks again.
     const auto deadline = Clock::now() + Wait(q.lockTimeout);
     auto done = std::make_shared<bool>(false);

@@ -53,8 +53,9 @@ class CoreChannel {
     void Destroy(const std::shared_ptr<Link>& link);
     // Runs `then` once the link may use its device: at once, or when another link's lock
     // goes within lock_timeout (WAITLOCK); else replies error 11 with `locked`.
-    void WhenUnlocked(const std::shared_ptr<Link>& link, const Request& q, std::string locked,
-                      Reply reply, std::function<void()> then);
+    void WhenUnlocked(const std::shared_ptr<Link>& link, const Request& q,
+                      const std::string& locked, const Reply& reply,
+                      const std::function<void()>& then);
     void Unlocked();
 
     asio::io_context& io_;

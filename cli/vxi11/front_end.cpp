@@ -48,17 +48,37 @@ bool AskRpcbind(PortmapProc proc, std::uint32_t program, std::uint16_t port) {
     return false;
 }
 
+// Sockets no other program can share: on Windows SO_REUSEADDR (Asio's default) would let a
+// second server bind the same port and take connections at random.
+template <typename Socket>
+void Exclusive(Socket& socket) {
+#ifdef _WIN32
+    socket.set_option(asio::detail::socket_option::boolean<SOL_SOCKET, SO_EXCLUSIVEADDRUSE>(true));
+#else
+    socket.set_option(asio::socket_base::reuse_address(true));
+#endif
+}
+
+tcp::acceptor Listen(asio::io_context& io, const tcp::endpoint& endpoint) {
+    tcp::acceptor acceptor(io);
+    acceptor.open(endpoint.protocol());
+    Exclusive(acceptor);
+    acceptor.bind(endpoint);
+    acceptor.listen();
+    return acceptor;
+}
+
 // The abort channel next to a fixed core port, so that one firewall rule can name both; a free
 // port when that one is taken or the core port is any.
 tcp::acceptor OpenAbort(asio::io_context& io, const asio::ip::address& address,
                         std::uint16_t core) {
     if (core != 0 && core < 65535) {
         try {
-            return tcp::acceptor(io, tcp::endpoint(address, static_cast<std::uint16_t>(core + 1)));
+            return Listen(io, tcp::endpoint(address, static_cast<std::uint16_t>(core + 1)));
         } catch (const std::system_error&) {
         }
     }
-    return tcp::acceptor(io, tcp::endpoint(address, 0));
+    return Listen(io, tcp::endpoint(address, 0));
 }
 
 }  // namespace
@@ -68,7 +88,7 @@ struct FrontEnd::Impl {
          const FrontEndOptions& options)
         : io(io),
           allowed(options.allowed),
-          core(io, tcp::endpoint(options.address, options.corePort)),
+          core(Listen(io, tcp::endpoint(options.address, options.corePort))),
           abort(OpenAbort(io, options.address, core.local_endpoint().port())),
           corePort(core.local_endpoint().port()),
           abortPort(abort.local_endpoint().port()),
@@ -84,7 +104,7 @@ struct FrontEnd::Impl {
         return false;
     }
 
-    void Accept(tcp::acceptor& acceptor, RpcStream::Handler handler) {
+    void Accept(tcp::acceptor& acceptor, const RpcStream::Handler& handler) {
         acceptor.async_accept([this, &acceptor, handler](asio::error_code ec, tcp::socket socket) {
             if (ec) {
                 if (ec != asio::error::operation_aborted) Accept(acceptor, handler);
@@ -107,7 +127,7 @@ struct FrontEnd::Impl {
 
     void Start() {
         Accept(core, [this](const std::shared_ptr<RpcStream>& stream, const rpc::Call& call,
-                            RpcStream::Done done) {
+                            const RpcStream::Done& done) {
             if (call.prog != kCoreProgram)
                 return done(rpc::ErrorReply(call.xid, rpc::AcceptStat::ProgUnavail));
             if (call.vers != 1) return done(rpc::MismatchReply(call.xid, 1, 1));
@@ -121,7 +141,7 @@ struct FrontEnd::Impl {
                            });
         });
         Accept(abort, [this](const std::shared_ptr<RpcStream>&, const rpc::Call& call,
-                             RpcStream::Done done) {
+                             const RpcStream::Done& done) {
             if (call.prog != kAbortProgram)
                 return done(rpc::ErrorReply(call.xid, rpc::AcceptStat::ProgUnavail));
             if (call.vers != 1) return done(rpc::MismatchReply(call.xid, 1, 1));
@@ -138,16 +158,22 @@ struct FrontEnd::Impl {
     // Port 111 for the portmapper, both protocols; the error when either cannot be had.
     asio::error_code BindPortmap(const asio::ip::address& address) {
         asio::error_code ec;
-        portmapTcp.emplace(io);
+        try {
+            portmapTcp.emplace(Listen(io, tcp::endpoint(address, kPortmapPort)));
+        } catch (const std::system_error& e) {
+            portmapTcp.reset();
+            return e.code();
+        }
         portmapUdp.emplace(io);
-        const tcp::endpoint tcpEndpoint(address, kPortmapPort);
-        if (!portmapTcp->open(tcpEndpoint.protocol(), ec) &&
-            !portmapTcp->set_option(tcp::acceptor::reuse_address(true), ec) &&
-            !portmapTcp->bind(tcpEndpoint, ec) && !portmapTcp->listen(16, ec) &&
-            !portmapUdp->open(tcpEndpoint.protocol() == tcp::v4() ? udp::v4() : udp::v6(), ec) &&
-            !portmapUdp->bind(udp::endpoint(address, kPortmapPort), ec)) {
+        portmapUdp->open(address.is_v4() ? udp::v4() : udp::v6(), ec);
+#ifdef _WIN32
+        // Not on Linux: two UDP sockets that both set SO_REUSEADDR share the port there.
+        if (!ec) Exclusive(*portmapUdp);
+#endif
+        if (!ec) portmapUdp->bind(udp::endpoint(address, kPortmapPort), ec);
+        if (!ec) {
             Accept(*portmapTcp, [this](const std::shared_ptr<RpcStream>&, const rpc::Call& call,
-                                       RpcStream::Done done) {
+                                       const RpcStream::Done& done) {
                 done(
                     AnswerPortmapCall(call.xid, call.prog, call.vers, call.proc, call.args, Ports())
                         .value_or(std::string()));
