@@ -89,7 +89,7 @@ struct FrontEnd::Impl {
         : io(io),
           allowed(options.allowed),
           core(Listen(io, tcp::endpoint(options.address, options.corePort))),
-          abort(OpenAbort(io, options.address, core.local_endpoint().port())),
+          abort(OpenAbort(io, options.address, options.corePort)),
           corePort(core.local_endpoint().port()),
           abortPort(abort.local_endpoint().port()),
           channel(io, instrument, scheduler, options.bank) {
