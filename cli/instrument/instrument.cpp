@@ -136,6 +136,16 @@ bool Session::LockedOut(unsigned channel) const {
     return instrument_ != nullptr && instrument_->LockedOut(*this, channel);
 }
 
+std::vector<unsigned> Session::SweepsRunning() const {
+    std::vector<unsigned> channels;
+    if (instrument_ == nullptr) return channels;
+    for (const auto& [channel, id] : sweeps_) {
+        const ScpiInstrument& state = instrument_->engine_.instrument(channel);
+        if (state.sweeping && state.sweepId == id) channels.push_back(channel);
+    }
+    return channels;
+}
+
 void Session::Unlock() {
     if (instrument_ != nullptr) instrument_->locks_.erase(this);
 }
@@ -143,6 +153,7 @@ void Session::Unlock() {
 void Session::Step(std::function<void()> then) {
     Instrument& instrument = *instrument_;
     if (const auto order = instrument.engine_.Step(client_)) {
+        if (order->kind == DeviceOrder::Kind::Sweep) sweeps_[order->channel] = order->sweepId;
         instrument.Carry(*order, [this, then = std::move(then)](std::optional<ScpiError> error) {
             instrument_->engine_.Finish(client_, error);
             instrument_->Follow();

@@ -12,6 +12,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "cli/instrument/bank.h"
 #include "cli/scpi.h"
@@ -91,11 +92,14 @@ class Session {
     void Unlock();
     // Whether another session's lock shuts this one out of `channel` (0: of any channel).
     bool LockedOut(unsigned channel) const;
+    // The channels where a sweep this session started still runs (a device clear ends them).
+    std::vector<unsigned> SweepsRunning() const;
 
   private:
     friend class Instrument;
     Instrument* instrument_;  // none once the instrument is gone (a session outlives it at exit)
     ScpiClient client_;
+    std::map<unsigned, std::uint64_t> sweeps_;  // the last sweep this session started, by channel
 };
 
 }  // namespace tovrik::cli
