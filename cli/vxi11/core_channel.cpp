@@ -190,12 +190,19 @@ void CoreChannel::Handle(std::uintptr_t owner, const Request& q, Reply reply) {
                 });
             });
         case Proc::Clear:
-            return WhenUnlocked(link, q, locked, reply, [link, reply] {
+            return WhenUnlocked(link, q, locked, reply, [this, link, q, reply] {
                 link->input.clear();
                 link->discarding = false;
                 link->lines.clear();
                 link->output.clear();
-                reply(ErrorResult(DeviceError::None));
+                // Sweeps the link started end, as ABORt would end them.
+                Request abort = q;
+                abort.flags = kEnd;
+                for (const unsigned channel : link->session().SweepsRunning())
+                    abort.data += "ABOR" + std::to_string(channel) + "\n";
+                if (abort.data.empty()) return reply(ErrorResult(DeviceError::None));
+                Write(link, abort,
+                      [reply](const std::string& results) { reply(results.substr(0, 4)); });
             });
         case Proc::Remote:
         case Proc::Local:

@@ -263,6 +263,12 @@ class CoreChannel(unittest.TestCase):
         self.assertEqual(rpc.generic(CLEAR, lid), (0,))
         self.assertEqual(rpc.generic(STB, lid), (0, 0))
         self.assertEqual(rpc.read(lid, io_timeout=100)[0], 15)
+        # Clear ends a sweep the link started.
+        rpc.write(lid, b"INIT:CONT ON;*OPC?\n")
+        self.assertEqual(rpc.read(lid), (0, 4, b"1\n"))
+        self.assertEqual(rpc.generic(CLEAR, lid), (0,))
+        rpc.write(lid, b"INIT:CONT?\n")
+        self.assertEqual(rpc.read(lid), (0, 4, b"0\n"))
         # An error in the queue shows as bit 2.
         rpc.write(lid, b"NOPE\n")
         self.assertEqual(rpc.generic(STB, lid), (0, 0x04))
