@@ -331,6 +331,14 @@ int Run(int argc, const char* const* argv, DevicePlatform& platform, std::ostrea
     serve->add_option("--http-token-file", serverOptions.httpTokenFile,
                       "Read the web page's write token from this file (first line) instead of "
                       "making a fresh one");
+    serve
+        ->add_option("--vxi11-port", serverOptions.vxi11Port,
+                     "VXI-11 core channel port (default 9009; 0 picks a free one); the "
+                     "portmapper on port 111 tells clients")
+        ->check(CLI::Range(0, 65535));
+    serve->add_flag(
+        "--no-vxi11", [&serverOptions](std::int64_t) { serverOptions.vxi11 = false; },
+        "Serve the raw socket alone: no portmapper, no VXI-11 channels");
     for (auto* sub : {list, set, on, offCmd, suspend, version, sweep, serve}) sub->fallthrough();
 
     try {

@@ -13,6 +13,7 @@
 #include "cli/raw/connection.h"
 #include "cli/raw/scheduler.h"
 #include "cli/stop_requests.h"
+#include "cli/vxi11/front_end.h"
 #include "cli/web/http_server.h"
 #include "cli/web/panel.h"
 #include "device/transport.h"
@@ -27,11 +28,12 @@ using asio::ip::tcp;
 class RawServer final : public Connection::Owner {
   public:
     RawServer(asio::io_context& io, const tcp::endpoint& endpoint, Instrument& instrument,
-              std::chrono::seconds idle, std::vector<AddressRange> allowed, std::ostream& err)
+              std::chrono::seconds idle, std::vector<AddressRange> allowed, Scheduler& scheduler,
+              std::ostream& err)
         : acceptor_(OpenListener(io, endpoint)),
           instrument_(instrument),
           admission_(io, std::move(allowed), idle, err),
-          scheduler_(io) {}
+          scheduler_(scheduler) {}
 
     tcp::endpoint endpoint() const { return acceptor_.local_endpoint(); }
     const CloseTally& closes() const { return admission_.closes(); }
@@ -73,7 +75,7 @@ class RawServer final : public Connection::Owner {
     tcp::acceptor acceptor_;
     Instrument& instrument_;
     Admission admission_;
-    Scheduler scheduler_;
+    Scheduler& scheduler_;  // shared with the other front ends: one turn each, whoever asks
 };
 
 // --http's [ADDR:]PORT, the address `listenHost` when none is given.
@@ -163,8 +165,21 @@ int RunServer(DevicePlatform& platform, const ServerOptions& options,
         asio::io_context io;
         Instrument instrument(platform,
                               [&io](std::function<void()> f) { asio::post(io, std::move(f)); });
+        Scheduler scheduler(io);
         RawServer server(io, tcp::endpoint(address, static_cast<unsigned short>(port)), instrument,
-                         std::chrono::seconds(options.idleSeconds), allowed, err);
+                         std::chrono::seconds(options.idleSeconds), allowed, scheduler, err);
+        std::unique_ptr<vxi11::FrontEnd> vxi11;
+        if (options.vxi11) {
+            try {
+                vxi11 = std::make_unique<vxi11::FrontEnd>(
+                    io, instrument, scheduler,
+                    vxi11::FrontEndOptions{address, options.vxi11Port, options.all, allowed}, err);
+            } catch (const std::exception& e) {
+                // The raw socket serves all the same.
+                err << "tovrikctl: VXI-11 core port " << options.vxi11Port << ": " << e.what()
+                    << "; VXI-11 is off\n";
+            }
+        }
         if (device) {
             instrument.ServeOne(std::move(device), options.watch);
         } else {
@@ -196,6 +211,7 @@ int RunServer(DevicePlatform& platform, const ServerOptions& options,
         const StopOnRequest stops(io, [&](int exitStatus) {
             if (web) web->Stop();
             server.Stop();
+            if (vxi11) vxi11->Stop();
             stopped = instrument.Stop(err);
             // After the stop report, which a system bus that does not answer must not delay.
             announcer.reset();
@@ -221,6 +237,7 @@ int RunServer(DevicePlatform& platform, const ServerOptions& options,
             const auto txt = IdentityTxt(std::string(kManufacturer), std::string(kModel), serial);
             announcer->Add({"_scpi-raw._tcp", bound.port(), txt});
             // The web page, and the LXI identification that lxi discover reads from it.
+            if (vxi11) announcer->Add({"_vxi-11._tcp", 111, txt});
             if (web) {
                 announcer->Add({"_http._tcp", web->port(), txt});
                 announcer->Add({"_lxi._tcp", web->port(), txt});

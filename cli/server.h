@@ -1,6 +1,8 @@
-// `tovrikctl serve`: the instrument over the raw SCPI socket, one line per message.
+// `tovrikctl serve`: the instrument over the raw SCPI socket, one line per message, and over
+// VXI-11.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <ostream>
 #include <string>
@@ -23,6 +25,8 @@ struct ServerOptions {
     bool announce = true;            // mDNS, where avahi-daemon runs and not only on loopback
     std::string http;                // [ADDR:]PORT of the web page; empty: none
     std::string httpTokenFile;       // the web page's write token; empty: a fresh one
+    bool vxi11 = true;               // the VXI-11 front end beside the raw socket
+    std::uint16_t vxi11Port = 9009;  // its core channel; 0: any free port
 };
 
 // How tovrikctl reports a failure (plain or --json): returns the exit status.

@@ -2,13 +2,13 @@
 # Builds the libFuzzer harnesses (clang, build-fuzz/) and runs each for SECONDS (default 20)
 # from its committed corpus in fuzz/corpus/<name>. New inputs go to build-fuzz/corpus/<name>,
 # findings to build-fuzz/findings/. One fuzzer at a time; exits non-zero on a finding.
-# Usage: scripts/fuzz.sh [SECONDS] [settings|controller|library|scpi|web ...]
+# Usage: scripts/fuzz.sh [SECONDS] [settings|controller|library|scpi|web|vxi11 ...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-20}
 shift || true
 names=("$@")
-((${#names[@]})) || names=(settings controller library scpi web)
+((${#names[@]})) || names=(settings controller library scpi web vxi11)
 
 if ! command -v clang++ >/dev/null; then
     echo "fuzz.sh: clang++ not found; scripts/deps.sh installs it" >&2

@@ -1,5 +1,6 @@
 #include "cli/instrument/instrument.h"
 
+#include <algorithm>
 #include <ostream>
 
 #include "cli/devices.h"
@@ -131,13 +132,67 @@ Session::Session(Instrument& instrument) : instrument_(&instrument) {
     instrument_->sessions_.insert(this);
 }
 
+bool Instrument::LockedOut(const Session& session, unsigned channel) const {
+    for (const auto& [holder, locked] : locks_) {
+        if (holder != &session && (locked == 0 || channel == 0 || locked == channel)) return true;
+    }
+    return false;
+}
+
 Session::~Session() {
-    if (instrument_ != nullptr) instrument_->sessions_.erase(this);
+    if (instrument_ == nullptr) return;
+    instrument_->sessions_.erase(this);
+    instrument_->locks_.erase(this);
 }
 
 void Session::Begin(std::string_view line) {
     probed_ = false;
+    // A line of a client shut out by another's lock is not run at all, unless it only asks:
+    // queries change nothing, and the client must be able to read why it was refused.
+    const auto onlyQueries = [](std::string_view text) {
+        for (std::size_t start = 0; start <= text.size();) {
+            const std::size_t end = std::min(text.find(';', start), text.size());
+            if (text.substr(start, end - start).find('?') == std::string_view::npos) return false;
+            start = end + 1;
+        }
+        return true;
+    };
+    if (instrument_->LockedOut(*this, client_.channel) && !onlyQueries(line)) {
+        client_.Push(ScpiError{-200, "Execution error; the channel is locked by another client"});
+        line = {};
+    }
     instrument_->engine_.Begin(client_, line);
+}
+
+std::uint8_t Session::StatusByte(bool messageAvailable) const {
+    std::uint8_t stb = client_.errors.empty() ? 0 : 0x04;
+    if (messageAvailable) stb |= 0x10;
+    if ((client_.esr & client_.ese) != 0) stb |= 0x20;
+    return stb;
+}
+
+bool Session::Lock(unsigned channel) {
+    if (instrument_ == nullptr || instrument_->LockedOut(*this, channel)) return false;
+    instrument_->locks_[this] = channel;
+    return true;
+}
+
+bool Session::LockedOut(unsigned channel) const {
+    return instrument_ != nullptr && instrument_->LockedOut(*this, channel);
+}
+
+std::vector<unsigned> Session::SweepsRunning() const {
+    std::vector<unsigned> channels;
+    if (instrument_ == nullptr) return channels;
+    for (const auto& [channel, id] : sweeps_) {
+        const ScpiInstrument& state = instrument_->engine_.instrument(channel);
+        if (state.sweeping && state.sweepId == id) channels.push_back(channel);
+    }
+    return channels;
+}
+
+void Session::Unlock() {
+    if (instrument_ != nullptr) instrument_->locks_.erase(this);
 }
 
 void Session::Step(std::function<void()> then) {
@@ -148,6 +203,7 @@ void Session::Step(std::function<void()> then) {
         return;
     }
     if (const auto order = instrument.engine_.Step(client_)) {
+        if (order->kind == DeviceOrder::Kind::Sweep) sweeps_[order->channel] = order->sweepId;
         instrument.Carry(*order,
                          [this, then = std::move(then)](const std::optional<ScpiError>& error) {
                              instrument_->engine_.Finish(client_, error);

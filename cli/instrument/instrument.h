@@ -4,7 +4,9 @@
 // Runs on one thread, the one `post` runs callbacks on; discovery and the workers post to it.
 #pragma once
 
+#include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
@@ -60,12 +62,16 @@ class Instrument {
 
     void Changed();
 
+    // Whether `session` may not use `channel` (0: the whole instrument) for another's lock.
+    bool LockedOut(const Session& session, unsigned channel) const;
+
     ScpiEngine engine_;
     FileStateStore states_{DefaultStateDirectory()};
     std::vector<std::function<void()>> watchers_;
     std::string shown_;  // what the watchers last heard of, to tell a change
     std::set<Session*> sessions_;
-    Bank bank_;  // last: its threads call back into what is above
+    std::map<const Session*, unsigned> locks_;  // exclusive locks a front end took, by channel
+    Bank bank_;                                 // last: its threads call back into what is above
 };
 
 // One client's view of the instrument: its error queue, status and selected channel, and the
@@ -91,12 +97,28 @@ class Session {
     // The IEEE 488.2 status byte, as *STB? answers it.
     std::uint8_t StatusByte() const { return cli::StatusByte(client_); }
 
+    // For front ends with device-level operations (VXI-11).
+    // The 488.2 status byte; the front end knows whether an answer waits (MAV).
+    std::uint8_t StatusByte(bool messageAvailable) const;
+    // The channel headers without a suffix address, as INST:NSEL sets it.
+    void Select(unsigned channel) { client_.channel = channel; }
+    // An exclusive lock on a channel (0: every channel): while held, other sessions' lines
+    // that address it are refused with -200, but for lines of queries alone. False when another
+    // session's lock is in the way.
+    bool Lock(unsigned channel);
+    void Unlock();
+    // Whether another session's lock shuts this one out of `channel` (0: of any channel).
+    bool LockedOut(unsigned channel) const;
+    // The channels where a sweep this session started still runs (a device clear ends them).
+    std::vector<unsigned> SweepsRunning() const;
+
   private:
     friend class Instrument;
     bool probed_ = false;     // this line waited for discovery once already
     Instrument* instrument_;  // none once the instrument is gone (a session outlives it at exit)
     ScpiClient client_;
-    std::function<void()> waiting_;  // the Step's `then` while *WAI waits for a sweep
+    std::function<void()> waiting_;             // the Step's `then` while *WAI waits for a sweep
+    std::map<unsigned, std::uint64_t> sweeps_;  // the last sweep this session started, by channel
 };
 
 }  // namespace tovrik::cli

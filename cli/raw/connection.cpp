@@ -78,6 +78,10 @@ void Connection::Consume(std::size_t n) {
     if (!lines_.empty()) owner_.LineReady(shared_from_this());
 }
 
+void Connection::LineFinished(std::string response) {
+    if (!response.empty()) Deliver(response + "\n");
+}
+
 void Connection::Deliver(std::string text) {
     if (!socket_.is_open()) return;
     pendingBytes_ += text.size();

@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "cli/instrument/instrument.h"
+#include "cli/raw/scheduler.h"
 
 namespace tovrik::cli {
 
@@ -35,7 +36,7 @@ struct ClientActivity {
 // Why the server closed a connection; each is logged and counted.
 enum class CloseReason { NotAllowed, Full, Evicted, LineDeadline, Http, OutputBacklog, Count };
 
-class Connection : public std::enable_shared_from_this<Connection> {
+class Connection : public SchedulerClient, public std::enable_shared_from_this<Connection> {
   public:
     // What a connection tells the server it belongs to, on the Asio thread.
     class Owner {
@@ -56,12 +57,12 @@ class Connection : public std::enable_shared_from_this<Connection> {
     bool open() const { return socket_.is_open(); }
     void Deliver(std::string text);
     // The next whole line to run, if any; reading resumes once there is room again.
-    std::optional<std::string> TakeLine();
+    std::optional<std::string> TakeLine() override;
+    void LineFinished(std::string response) override;
+    bool Busy() const override { return activity().busy; }
     ClientActivity activity() const;
     const std::string& peer() const { return peer_; }
-    Session& session() { return *session_; }
-
-    bool scheduled = false;  // waiting for its turn
+    Session& session() override { return *session_; }
 
   private:
     using Clock = ClientActivity::Clock;

@@ -4,7 +4,7 @@
 
 namespace tovrik::cli {
 
-void Scheduler::Schedule(const std::shared_ptr<Connection>& connection) {
+void Scheduler::Schedule(const std::shared_ptr<SchedulerClient>& connection) {
     if (connection->scheduled) return;
     connection->scheduled = true;
     ready_.push_back(connection);
@@ -22,7 +22,7 @@ void Scheduler::Kick() {
 }
 
 void Scheduler::RunOne() {
-    const std::shared_ptr<Connection> connection = ready_.front();
+    const std::shared_ptr<SchedulerClient> connection = ready_.front();
     ready_.pop_front();
     connection->scheduled = false;
     Session& session = connection->session();
@@ -34,13 +34,12 @@ void Scheduler::RunOne() {
     session.Step([this, connection] { AfterUnit(connection); });
 }
 
-void Scheduler::AfterUnit(const std::shared_ptr<Connection>& connection) {
+void Scheduler::AfterUnit(const std::shared_ptr<SchedulerClient>& connection) {
     Session& session = connection->session();
     if (session.LineDone()) {
-        const std::string response = session.TakeResponse();
-        if (!response.empty()) connection->Deliver(response + "\n");
+        connection->LineFinished(session.TakeResponse());
     }
-    if (connection->activity().busy) Schedule(connection);
+    if (connection->Busy()) Schedule(connection);
 }
 
 }  // namespace tovrik::cli

@@ -6,24 +6,40 @@
 #include <asio/io_context.hpp>
 #include <deque>
 #include <memory>
+#include <optional>
+#include <string>
 
-#include "cli/raw/connection.h"
+#include "cli/instrument/instrument.h"
 
 namespace tovrik::cli {
+
+// A client of any front end, as the scheduler sees it: a session and lines to run in it.
+class SchedulerClient {
+  public:
+    virtual ~SchedulerClient() = default;
+    virtual Session& session() = 0;
+    virtual std::optional<std::string> TakeLine() = 0;
+    // A line finished; its answers joined by ';', empty when there were none.
+    virtual void LineFinished(std::string response) = 0;
+    // Has a whole line running or waiting.
+    virtual bool Busy() const = 0;
+
+    bool scheduled = false;  // waiting for its turn
+};
 
 class Scheduler {
   public:
     explicit Scheduler(asio::io_context& io) : io_(io) {}
-    // A connection has a whole line waiting, or its line goes on: it gets a turn.
-    void Schedule(const std::shared_ptr<Connection>& connection);
+    // A client has a whole line waiting, or its line goes on: it gets a turn.
+    void Schedule(const std::shared_ptr<SchedulerClient>& client);
 
   private:
     void Kick();
     void RunOne();
-    void AfterUnit(const std::shared_ptr<Connection>& connection);
+    void AfterUnit(const std::shared_ptr<SchedulerClient>& client);
 
     asio::io_context& io_;
-    std::deque<std::shared_ptr<Connection>> ready_;
+    std::deque<std::shared_ptr<SchedulerClient>> ready_;
     bool kicked_ = false;
 };
 
