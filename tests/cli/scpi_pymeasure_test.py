@@ -34,7 +34,7 @@ class Server:
         env = dict(os.environ, XDG_STATE_HOME=self.folder.name)
         self.process = subprocess.Popen(
             [EMU, "--devices", "t,t", "--timestamps", "--log", self.log, "--", CTL, "serve",
-             "--all", "--listen", "127.0.0.1:0"], stdout=subprocess.PIPE, text=True, env=env)
+             "--all", "--listen", "127.0.0.1:0", "--no-vxi11"], stdout=subprocess.PIPE, text=True, env=env)
         ready, _, _ = select.select([self.process.stdout], [], [], 20)
         line = self.process.stdout.readline() if ready else ""
         if not line.startswith("listening on 127.0.0.1:"):

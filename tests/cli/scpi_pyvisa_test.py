@@ -25,7 +25,7 @@ class Server:
         self.control = os.path.join(self.folder.name, "control")
         self.process = subprocess.Popen(
             [EMU, "--devices", devices, "--version", "6.1.5", "--log", self.log,
-             "--control", self.control, "--", CTL, "serve", "--listen", "127.0.0.1:0", *extra],
+             "--control", self.control, "--", CTL, "serve", "--listen", "127.0.0.1:0", "--no-vxi11", *extra],
             stdout=subprocess.PIPE, stderr=stderr, text=True)
         ready, _, _ = select.select([self.process.stdout], [], [], 20)
         line = self.process.stdout.readline() if ready else ""

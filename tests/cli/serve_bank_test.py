@@ -44,7 +44,7 @@ class Bank(unittest.TestCase):
         cls.process = subprocess.Popen(
             [EMU, "--devices", DEVICES, "--version", "6.1.5", "--log", cls.log, "--timestamps",
              "--control", cls.control, "--", "sh", "-c",
-             'while [ ! -e "$0" ]; do sleep 0.02; done; exec "$1" serve --all --listen 127.0.0.1:0',
+             'while [ ! -e "$0" ]; do sleep 0.02; done; exec "$1" serve --all --listen 127.0.0.1:0 --no-vxi11',
              gate, CTL], stdout=subprocess.PIPE, text=True)
         assert wait_for(lambda: os.path.exists(cls.control)
                         and stat.S_ISFIFO(os.stat(cls.control).st_mode), 20), "no control FIFO"

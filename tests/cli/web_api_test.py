@@ -35,7 +35,8 @@ class Web(unittest.TestCase):
             f.write(TOKEN + "\n")
         cls.process = subprocess.Popen(
             [EMU, "--devices", "t,t", "--version", "6.1.5", "--log", cls.log, "--", CTL, "serve",
-             "--all", "--listen", "127.0.0.1:0", "--http", "0", "--http-token-file", token_file],
+             "--all", "--listen", "127.0.0.1:0", "--no-vxi11", "--http", "0", "--http-token-file",
+             token_file],
             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         ready, _, _ = select.select([cls.process.stderr], [], [], 20)
         line = cls.process.stderr.readline() if ready else ""
@@ -195,7 +196,7 @@ class Web(unittest.TestCase):
     def test_allow_ranges_apply(self):
         server = subprocess.Popen(
             [EMU, "--devices", "t", "--log", os.devnull, "--", CTL, "serve", "--listen",
-             "127.0.0.1:0", "--http", "0",
+             "127.0.0.1:0", "--no-vxi11", "--http", "0",
              "--allow", "10.0.0.0/8"], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         try:
             port = int(server.stderr.readline().split()[2].split(":")[2].split("/")[0])

@@ -98,7 +98,8 @@ class Page(unittest.TestCase):
             f.write(TOKEN + "\n")
         cls.server = subprocess.Popen(
             [EMU, "--devices", "t,t", "--version", "6.1.5", "--log", cls.log, "--", CTL, "serve",
-             "--all", "--listen", "127.0.0.1:0", "--http", "0", "--http-token-file", token_file],
+             "--all", "--listen", "127.0.0.1:0", "--no-vxi11", "--http", "0", "--http-token-file",
+             token_file],
             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         cls.url = cls.server.stderr.readline().split()[2]
         cls.raw_port = int(cls.server.stdout.readline().split()[2].split(":")[1])

@@ -160,7 +160,7 @@ class Contract(unittest.TestCase):
         with tempfile.TemporaryDirectory() as folder:
             log = os.path.join(folder, "log")
             server = subprocess.Popen([EMU, "--devices", "t", "--log", log, "--", CTL, "serve",
-                                       "--listen", "127.0.0.1:0"],
+                                       "--listen", "127.0.0.1:0", "--no-vxi11"],
                                       stdout=subprocess.PIPE, text=True)
             try:
                 ready, _, _ = select.select([server.stdout], [], [], 20)
