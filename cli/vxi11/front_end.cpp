@@ -10,6 +10,7 @@
 #include <system_error>
 #include <thread>
 
+#include "cli/listener.h"
 #include "cli/vxi11/core_channel.h"
 #include "cli/vxi11/portmap.h"
 #include "cli/vxi11/rpc_stream.h"
@@ -48,37 +49,17 @@ bool AskRpcbind(PortmapProc proc, std::uint32_t program, std::uint16_t port) {
     return false;
 }
 
-// Sockets no other program can share: on Windows SO_REUSEADDR (Asio's default) would let a
-// second server bind the same port and take connections at random.
-template <typename Socket>
-void Exclusive(Socket& socket) {
-#ifdef _WIN32
-    socket.set_option(asio::detail::socket_option::boolean<SOL_SOCKET, SO_EXCLUSIVEADDRUSE>(true));
-#else
-    socket.set_option(asio::socket_base::reuse_address(true));
-#endif
-}
-
-tcp::acceptor Listen(asio::io_context& io, const tcp::endpoint& endpoint) {
-    tcp::acceptor acceptor(io);
-    acceptor.open(endpoint.protocol());
-    Exclusive(acceptor);
-    acceptor.bind(endpoint);
-    acceptor.listen();
-    return acceptor;
-}
-
 // The abort channel next to a fixed core port, so that one firewall rule can name both; a free
 // port when that one is taken or the core port is any.
 tcp::acceptor OpenAbort(asio::io_context& io, const asio::ip::address& address,
                         std::uint16_t core) {
     if (core != 0 && core < 65535) {
         try {
-            return Listen(io, tcp::endpoint(address, static_cast<std::uint16_t>(core + 1)));
+            return OpenListener(io, tcp::endpoint(address, static_cast<std::uint16_t>(core + 1)));
         } catch (const std::system_error&) {
         }
     }
-    return Listen(io, tcp::endpoint(address, 0));
+    return OpenListener(io, tcp::endpoint(address, 0));
 }
 
 }  // namespace
@@ -88,7 +69,7 @@ struct FrontEnd::Impl {
          const FrontEndOptions& options)
         : io(io),
           allowed(options.allowed),
-          core(Listen(io, tcp::endpoint(options.address, options.corePort))),
+          core(OpenListener(io, tcp::endpoint(options.address, options.corePort))),
           abort(OpenAbort(io, options.address, options.corePort)),
           corePort(core.local_endpoint().port()),
           abortPort(abort.local_endpoint().port()),
@@ -159,7 +140,7 @@ struct FrontEnd::Impl {
     asio::error_code BindPortmap(const asio::ip::address& address) {
         asio::error_code ec;
         try {
-            portmapTcp.emplace(Listen(io, tcp::endpoint(address, kPortmapPort)));
+            portmapTcp.emplace(OpenListener(io, tcp::endpoint(address, kPortmapPort)));
         } catch (const std::system_error& e) {
             portmapTcp.reset();
             return e.code();
@@ -168,7 +149,7 @@ struct FrontEnd::Impl {
         portmapUdp->open(address.is_v4() ? udp::v4() : udp::v6(), ec);
 #ifdef _WIN32
         // Not on Linux: two UDP sockets that both set SO_REUSEADDR share the port there.
-        if (!ec) Exclusive(*portmapUdp);
+        if (!ec) TakePortAlone(*portmapUdp);
 #endif
         if (!ec) portmapUdp->bind(udp::endpoint(address, kPortmapPort), ec);
         if (!ec) {
