@@ -46,6 +46,8 @@ class ScpiDevice {
 };
 
 inline constexpr std::size_t kErrorQueueSize = 16;
+// STATus:OPERation:CONDition? bit of a channel whose sweep runs.
+inline constexpr unsigned kOperationSweeping = 8;
 
 struct ScpiInstrument;
 

@@ -10,7 +10,6 @@ namespace tovrik::cli::scpi {
 namespace {
 
 constexpr Range kSlots{0, 9, 0};
-constexpr int kSweepingBit = 8;  // STATus:OPERation: SWEeping
 
 std::optional<unsigned> Slot(Context& c) {
     const auto n = c.Setting(kNoUnits, kSlots);
@@ -119,7 +118,7 @@ void QueryStatusByte(Context& c) {
 }
 
 void QueryOperation(Context& c) {
-    c.Answer(std::to_string(c.in().sweeping ? kSweepingBit : 0));
+    c.Answer(std::to_string(c.in().sweeping ? kOperationSweeping : 0U));
 }
 
 void QueryErrorCount(Context& c) {

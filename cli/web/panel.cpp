@@ -83,7 +83,7 @@ void Panel::Snapshot(std::function<void(const InstrumentView&)> done) {
         for (const auto& [number, channel] : known_) {
             const std::string n = std::to_string(number);
             std::string line = "SOUR" + n;
-            line.append(":FREQ?;:OUTP").append(n).append("?;:INIT").append(n).append(":CONT?");
+            line.append(":FREQ?;:OUTP").append(n).append("?;:STAT").append(n).append(":OPER:COND?");
             lines.push_back(std::move(line));
         }
         // Errors of away channels stay in this session, which ends with the snapshot.
@@ -92,16 +92,15 @@ void Panel::Snapshot(std::function<void(const InstrumentView&)> done) {
             for (auto& [number, channel] : known_) {
                 const std::string& a = answers.at(i++);
                 double hz = 0;
-                char output = 0, continuous = 0;
-                // "1.28E+07;1;0": anything else leaves the last state.
+                char output = 0;
+                unsigned condition = 0;
+                // "1.28E+07;1;8": anything else leaves the last state.
                 if (channel.present &&
-                    std::sscanf(a.c_str(), "%lf;%c;%c", &hz, &output, &continuous) == 3 &&
-                    hz >= 0 && hz < 180e6) {
+                    std::sscanf(a.c_str(), "%lf;%c;%u", &hz, &output, &condition) == 3 && hz >= 0 &&
+                    hz < 180e6) {
                     channel.hz = hz;
                     channel.output = output == '1';
-                    // A continuous sweep runs whenever it is on; of a single sweep the
-                    // commands tell nothing, so that stays unknown.
-                    channel.sweeping = continuous == '1' ? std::optional<bool>(true) : std::nullopt;
+                    channel.sweeping = (condition & kOperationSweeping) != 0;
                 }
                 view.channels.push_back(channel);
             }
