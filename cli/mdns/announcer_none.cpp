@@ -5,6 +5,9 @@ namespace tovrik::cli {
 
 struct Announcer::State {};
 
+// The avahi build keeps what these take; the signatures are shared with it.
+// NOLINTBEGIN(performance-unnecessary-value-param)
+
 Announcer::Announcer(std::string /*name*/, Say say) {
 #ifndef _WIN32
     // Windows has no avahi to ask: silence there; elsewhere this build is missing a part.
@@ -15,5 +18,6 @@ Announcer::Announcer(std::string /*name*/, Say say) {
 }
 Announcer::~Announcer() = default;
 void Announcer::Add(MdnsService /*service*/) {}
+// NOLINTEND(performance-unnecessary-value-param)
 
 }  // namespace tovrik::cli
