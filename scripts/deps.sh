@@ -13,6 +13,7 @@ packages=(
     libavahi-client-dev avahi-daemon avahi-utils  # serve's mDNS announcer and its test
     lxi-tools  # lxi discover finds the served instrument
     libboost-dev  # tovrikctl serve --http: Boost.Beast (header-only)
+    chromium  # the web page tested in a real browser, headless
     python3-pyvisa python3-pyvisa-py  # tovrikctl serve driven as a VISA instrument in tests
     python3-pymeasure  # and by lab drivers, unchanged
     fonts-ipafont-gothic
