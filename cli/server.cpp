@@ -237,7 +237,9 @@ int RunServer(DevicePlatform& platform, const ServerOptions& options,
             const auto txt = IdentityTxt(std::string(kManufacturer), std::string(kModel), serial);
             announcer->Add({"_scpi-raw._tcp", bound.port(), txt});
             // The web page, and the LXI identification that lxi discover reads from it.
-            if (vxi11) announcer->Add({"_vxi-11._tcp", 111, txt});
+            if (vxi11 && vxi11->reachable_by_portmapper()) {
+                announcer->Add({"_vxi-11._tcp", 111, txt});
+            }
             if (web) {
                 announcer->Add({"_http._tcp", web->port(), txt});
                 announcer->Add({"_lxi._tcp", web->port(), txt});

@@ -234,6 +234,10 @@ std::uint16_t FrontEnd::core_port() const {
     return impl_->corePort;
 }
 
+bool FrontEnd::reachable_by_portmapper() const {
+    return impl_->portmapTcp.has_value() || impl_->registered;
+}
+
 void FrontEnd::Stop() {
     asio::error_code ignored;
     if (impl_->registered) {

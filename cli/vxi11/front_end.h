@@ -36,6 +36,8 @@ class FrontEnd {
     FrontEnd& operator=(const FrontEnd&) = delete;
 
     std::uint16_t core_port() const;
+    // Whether clients find the core channel through port 111: ours, or the rpcbind there.
+    bool reachable_by_portmapper() const;
     // Closes every socket and link; withdraws an rpcbind registration.
     void Stop();
 
