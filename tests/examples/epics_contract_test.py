@@ -81,8 +81,8 @@ def format_out(text, value):
         if m and m[5] is not None:
             line += m[5].split("|")[int(value)]
         elif m:
-            spec = "%" + m[2] + m[3] + ("." + m[4] if m[4] else "")
-            line += (spec + ("d" if m[7] in "diu" else m[7])) % value
+            conversion = "%" + m[2] + m[3] + ("." + m[4] if m[4] else "")
+            line += (conversion + ("d" if m[7] in "diu" else m[7])) % value
     return line
 
 
