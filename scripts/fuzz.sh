@@ -33,13 +33,15 @@ for name in "${names[@]}"; do
     [[ -f fuzz/$name.dict ]] && dict=(-dict="fuzz/$name.dict")
     log=build-fuzz/findings/$name.log
     start=$(date +%s)
-    if build-fuzz/fuzz/${name}_fuzzer -max_total_time="$seconds" -max_len=4096 -print_final_stats=1 \
+    if "build-fuzz/fuzz/${name}_fuzzer" -max_total_time="$seconds" -max_len=4096 -print_final_stats=1 \
         -artifact_prefix="build-fuzz/findings/$name-" "${dict[@]}" "$corpus" "fuzz/corpus/$name" \
         >"$log" 2>&1; then
         result="no finding"
     else
         result="FINDING (see $log)"
         status=1
+        # What broke and the input that broke it, for a log that is gone with the machine.
+        grep -E 'invariant broken|ERROR:|SUMMARY:|^Base64:|Test unit written' "$log" | head -8 >&2
     fi
     runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
     echo "$name: ${runs:-?} executions in $(($(date +%s) - start)) s, $result"
