@@ -99,6 +99,24 @@ std::span<const MenuItem> MainMenu() {
 const MenuItem& AboutMenuItem() {
     return kAboutItem;
 }
+std::string PlainControlText(const DialogTemplate& dialog, int id) {
+    for (const ControlTemplate& control : dialog.controls) {
+        if (control.id != id || control.text == nullptr) continue;
+        std::string text = control.text;
+        // Japanese labels carry the mnemonic as a suffix "(&X)"; others mark a letter.
+        if (const auto open = text.find("(&"); open != std::string::npos && text.back() == ')') {
+            text.erase(open);
+        }
+        std::string plain;
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            if (text[i] == '&' && i + 1 < text.size()) ++i;  // "&&" keeps one '&'
+            plain += text[i];
+        }
+        return plain;
+    }
+    return {};
+}
+
 std::span<const char* const> DisplayModeEntries() {
     return kDisplayModes;
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <span>
+#include <string>
 
 #include "controller/control_ids.h"
 #include "controller/step_table.h"
@@ -99,6 +100,10 @@ const DialogTemplate& AboutDialogTemplate();
 std::span<const MenuItem> MainMenu();
 // The About entry; on X11 it goes into the main window's context menu.
 const MenuItem& AboutMenuItem();
+
+// A control's text as words elsewhere show it: without its mnemonic ("出力(&O)" gives "出力",
+// "&Yes" gives "Yes"); empty when the dialog has no such control.
+std::string PlainControlText(const DialogTemplate& dialog, int id);
 
 // Entries of the settings dialog's format list; the index is the display mode.
 std::span<const char* const> DisplayModeEntries();

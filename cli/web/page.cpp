@@ -2,13 +2,15 @@
 
 #include <nlohmann/json.hpp>
 
+#include "app/ui/templates.h"
+
 namespace tovrik::cli::web {
 namespace {
 
 struct Texts {
     const char* lang;
-    const char* frequency;  // the control application's readout caption
-    const char* output;     // its output button, without the mnemonic
+    const char* frequency;  // none: the control application's readout caption
+    const char* output;     // none: its output button, without the mnemonic
     const char* present;
     const char* away;
     const char* sweeping;
@@ -21,10 +23,15 @@ struct Texts {
 };
 
 constexpr Texts kJapanese{
-    "ja",     "出力周波数", "出力",
+    "ja",     nullptr,      nullptr,
     "接続中", "未接続",     "掃引中",
     "設定",   "すべて停止", "読み取り専用: トークン付きのリンクを開くと操作できます",
     "ON",     "OFF",        "チャンネルがありません"};
+
+// The control application's own words where it has them.
+std::string Label(const char* text, int control) {
+    return text != nullptr ? text : ui::PlainControlText(ui::MainDialogTemplate(), control);
+}
 constexpr Texts kEnglish{"en",
                          "Output frequency",
                          "Output",
@@ -43,8 +50,8 @@ constexpr Texts kEnglish{"en",
 std::string PageHtml(bool english) {
     const Texts& t = english ? kEnglish : kJapanese;
     // The script reads its texts from here: one script for both languages.
-    const nlohmann::json texts = {{"frequency", t.frequency},
-                                  {"output", t.output},
+    const nlohmann::json texts = {{"frequency", Label(t.frequency, control::kReadoutCaption)},
+                                  {"output", Label(t.output, control::kOutputButton)},
                                   {"present", t.present},
                                   {"away", t.away},
                                   {"sweeping", t.sweeping},

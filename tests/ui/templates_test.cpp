@@ -45,6 +45,17 @@ TEST(Templates, EveryMainWindowConstantHasItsControl) {
     }
 }
 
+// Other programs (the web page) show these words; a mnemonic there would read as "(&O)".
+TEST(Templates, PlainTextDropsTheMnemonic) {
+    const struct {
+        int id;
+        const char* text;
+    } cases[] = {{control::kOutputButton, "出力"},
+                 {control::kReadoutCaption, "出力周波数"},
+                 {kNoId - 1, ""}};
+    for (const auto& c : cases) EXPECT_EQ(PlainControlText(MainDialogTemplate(), c.id), c.text);
+}
+
 TEST(SettingsTable, EachRowHasItsOwnControlKeyAndFieldOfTheRightKind) {
     const DialogTemplate& dialog = SettingsDialogTemplate();
     std::set<int> ids;
