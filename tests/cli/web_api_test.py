@@ -3,17 +3,15 @@
 import http.client
 import json
 import os
-import select
 import socket
 import subprocess
 import sys
-import tempfile
 import time
 import unittest
 import xml.etree.ElementTree as ET
 
 EMU, CTL = sys.argv[1], sys.argv[2]
-TOKEN = "0123456789abcdef0123456789abcdef"
+from web_serve import TOKEN, WebServer
 
 
 def closed_answer(s, wait=5):
@@ -28,39 +26,15 @@ def closed_answer(s, wait=5):
 class Web(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.folder = tempfile.TemporaryDirectory()
-        cls.log = os.path.join(cls.folder.name, "log")
-        token_file = os.path.join(cls.folder.name, "token")
-        with open(token_file, "w") as f:
-            f.write(TOKEN + "\n")
-        cls.process = subprocess.Popen(
-            [EMU, "--devices", "t,t", "--version", "6.1.5", "--log", cls.log, "--", CTL, "serve",
-             "--all", "--listen", "127.0.0.1:0", "--no-vxi11", "--http", "0", "--http-token-file",
-             token_file],
-            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-        ready, _, _ = select.select([cls.process.stderr], [], [], 20)
-        line = cls.process.stderr.readline() if ready else ""
-        if not line.startswith("web page: http://127.0.0.1:"):
-            cls.process.kill()
-            raise RuntimeError("no web page: %r" % line)
-        url = line.split()[2]
-        assert url.endswith("/#token=" + TOKEN), url
-        cls.port = int(url.split(":")[2].split("/")[0])
-        line = cls.process.stdout.readline()
-        cls.raw_port = int(line.split()[2].split(":")[1])
+        cls.server = WebServer(EMU, CTL)
+        cls.port, cls.raw_port = cls.server.port, cls.server.raw_port
 
     @classmethod
     def tearDownClass(cls):
-        assert cls.process.poll() is None, "server died"
-        cls.process.terminate()
-        assert cls.process.wait(20) == 0
-        cls.process.stdout.close()
-        cls.process.stderr.close()
-        cls.folder.cleanup()
+        cls.server.stop()
 
     def writes(self):
-        with open(self.log) as f:
-            return [l.strip() for l in f if " write " in l]
+        return self.server.writes()
 
     def request(self, method, path, body=None, headers=None, token=TOKEN):
         c = http.client.HTTPConnection("127.0.0.1", self.port, timeout=10)

@@ -10,7 +10,6 @@ import shutil
 import socket
 import subprocess
 import sys
-import tempfile
 import time
 import unittest
 
@@ -19,7 +18,7 @@ CHROMIUM = shutil.which("chromium") or shutil.which("chromium-browser")
 if not CHROMIUM:
     print("chromium is not installed (apt-get install chromium)")
     sys.exit(77)
-TOKEN = "0123456789abcdef0123456789abcdef"
+from web_serve import TOKEN, WebServer  # noqa: E402
 
 
 def wait_for(predicate, seconds=5):
@@ -91,28 +90,14 @@ class Browser:
 class Page(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.folder = tempfile.TemporaryDirectory()
-        cls.log = os.path.join(cls.folder.name, "log")
-        token_file = os.path.join(cls.folder.name, "token")
-        with open(token_file, "w") as f:
-            f.write(TOKEN + "\n")
-        cls.server = subprocess.Popen(
-            [EMU, "--devices", "t,t", "--version", "6.1.5", "--log", cls.log, "--", CTL, "serve",
-             "--all", "--listen", "127.0.0.1:0", "--no-vxi11", "--http", "0", "--http-token-file",
-             token_file],
-            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-        cls.url = cls.server.stderr.readline().split()[2]
-        cls.raw_port = int(cls.server.stdout.readline().split()[2].split(":")[1])
-        cls.browser = Browser(os.path.join(cls.folder.name, "profile"), "ja")
+        cls.server = WebServer(EMU, CTL)
+        cls.url, cls.raw_port = cls.server.url, cls.server.raw_port
+        cls.browser = Browser(os.path.join(cls.server.folder.name, "profile"), "ja")
 
     @classmethod
     def tearDownClass(cls):
         cls.browser.close()
-        cls.server.terminate()
-        assert cls.server.wait(20) == 0
-        cls.server.stdout.close()
-        cls.server.stderr.close()
-        cls.folder.cleanup()
+        cls.server.stop()
 
     def scpi(self, line):
         with socket.create_connection(("127.0.0.1", self.raw_port), 5) as s:
@@ -120,8 +105,7 @@ class Page(unittest.TestCase):
             return s.makefile().readline().strip()
 
     def writes(self):
-        with open(self.log) as f:
-            return sum(" write " in l for l in f)
+        return len(self.server.writes())
 
     def test_controls_reach_the_device_and_changes_show(self):
         b = self.browser
