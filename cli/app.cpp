@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <iomanip>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string_view>
@@ -339,6 +340,13 @@ int Run(int argc, const char* const* argv, DevicePlatform& platform, std::ostrea
     serve->add_flag(
         "--no-vxi11", [&serverOptions](std::int64_t) { serverOptions.vxi11 = false; },
         "Serve the raw socket alone: no portmapper, no VXI-11 channels");
+    serve
+        ->add_option("--dialect", serverOptions.dialect,
+                     "scpi (default), or sdg: SCPI and Siglent's generator commands "
+                     "(IDN-SGLT-PRI?, C1:BSWV FRQ,..., C1:OUTP ON), so that a Siglent "
+                     "oscilloscope's Bode plot sweeps the TOVRIK over VXI-11; channel n is Cn")
+        ->transform(CLI::CheckedTransformer(
+            std::map<std::string, Dialect>{{"scpi", Dialect::Scpi}, {"sdg", Dialect::Sdg}}));
     for (auto* sub : {list, set, on, offCmd, suspend, version, sweep, serve}) sub->fallthrough();
 
     try {
