@@ -16,6 +16,8 @@ using scpi::Upper;
 
 enum class Verb { BasicWave, Output };
 
+constexpr double kMaxVolts = 100;
+
 // "C<n>": the channel; nothing for any other word.
 std::optional<unsigned> ChannelOf(std::string_view word) {
     if (word.size() < 2 || word.size() > 3 || (word[0] != 'C' && word[0] != 'c') ||
@@ -88,14 +90,13 @@ void SetBasicWave(Context& c) {
                 return c.Error(ScpiCode::IllegalParameterValue, "the TOVRIK makes a sine only");
             }
         } else if (key == "AMP" || key == "OFST") {
+            // Beyond any generator's levels, and far from where HLEV and LLEV would overflow.
             if (!(number = Number(c, value, "V"))) return;
-            if (key == "OFST") {
-                next.offset = *number;
-            } else if (*number < 0) {
-                return c.Error(ScpiCode::DataOutOfRange, "AMP");
-            } else {
-                next.amplitude = *number;
+            const bool amplitude = key == "AMP";
+            if (!(*number >= (amplitude ? 0 : -kMaxVolts) && *number <= kMaxVolts)) {
+                return c.Error(ScpiCode::DataOutOfRange, key);
             }
+            (amplitude ? next.amplitude : next.offset) = *number;
         } else if (key == "PHSE") {
             if (!(number = Number(c, value, ""))) return;
             if (!(*number >= 0 && *number <= 360)) return c.Error(ScpiCode::DataOutOfRange, "PHSE");

@@ -75,6 +75,7 @@ TEST_F(Sdg, RefusalsLeaveEverySettingAsItWas) {
         {"C1:BSWV FRQ,", -104},
         {"C1:BSWV AMP,2A", -104},
         {"C1:BSWV AMP,-1", -222},
+        {"C1:BSWV OFST,-1E300V", -222},
         {"C1:BSWV PHSE,400", -222},
         {"C1:BSWV OFST,1,WVTP,SQUARE", -224},
         {"C1:BSWV DUTY,50", -224},
