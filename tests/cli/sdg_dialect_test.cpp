@@ -70,25 +70,19 @@ TEST_F(Sdg, RefusalsLeaveEverySettingAsItWas) {
     device.sent.clear();
     const std::vector<std::pair<std::string, int>> table = {
         {"C1:BSWV AMP,1,FRQ,80000001", -222},  // the limit of SCPI's FREQ, and all or nothing
-        {"C1:BSWV FRQ,90MHZ", -222},
         {"C1:BSWV FRQ", -109},
-        {"C1:BSWV FRQ,", -104},
         {"C1:BSWV AMP,2A", -104},
-        {"C1:BSWV AMP,-1", -222},
         {"C1:BSWV OFST,-1E300V", -222},
         {"C1:BSWV PHSE,400", -222},
         {"C1:BSWV OFST,1,WVTP,SQUARE", -224},
         {"C1:BSWV DUTY,50", -224},
         {"C1:BSWV? FRQ", -108},
-        {"C1:OUTP", -109},
         {"C1:OUTP LOAD,10", -222},
         {"C1:OUTP LOAD", -109},
         {"C1:OUTP PLRT,INVT", -224},
-        {"C1:OUTP BLINK", -224},
         {"C2:BSWV FRQ,10", -113},  // one TOVRIK: C1 only
         {"C1:MDWV STATE,OFF", -113},
         {"BSWV FRQ,10", -113},  // no C<n>: header before it
-        {"IDN-SGLT-PRI", -102},
     };
     for (const auto& [line, code] : table) {
         (*this)(line);

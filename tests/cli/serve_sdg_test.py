@@ -28,9 +28,7 @@ import serve_vxi11_test as vxi  # noqa: E402  the RPC helpers, once inside the n
 
 def getport_udp():
     reply = vxi.udp_call(vxi.call(7, vxi.PMAP, 2, 3, struct.pack(">4I", vxi.CORE, 1, 6, 0)))
-    _, accept, results = vxi.parse_reply(reply)
-    assert accept == 0
-    return struct.unpack(">I", results)[0]
+    return struct.unpack(">I", vxi.parse_reply(reply)[2])[0]
 
 
 def getport_tcp():
@@ -38,17 +36,11 @@ def getport_tcp():
 
 
 def command(text, getport):
-    """One command as the scope sends it: a port, a connection, a link, the write, a read when
-    it asks, the link's end, the connection's end. The answer, or None."""
+    """As the scope sends each command: a connection and a link of its own; its answer."""
     rpc = vxi.Rpc(getport())
     error, lid, _, _ = rpc.link(b"inst0")
-    assert error == 0
-    assert rpc.write(lid, text.encode())[0] == 0
-    answer = None
-    if text.endswith("?"):
-        error, _, data = rpc.read(lid)
-        assert error == 0
-        answer = data.decode().rstrip("\n")
+    assert error == 0 and rpc.write(lid, text.encode())[0] == 0
+    answer = rpc.read(lid)[2].decode().rstrip("\n") if text.endswith("?") else None
     assert rpc.core(vxi.DESTROY, struct.pack(">I", lid)) == (0,)
     rpc.close()
     return answer
@@ -82,7 +74,7 @@ class BodePlot(unittest.TestCase):
         devices = {}
         with open(self.log) as f:
             for name, _, report in (l.strip().partition(" write ") for l in f if " write " in l):
-                devices.setdefault(name.split()[-1], []).append(report)
+                devices.setdefault(name, []).append(report)
         return devices
 
     def sweep(self, channel, getport, points):
