@@ -1,5 +1,6 @@
 #include "cli/sdg_dialect.h"
 
+#include <algorithm>
 #include <cmath>
 #include <optional>
 #include <string>
