@@ -339,6 +339,13 @@ int Run(int argc, const char* const* argv, DevicePlatform& platform, std::ostrea
     serve->add_flag(
         "--no-vxi11", [&serverOptions](std::int64_t) { serverOptions.vxi11 = false; },
         "Serve the raw socket alone: no portmapper, no VXI-11 channels");
+    std::string dialect = "scpi";
+    serve
+        ->add_option("--dialect", dialect,
+                     "scpi (default), or sdg: SCPI and Siglent's generator commands "
+                     "(IDN-SGLT-PRI?, C1:BSWV FRQ,..., C1:OUTP ON), so that a Siglent "
+                     "oscilloscope's Bode plot sweeps the TOVRIK over VXI-11; channel n is Cn")
+        ->check(CLI::IsMember({"scpi", "sdg"}));
     for (auto* sub : {list, set, on, offCmd, suspend, version, sweep, serve}) sub->fallthrough();
 
     try {
@@ -375,6 +382,7 @@ int Run(int argc, const char* const* argv, DevicePlatform& platform, std::ostrea
         serverOptions.device = ctx.Choice();
         serverOptions.watch = watch;
         serverOptions.announce = !noMdns;
+        serverOptions.dialect = dialect == "sdg" ? Dialect::Sdg : Dialect::Scpi;
         if (serverOptions.all && (serverOptions.device.path || serverOptions.device.index ||
                                   serverOptions.device.serial)) {
             return ctx.Fail(kExitUsage, "serve --all takes no --device, --index or --serial",

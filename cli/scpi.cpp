@@ -11,6 +11,7 @@
 
 #include "cli/scpi_commands.h"
 #include "cli/scpi_language.h"
+#include "cli/sdg_dialect.h"
 
 namespace tovrik::cli {
 
@@ -32,6 +33,7 @@ void ScpiClient::Push(ScpiError error) {
 namespace scpi {
 
 void Context::Error(ScpiCode code, std::string_view detail) {
+    failed = true;
     client.Push(code, detail);
     // After a command error the rest of the line is unparseable.
     const auto klass = ClassOf(static_cast<int>(code));
@@ -150,7 +152,13 @@ bool Matches(const Pattern& pattern, std::size_t p, const std::vector<std::strin
 // query of a channel that is away answers the settings it keeps.
 bool ReachChannel(Context& c, const Command& command, unsigned suffix, bool query) {
     if (!command.OnChannel()) return true;
-    c.channel = suffix != 0 ? suffix : c.client.channel;
+    return Reach(c, suffix != 0 ? suffix : c.client.channel, query);
+}
+
+}  // namespace
+
+bool Reach(Context& c, unsigned channel, bool query) {
+    c.channel = channel;
     const bool known = c.channel >= 1 && c.channel <= c.channels.size();
     if (known && (query || c.channels[c.channel - 1].present)) return true;
     // With one TOVRIK there is no channel to name.
@@ -158,6 +166,8 @@ bool ReachChannel(Context& c, const Command& command, unsigned suffix, bool quer
             c.bank ? "no TOVRIK on channel " + std::to_string(c.channel) : std::string());
     return false;
 }
+
+namespace {
 
 // Runs `command` (its header matched) with the unit's argument.
 void Run(Context& c, const Command& command, bool query) {
@@ -280,7 +290,7 @@ std::optional<DeviceOrder> ScpiEngine::Step(ScpiClient& client) {
     if (client.next > line.size()) client.lineOpen = false;
     Context c{client, channels_, bank_, sweeps_, std::nullopt, {}};
     c.store = store_;
-    scpi::RunUnit(c, unit);
+    if (client.dialect != Dialect::Sdg || !sdg::RunUnit(c, unit)) scpi::RunUnit(c, unit);
     return c.order;
 }
 

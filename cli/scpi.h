@@ -51,6 +51,10 @@ inline constexpr unsigned kOperationSweeping = 8;
 
 struct ScpiInstrument;
 
+// The languages a session understands: SCPI, or SCPI with Siglent's generator commands as an
+// oscilloscope's Bode plot sends them.
+enum class Dialect { Scpi, Sdg };
+
 // One connection: its own error queue and event status, and the line it is executing.
 struct ScpiClient {
     std::deque<ScpiError> errors;
@@ -59,6 +63,7 @@ struct ScpiClient {
     std::uint8_t sre = 0;  // service request enable
     std::string path;      // header path the next relative header starts from
     unsigned channel = 1;  // INSTrument:NSELect: where a header without a suffix goes
+    Dialect dialect = Dialect::Scpi;
 
     // The line in progress: its text, where the next unit starts, the answers so far.
     std::string line;
@@ -80,6 +85,15 @@ struct ScpiClient {
 };
 
 enum class FrequencyMode { Cw, Sweep, List };
+
+// What a Siglent-dialect client sets beside the frequency. The device has no amplitude,
+// offset, phase or load control: kept so that queries report what was given.
+struct SdgSettings {
+    double amplitude = 4;            // volts peak to peak
+    double offset = 0;               // volts
+    double phase = 0;                // degrees
+    std::optional<double> loadOhms;  // none: high impedance
+};
 
 struct ScpiInstrument {
     TuningWord word = ComputeTuningWord(kDefaultFrequencyHz);
@@ -103,6 +117,7 @@ struct ScpiInstrument {
     bool listDown = false;
     bool busTrigger = false;     // TRIGger:SOURce BUS: sweeps wait for *TRG
     bool negativeSlope = false;  // accepted and kept: there is no trigger input
+    SdgSettings sdg;
 };
 
 // The status byte *STB? answers and VXI-11's readstb returns.

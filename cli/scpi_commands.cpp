@@ -37,18 +37,6 @@ constexpr Limits kDwell{{kMinDwellSeconds, kMaxDwellSeconds, kDefaultDwellSecond
 // ---------------------------------------------------------------------------------------------
 // Set handlers
 
-void SetFrequency(Context& c) {
-    const auto hz = c.Setting(kHzUnits, kCw.range);
-    if (!hz) return;
-    const TuningWord word = ComputeTuningWord(*hz);
-    if (c.in().output && !c.in().sweeping) {
-        return c.Write(BuildFrequencyReport(word), [word](ScpiInstrument& i, bool ok) {
-            if (ok) i.word = word;
-        });
-    }
-    c.in().word = word;
-}
-
 void SetStart(Context& c) {
     if (const auto hz = c.Setting(kHzUnits, kStart.range)) c.in().sweep.startHz = *hz;
 }
@@ -82,27 +70,6 @@ void SetSpacing(Context& c) {
         c.in().sweep.logarithmic = true;
     } else {
         c.Error(ScpiCode::IllegalParameterValue);
-    }
-}
-
-void SetOutput(Context& c) {
-    const auto on = c.Boolean();
-    if (!on) return;
-    if (*on && c.in().sweeping) {
-        // The sweep returns to it, out of power saving too.
-        c.in().output = true;
-        c.in().suspended = false;
-    } else if (*on) {
-        c.Write(BuildFrequencyReport(c.in().word), [](ScpiInstrument& i, bool ok) {
-            if (ok) i.output = true, i.suspended = false;
-        });
-    } else {
-        // Nothing may be sent while OUTP? reads 0: off ends the sweep.
-        c.in().continuous = false;
-        c.in().sweeping = false;
-        c.Write(BuildStopReport(), [](ScpiInstrument& i, bool ok) {
-            if (ok) i.output = false, i.suspended = false;
-        });
     }
 }
 
@@ -288,6 +255,39 @@ constexpr auto kCommands = std::to_array<Command>({
 // clang-format on
 
 }  // namespace
+
+void SetFrequency(Context& c) {
+    const auto hz = c.Setting(kHzUnits, kCw.range);
+    if (!hz) return;
+    const TuningWord word = ComputeTuningWord(*hz);
+    if (c.in().output && !c.in().sweeping) {
+        return c.Write(BuildFrequencyReport(word), [word](ScpiInstrument& i, bool ok) {
+            if (ok) i.word = word;
+        });
+    }
+    c.in().word = word;
+}
+
+void SetOutput(Context& c) {
+    const auto on = c.Boolean();
+    if (!on) return;
+    if (*on && c.in().sweeping) {
+        // The sweep returns to it, out of power saving too.
+        c.in().output = true;
+        c.in().suspended = false;
+    } else if (*on) {
+        c.Write(BuildFrequencyReport(c.in().word), [](ScpiInstrument& i, bool ok) {
+            if (ok) i.output = true, i.suspended = false;
+        });
+    } else {
+        // Nothing may be sent while OUTP? reads 0: off ends the sweep.
+        c.in().continuous = false;
+        c.in().sweeping = false;
+        c.Write(BuildStopReport(), [](ScpiInstrument& i, bool ok) {
+            if (ok) i.output = false, i.suspended = false;
+        });
+    }
+}
 
 bool Command::OnChannel() const {
     return onChannel ||

@@ -82,6 +82,7 @@ struct Context {
     std::string_view argument;
     unsigned channel = 1;  // the one the command addresses
     ScpiStateStore* store = nullptr;
+    bool failed = false;  // the unit reported an error
 
     ScpiInstrument& in() { return channels.at(channel - 1).instrument; }
     void Answer(std::string text) { client.answers.push_back(std::move(text)); }
@@ -125,5 +126,9 @@ struct Command {
 };
 
 std::span<const Command> Commands();
+
+// Makes `channel` the one the unit addresses, if it is there (or, for a query, known): else
+// -241 and false.
+bool Reach(Context& c, unsigned channel, bool query);
 
 }  // namespace tovrik::cli::scpi

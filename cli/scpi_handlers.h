@@ -6,6 +6,10 @@
 
 namespace tovrik::cli::scpi {
 
+// FREQuency and OUTPut, which the Siglent dialect's commands run too.
+void SetFrequency(Context& c);
+void SetOutput(Context& c);
+
 // Starts the sweep of the channel's frequency mode now, or arms it for *TRG under a bus
 // trigger; a conflict among the settings leaves the instrument as it was.
 void StartSweep(Context& c);

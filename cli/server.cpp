@@ -165,6 +165,7 @@ int RunServer(DevicePlatform& platform, const ServerOptions& options,
         asio::io_context io;
         Instrument instrument(platform,
                               [&io](std::function<void()> f) { asio::post(io, std::move(f)); });
+        instrument.SetDialect(options.dialect);
         Scheduler scheduler(io);
         RawServer server(io, tcp::endpoint(address, static_cast<unsigned short>(port)), instrument,
                          std::chrono::seconds(options.idleSeconds), allowed, scheduler, err);

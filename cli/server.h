@@ -10,6 +10,7 @@
 
 #include "cli/devices.h"
 #include "cli/raw/admission.h"
+#include "cli/scpi.h"
 #include "device/hotplug.h"
 #include "device/platform.h"
 
@@ -20,13 +21,14 @@ struct ServerOptions {
     DeviceChoice device;
     bool all = false;  // every TOVRIK as one instrument's channels
     unsigned idleSeconds = 60;
-    std::vector<std::string> allow;  // CIDR ranges clients may connect from; empty: anyone
-    HotplugSource watch;             // devices coming and going; without, a rescan on a timer
-    bool announce = true;            // mDNS, where avahi-daemon runs and not only on loopback
-    std::string http;                // [ADDR:]PORT of the web page; empty: none
-    std::string httpTokenFile;       // the web page's write token; empty: a fresh one
-    bool vxi11 = true;               // the VXI-11 front end beside the raw socket
-    std::uint16_t vxi11Port = 9009;  // its core channel; 0: any free port
+    std::vector<std::string> allow;   // CIDR ranges clients may connect from; empty: anyone
+    HotplugSource watch;              // devices coming and going; without, a rescan on a timer
+    bool announce = true;             // mDNS, where avahi-daemon runs and not only on loopback
+    std::string http;                 // [ADDR:]PORT of the web page; empty: none
+    std::string httpTokenFile;        // the web page's write token; empty: a fresh one
+    bool vxi11 = true;                // the VXI-11 front end beside the raw socket
+    std::uint16_t vxi11Port = 9009;   // its core channel; 0: any free port
+    Dialect dialect = Dialect::Scpi;  // Dialect::Sdg: Siglent's generator commands too
 };
 
 // How tovrikctl reports a failure (plain or --json): returns the exit status.

@@ -73,6 +73,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             device.failing = !device.failing;
             continue;
         }
+        // Another switches the Siglent generator dialect on and off.
+        if (!line.empty() && line.front() == '\x02') {
+            client.dialect = client.dialect == Dialect::Sdg ? Dialect::Scpi : Dialect::Sdg;
+            continue;
+        }
         client.errors.clear();
         const ScpiOutcome outcome = engine.Execute(client, line);
         FUZZ_CHECK(client.errors.size() <= kErrorQueueSize);

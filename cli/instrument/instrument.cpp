@@ -129,6 +129,7 @@ void Instrument::Changed() {
 }
 
 Session::Session(Instrument& instrument) : instrument_(&instrument) {
+    client_.dialect = instrument.dialect_;
     instrument_->sessions_.insert(this);
 }
 

@@ -42,6 +42,8 @@ class Instrument {
     std::string Serial() const;
 
     std::unique_ptr<Session> Open();
+    // The language of the sessions opened from now on.
+    void SetDialect(Dialect dialect) { dialect_ = dialect; }
 
     // Calls `changed` on the instrument's thread after a command, a device arriving or leaving
     // or a sweep ending changed a channel's frequency, output, sweep or presence. A front end
@@ -66,6 +68,7 @@ class Instrument {
     bool LockedOut(const Session& session, unsigned channel) const;
 
     ScpiEngine engine_;
+    Dialect dialect_ = Dialect::Scpi;
     FileStateStore states_{DefaultStateDirectory()};
     std::vector<std::function<void()>> watchers_;
     std::string shown_;  // what the watchers last heard of, to tell a change
