@@ -78,6 +78,7 @@ class Connection : public SchedulerClient, public std::enable_shared_from_this<C
     std::string line_;
     bool discarding_ = false;
     bool reading_ = false;
+    bool paused_ = false;  // lines queued: not reading until they ran
     std::deque<std::string> lines_;
     std::deque<std::string> pending_;
     std::size_t pendingBytes_ = 0;
