@@ -314,8 +314,9 @@ int Run(int argc, const char* const* argv, DevicePlatform& platform, std::ostrea
     serve->add_option("--listen", serverOptions.listen,
                       "ADDR:PORT, default 127.0.0.1:5025; port 0 picks a free one");
     serve->add_option("--idle", serverOptions.idleSeconds,
-                      "With all 16 connections taken, a new client replaces the one silent "
-                      "longest once it has been silent this many seconds (default 60)");
+                      "With all connections taken (16 raw, 32 VXI-11), a new client replaces "
+                      "the one silent longest once it has been silent this many seconds "
+                      "(default 60)");
     serve->add_option("--allow", serverOptions.allow,
                       "Accept clients only from this address or CIDR range, e.g. 10.0.0.0/8 "
                       "(repeatable); others are closed at once");

@@ -174,7 +174,9 @@ int RunServer(DevicePlatform& platform, const ServerOptions& options,
             try {
                 vxi11 = std::make_unique<vxi11::FrontEnd>(
                     io, instrument, scheduler,
-                    vxi11::FrontEndOptions{address, options.vxi11Port, options.all, allowed}, err);
+                    vxi11::FrontEndOptions{address, options.vxi11Port, options.all, allowed,
+                                           std::chrono::seconds(options.idleSeconds)},
+                    err);
             } catch (const std::exception& e) {
                 // The raw socket serves all the same.
                 err << "tovrikctl: VXI-11 core port " << options.vxi11Port << ": " << e.what()
@@ -259,7 +261,9 @@ int RunServer(DevicePlatform& platform, const ServerOptions& options,
         }
         listening(host + ':' + std::to_string(bound.port()), instrument.Served());
         io.run();
-        if (const std::string closes = server.closes().Summary(); !closes.empty())
+        CloseTally closed = server.closes();
+        if (vxi11) closed += vxi11->closes();
+        if (const std::string closes = closed.Summary(); !closes.empty())
             err << "tovrikctl: connections closed by a limit: " << closes << '\n';
     } catch (const std::exception& e) {
         return fail(kExitDevice, options.listen + ": " + e.what(), "refused");

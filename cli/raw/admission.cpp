@@ -4,6 +4,7 @@
 #include <asio/ip/address.hpp>
 #include <cctype>
 #include <charconv>
+#include <utility>
 
 namespace tovrik::cli {
 
@@ -143,8 +144,14 @@ std::string CloseTally::Summary() const {
 }
 
 Admission::Admission(asio::io_context& io, std::vector<AddressRange> allowed,
-                     std::chrono::seconds idle, std::ostream& err)
-    : housekeeping_(io), allowed_(std::move(allowed)), idle_(idle), err_(err) {
+                     std::chrono::seconds idle, std::ostream& err, std::size_t capacity,
+                     std::string label)
+    : housekeeping_(io),
+      allowed_(std::move(allowed)),
+      idle_(idle),
+      err_(err),
+      capacity_(capacity),
+      label_(std::move(label)) {
     Housekeep();
 }
 
@@ -152,7 +159,7 @@ bool Admission::Admit(asio::ip::tcp::socket& socket) {
     std::optional<CloseReason> refused;
     if (!Allowed(socket)) {
         refused = CloseReason::NotAllowed;
-    } else if (connections_.size() >= kMaxConnections && !EvictOne()) {
+    } else if (connections_.size() >= capacity_ && !EvictOne()) {
         refused = CloseReason::Full;
     }
     if (!refused) return true;
@@ -164,33 +171,35 @@ bool Admission::Admit(asio::ip::tcp::socket& socket) {
     return false;
 }
 
-void Admission::Add(const std::shared_ptr<Connection>& connection) {
-    connections_.insert(connection);
+void Admission::Add(const std::shared_ptr<AdmittedClient>& client) {
+    connections_.insert(client);
 }
 
-bool Admission::FirstLine(const std::shared_ptr<Connection>& connection, std::string_view line) {
+bool Admission::FirstLine(const std::shared_ptr<AdmittedClient>& client, std::string_view line) {
     if (!LooksLikeHttp(line)) return true;
-    Drop(connection, CloseReason::Http, Printable(line.substr(0, 200)));
+    Drop(client, CloseReason::Http, Printable(line.substr(0, 200)));
     return false;
 }
 
-void Admission::Drop(const std::shared_ptr<Connection>& connection, std::optional<CloseReason> why,
+void Admission::Drop(const std::shared_ptr<AdmittedClient>& client, std::optional<CloseReason> why,
                      std::string_view detail) {
-    // Once: a connection a limit closed is gone by the time its read fails too.
-    if (connections_.erase(connection) == 0) return;
-    if (why) Log(connection->peer(), *why, detail);
-    connection->Close();
+    // Once: a connection a limit closed is gone by the time its read fails too, and a
+    // client's Close may call back here.
+    if (connections_.erase(client) == 0) return;
+    if (why) Log(client->peer(), *why, detail);
+    client->Close();
 }
 
 void Admission::CloseAll() {
     housekeeping_.cancel();
-    for (const auto& c : connections_) c->Close();
-    connections_.clear();
+    // Taken out first: a client's Close may call Drop.
+    const auto all = std::exchange(connections_, {});
+    for (const auto& c : all) c->Close();
 }
 
 void Admission::Log(const std::string& peer, CloseReason why, std::string_view detail) {
     closes_.Count(why);
-    err_ << "tovrikctl: closed " << peer << ": " << CloseReasonText(why)
+    err_ << "tovrikctl: closed " << label_ << peer << ": " << CloseReasonText(why)
          << (detail.empty() ? "" : ": ") << detail << std::endl;
 }
 
@@ -205,7 +214,8 @@ bool Admission::Allowed(const asio::ip::tcp::socket& socket) const {
 }
 
 bool Admission::EvictOne() {
-    const std::vector<std::shared_ptr<Connection>> all(connections_.begin(), connections_.end());
+    const std::vector<std::shared_ptr<AdmittedClient>> all(connections_.begin(),
+                                                           connections_.end());
     std::vector<ClientActivity> activities;
     activities.reserve(all.size());
     for (const auto& c : all) activities.push_back(c->activity());
@@ -221,7 +231,7 @@ void Admission::Housekeep() {
     housekeeping_.async_wait([this](asio::error_code ec) {
         if (ec) return;
         const auto now = ClientActivity::Clock::now();
-        std::vector<std::shared_ptr<Connection>> late;
+        std::vector<std::shared_ptr<AdmittedClient>> late;
         for (const auto& c : connections_) {
             const auto since = c->activity().partialSince;
             if (since && now - *since > kLineDeadline) late.push_back(c);

@@ -20,8 +20,8 @@
 
 namespace tovrik::cli {
 
-// Beyond this, a new client takes the place of one that sends nothing useful (see
-// ChooseEviction); otherwise the new client is closed at once.
+// Beyond this (on the raw socket), a new client takes the place of one that sends nothing
+// useful (see ChooseEviction); otherwise the new client is closed at once.
 inline constexpr std::size_t kMaxConnections = 16;
 // A client that has not finished a line this long after its first byte is dropped.
 inline constexpr std::chrono::seconds kLineDeadline{3};
@@ -58,6 +58,10 @@ class CloseTally {
     std::uint64_t count(CloseReason reason) const {
         return counts_.at(static_cast<std::size_t>(reason));
     }
+    CloseTally& operator+=(const CloseTally& other) {
+        for (std::size_t i = 0; i < counts_.size(); ++i) counts_[i] += other.counts_[i];
+        return *this;
+    }
     // "2 (not allowed 1, HTTP 1)"; empty when there were none.
     std::string Summary() const;
 
@@ -69,17 +73,18 @@ const char* CloseReasonText(CloseReason reason);
 
 class Admission {
   public:
+    // `capacity` clients at most; `label` names the protocol in the log ("VXI-11 ").
     Admission(asio::io_context& io, std::vector<AddressRange> allowed, std::chrono::seconds idle,
-              std::ostream& err);
+              std::ostream& err, std::size_t capacity = kMaxConnections, std::string label = {});
 
     // Whether a new client may in: from an allowed address, with room (made by evicting
     // another if need be). A refused socket is closed here.
     bool Admit(asio::ip::tcp::socket& socket);
-    void Add(const std::shared_ptr<Connection>& connection);
+    void Add(const std::shared_ptr<AdmittedClient>& client);
     // Whether a connection whose first line this is may go on; an HTTP one is dropped.
-    bool FirstLine(const std::shared_ptr<Connection>& connection, std::string_view line);
+    bool FirstLine(const std::shared_ptr<AdmittedClient>& client, std::string_view line);
     // Closes and forgets a connection; with a reason, logs and counts it.
-    void Drop(const std::shared_ptr<Connection>& connection, std::optional<CloseReason> why,
+    void Drop(const std::shared_ptr<AdmittedClient>& client, std::optional<CloseReason> why,
               std::string_view detail = {});
     void CloseAll();
     const CloseTally& closes() const { return closes_; }
@@ -94,7 +99,9 @@ class Admission {
     const std::vector<AddressRange> allowed_;
     const std::chrono::seconds idle_;
     std::ostream& err_;
-    std::set<std::shared_ptr<Connection>> connections_;
+    const std::size_t capacity_;
+    const std::string label_;
+    std::set<std::shared_ptr<AdmittedClient>> connections_;
     CloseTally closes_;
 };
 

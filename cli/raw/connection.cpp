@@ -2,6 +2,7 @@
 
 #include <asio/read.hpp>
 #include <asio/write.hpp>
+#include <utility>
 
 namespace tovrik::cli {
 
@@ -18,12 +19,14 @@ void Connection::Close() {
 }
 
 ClientActivity Connection::activity() const {
-    return {connected_, lastHeard_, partialSince_, completedLine_,
+    return {connected_, lastHeard_, paused_ ? std::nullopt : partialSince_, completedLine_,
             !lines_.empty() || !session_->LineDone()};
 }
 
 void Connection::Read() {
     if (reading_ || !socket_.is_open()) return;
+    // The line deadline counts the client's time only, not the time its lines waited on us.
+    if (std::exchange(paused_, false) && partialSince_) partialSince_ = Clock::now();
     reading_ = true;
     socket_.async_read_some(asio::buffer(buffer_),
                             [self = shared_from_this()](asio::error_code ec, std::size_t n) {
@@ -37,7 +40,11 @@ void Connection::Read() {
                                 }
                                 self->lastHeard_ = Clock::now();
                                 self->Consume(n);
-                                if (self->lines_.size() < kMaxQueuedLines) self->Read();
+                                if (self->lines_.size() < kMaxQueuedLines) {
+                                    self->Read();
+                                } else {
+                                    self->paused_ = true;
+                                }
                             });
 }
 

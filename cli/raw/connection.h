@@ -36,7 +36,18 @@ struct ClientActivity {
 // Why the server closed a connection; each is logged and counted.
 enum class CloseReason { NotAllowed, Full, Evicted, LineDeadline, Http, OutputBacklog, Count };
 
-class Connection : public SchedulerClient, public std::enable_shared_from_this<Connection> {
+// A connection as admission sees it, whatever its protocol.
+class AdmittedClient {
+  public:
+    virtual ~AdmittedClient() = default;
+    virtual ClientActivity activity() const = 0;
+    virtual const std::string& peer() const = 0;
+    virtual void Close() = 0;
+};
+
+class Connection : public SchedulerClient,
+                   public AdmittedClient,
+                   public std::enable_shared_from_this<Connection> {
   public:
     // What a connection tells the server it belongs to, on the Asio thread.
     class Owner {
@@ -53,15 +64,15 @@ class Connection : public SchedulerClient, public std::enable_shared_from_this<C
 
     Connection(Owner& owner, asio::ip::tcp::socket socket, std::unique_ptr<Session> session);
     void Start() { Read(); }
-    void Close();
+    void Close() override;
     bool open() const { return socket_.is_open(); }
     void Deliver(std::string text);
     // The next whole line to run, if any; reading resumes once there is room again.
     std::optional<std::string> TakeLine() override;
     void LineFinished(std::string response) override;
     bool Busy() const override { return activity().busy; }
-    ClientActivity activity() const;
-    const std::string& peer() const { return peer_; }
+    ClientActivity activity() const override;
+    const std::string& peer() const override { return peer_; }
     Session& session() override { return *session_; }
 
   private:
@@ -78,6 +89,7 @@ class Connection : public SchedulerClient, public std::enable_shared_from_this<C
     std::string line_;
     bool discarding_ = false;
     bool reading_ = false;
+    bool paused_ = false;  // lines queued: not reading until they ran
     std::deque<std::string> lines_;
     std::deque<std::string> pending_;
     std::size_t pendingBytes_ = 0;

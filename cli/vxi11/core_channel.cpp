@@ -332,6 +332,13 @@ void CoreChannel::Destroy(const std::shared_ptr<Link>& link) {
     if (wasLocked) Unlocked();
 }
 
+bool CoreChannel::Engaged(std::uintptr_t owner) const {
+    return std::any_of(links_.begin(), links_.end(), [owner](const auto& entry) {
+        const Link& link = *entry.second;
+        return link.owner == owner && (link.locked || link.Busy());
+    });
+}
+
 void CoreChannel::Disconnected(std::uintptr_t owner) {
     std::vector<std::shared_ptr<Link>> mine;
     for (const auto& [id, link] : links_)

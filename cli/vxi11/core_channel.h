@@ -40,6 +40,9 @@ class CoreChannel {
     void Handle(std::uintptr_t owner, const Request& request, Reply reply);
     // device_abort: ends a read that waits on the link.
     std::string Abort(std::uint32_t link);
+    // Whether a link of the connection holds a lock or has commands still running, so that
+    // closing the connection would take something from its client.
+    bool Engaged(std::uintptr_t owner) const;
     // A connection closed: its links go, and their locks with them.
     void Disconnected(std::uintptr_t owner);
     void CloseAll();

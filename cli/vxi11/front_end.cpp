@@ -5,7 +5,6 @@
 #include <asio/ip/udp.hpp>
 #include <chrono>
 #include <optional>
-#include <set>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -21,7 +20,8 @@ namespace {
 using asio::ip::tcp;
 using asio::ip::udp;
 
-// Every VXI-11 TCP connection (portmapper, core and abort channels) counts here.
+// Every VXI-11 TCP connection (portmapper, core and abort channels) counts here. Twice the
+// raw socket's: a client may hold three at once, and some open one per command.
 constexpr std::size_t kMaxStreams = 32;
 
 // One call to the rpcbind on this machine over UDP, waiting at most a second for its answer.
@@ -66,9 +66,10 @@ tcp::acceptor OpenAbort(asio::io_context& io, const asio::ip::address& address,
 
 struct FrontEnd::Impl {
     Impl(asio::io_context& io, Instrument& instrument, Scheduler& scheduler,
-         const FrontEndOptions& options)
+         const FrontEndOptions& options, std::ostream& err)
         : io(io),
           allowed(options.allowed),
+          admission(io, options.allowed, options.idle, err, kMaxStreams, "VXI-11 "),
           core(OpenListener(io, tcp::endpoint(options.address, options.corePort))),
           abort(OpenAbort(io, options.address, options.corePort)),
           corePort(core.local_endpoint().port()),
@@ -91,15 +92,17 @@ struct FrontEnd::Impl {
                 if (ec != asio::error::operation_aborted) Accept(acceptor, handler);
                 return;
             }
-            asio::error_code peerError;
-            const auto peer = socket.remote_endpoint(peerError);
-            if (!peerError && Allowed(peer.address()) && streams.size() < kMaxStreams) {
+            if (admission.Admit(socket)) {
                 auto stream = std::make_shared<RpcStream>(
-                    std::move(socket), handler, [this](const std::shared_ptr<RpcStream>& gone) {
+                    std::move(socket), handler,
+                    [this](const std::shared_ptr<RpcStream>& gone) {
                         channel.Disconnected(reinterpret_cast<std::uintptr_t>(gone.get()));
-                        streams.erase(gone);
+                        admission.Drop(gone, std::nullopt);
+                    },
+                    [this](const RpcStream& stream) {
+                        return channel.Engaged(reinterpret_cast<std::uintptr_t>(&stream));
                     });
-                streams.insert(stream);
+                admission.Add(stream);
                 stream->Start();
             }
             Accept(acceptor, handler);
@@ -185,6 +188,7 @@ struct FrontEnd::Impl {
 
     asio::io_context& io;
     const std::vector<AddressRange> allowed;
+    Admission admission;
     tcp::acceptor core;
     tcp::acceptor abort;
     const std::uint16_t corePort;
@@ -193,14 +197,13 @@ struct FrontEnd::Impl {
     std::optional<udp::socket> portmapUdp;
     std::array<char, rpc::kMaxRecord> datagram{};
     udp::endpoint from;
-    std::set<std::shared_ptr<RpcStream>> streams;
     CoreChannel channel;
     bool registered = false;
 };
 
 FrontEnd::FrontEnd(asio::io_context& io, Instrument& instrument, Scheduler& scheduler,
                    const FrontEndOptions& options, std::ostream& err)
-    : impl_(std::make_unique<Impl>(io, instrument, scheduler, options)) {
+    : impl_(std::make_unique<Impl>(io, instrument, scheduler, options, err)) {
     impl_->Start();
     const std::uint16_t port = core_port();
     const asio::error_code ec = impl_->BindPortmap(options.address);
@@ -234,6 +237,10 @@ std::uint16_t FrontEnd::core_port() const {
     return impl_->corePort;
 }
 
+const CloseTally& FrontEnd::closes() const {
+    return impl_->admission.closes();
+}
+
 bool FrontEnd::reachable_by_portmapper() const {
     return impl_->portmapTcp.has_value() || impl_->registered;
 }
@@ -248,7 +255,7 @@ void FrontEnd::Stop() {
     impl_->abort.close(ignored);
     if (impl_->portmapTcp) impl_->portmapTcp->close(ignored);
     if (impl_->portmapUdp) impl_->portmapUdp->close(ignored);
-    for (const auto& stream : std::set(impl_->streams)) stream->Close();
+    impl_->admission.CloseAll();
     impl_->channel.CloseAll();
 }
 

@@ -4,6 +4,7 @@
 
 #include <asio/io_context.hpp>
 #include <asio/ip/address.hpp>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <ostream>
@@ -23,6 +24,7 @@ struct FrontEndOptions {
     std::uint16_t corePort = kDefaultCorePort;
     bool bank = false;
     std::vector<AddressRange> allowed;
+    std::chrono::seconds idle{60};  // as the raw socket's: when a silent client gives way
 };
 
 class FrontEnd {
@@ -38,6 +40,8 @@ class FrontEnd {
     std::uint16_t core_port() const;
     // Whether clients find the core channel through port 111: ours, or the rpcbind there.
     bool reachable_by_portmapper() const;
+    // Connections closed by a limit (eviction, the record deadline, --allow).
+    const CloseTally& closes() const;
     // Closes every socket and link; withdraws an rpcbind registration.
     void Stop();
 

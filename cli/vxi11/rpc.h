@@ -88,6 +88,8 @@ class RecordReader {
     // Consumes bytes; whole records are appended to `out`.
     void Feed(std::string_view bytes, std::vector<std::string>& out);
     bool failed() const { return failed_; }
+    // Whether part of a record came and the rest has not.
+    bool partial() const { return inFragment_ || !header_.empty() || !record_.empty(); }
 
   private:
     std::string header_;

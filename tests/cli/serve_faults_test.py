@@ -136,6 +136,17 @@ class DeviceFollowsTheInstrument(unittest.TestCase):
         self.assertEqual(self.a.query("SYST:ERR?;:FREQ?").split(";")[0], '0,"No error"')
         self.assertEqual(quiet(self.server, "hidraw0")[-1], report(word(4e6)))
 
+    def test_lines_waiting_on_a_stalled_device_do_not_count_against_the_line_deadline(self):
+        self.a.query("OUTP ON;FREQ 1 MHZ;*OPC?")
+        self.server.control_command("stall-write 0 on")
+        # More lines than are read ahead, and the start of one more: reading stops there.
+        self.a.sock.sendall(b"FREQ 4 MHZ\n" + b"*OPC?\n" * 5 + b"FRE")
+        time.sleep(3.6)
+        self.server.control_command("stall-write 0 off")
+        self.a.sock.sendall(b"Q?\n")
+        self.assertEqual([self.a.reader.readline() for _ in range(5)], [b"1\n"] * 5)
+        self.assertEqual(float(self.a.reader.readline()), freq(4e6))
+
     def test_a_long_line_is_interleaved_with_other_clients(self):
         self.a.query("OUTP ON;*OPC?")
         long_line = ";".join("FREQ %d" % (1000000 + i) for i in range(300))

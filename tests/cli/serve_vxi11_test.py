@@ -32,7 +32,7 @@ END, WAITLOCK, TERMCHR = 8, 1, 0x80
 
 
 class Server:
-    def __init__(self, core_port=0):
+    def __init__(self, core_port=0, extra=()):
         self.folder = tempfile.TemporaryDirectory()
         self.log = os.path.join(self.folder.name, "log")
         self.process = subprocess.Popen(
@@ -40,7 +40,7 @@ class Server:
              os.path.join(self.folder.name, "control"), "--", CTL, "serve", "--all",
              # Every interface, so that a broadcast reaches the portmapper: the namespace has
              # only its loopback.
-             "--listen", "0.0.0.0:0", "--vxi11-port", str(core_port)],
+             "--listen", "0.0.0.0:0", "--vxi11-port", str(core_port), *extra],
             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         ready, _, _ = select.select([self.process.stdout], [], [], 20)
         line = self.process.stdout.readline() if ready else ""
