@@ -2,8 +2,8 @@
 # tovrikctl.exe serve's VXI-11 front end under Wine against tovrik-emu: pyvisa-py through the
 # portmapper on port 111 (*IDN?, a frequency the device receives, the status byte, clear),
 # lxi-tools, and a second server that finds port 111 taken.
-# The whole test runs in a user and network namespace of its own, where port 111 can be bound
-# without root and nothing else listens; skipped where such namespaces are off.
+# The whole test runs in user, network and mount namespaces of its own, where port 111 can be
+# bound without root and nothing else listens; skipped where such namespaces are off.
 #   win_vxi11_e2e.sh TOVRIK_EMU WINE_RUN TOVRIKCTL_EXE WORK_DIR
 # Exit 0 passed, 1 failed, 77 skipped.
 set -uo pipefail
@@ -22,11 +22,14 @@ if [[ ${TOVRIK_IN_NETNS:-} != 1 ]]; then
         exit $skip
     fi
     "$wine_run" --can-run || exit $?  # 77 with the reason, e.g. a 32-bit build on this machine
-    if ! reason=$(unshare -rn true 2>&1); then
-        echo "SKIP: user and network namespaces are off here: $reason"
+    if ! reason=$(unshare -rnm true 2>&1); then
+        echo "SKIP: user, network and mount namespaces are off here: $reason"
         exit $skip
     fi
-    TOVRIK_IN_NETNS=1 exec unshare -rn sh -c 'ip link set lo up && exec "$0" "$@"' "$0" "$@"
+    # A private /tmp: Wine keeps its server's socket in /tmp/.wine-<uid>, and inside the
+    # namespace the uid is 0, which must not make or meet root's directory on the host.
+    TOVRIK_IN_NETNS=1 exec unshare -rnm sh -c \
+        'ip link set lo up && mount -t tmpfs tmpfs /tmp && exec "$0" "$@"' "$0" "$@"
 fi
 
 rm -rf "$work" && mkdir -p "$work"
