@@ -237,9 +237,16 @@ FrontEnd::FrontEnd(asio::io_context& io, Instrument& instrument, Scheduler& sche
     const asio::error_code ec = impl_->BindPortmap(options.address);
     const std::string byPort =
         "VXI-11 clients must name the core port (TCPIP::host," + std::to_string(port) + "::INSTR)";
+#ifdef _WIN32
+    // Port 111 needs no privilege on Windows: a refusal means that another program holds it
+    // (some binds next to an exclusive one are refused so) or that the port is reserved.
+    const bool taken = ec == asio::error::address_in_use || ec == asio::error::access_denied;
+#else
+    const bool taken = ec == asio::error::address_in_use;
+#endif
     if (!ec) {
         err << "tovrikctl: VXI-11 portmapper on port 111, core channel on port " << port << '\n';
-    } else if (ec == asio::error::address_in_use) {
+    } else if (taken) {
         impl_->registered = Register(port, err);
         if (impl_->registered) {
             err << "tovrikctl: port 111 is taken: the VXI-11 core channel (port " << port
