@@ -2,8 +2,8 @@
 # tovrikctl.exe serve's VXI-11 front end under Wine against tovrik-emu: pyvisa-py through the
 # portmapper on port 111 (*IDN?, a frequency the device receives, the status byte, clear),
 # lxi-tools, and a second server that finds port 111 taken.
-# The whole test runs in user, network and mount namespaces of its own, where port 111 can be
-# bound without root and nothing else listens; skipped where such namespaces are off.
+# The whole test runs in user and network namespaces of its own, where port 111 can be bound
+# without root and nothing else listens; skipped where such namespaces are off.
 #   win_vxi11_e2e.sh TOVRIK_EMU WINE_RUN TOVRIKCTL_EXE WORK_DIR
 # Exit 0 passed, 1 failed, 77 skipped.
 set -uo pipefail
@@ -22,14 +22,17 @@ if [[ ${TOVRIK_IN_NETNS:-} != 1 ]]; then
         exit $skip
     fi
     "$wine_run" --can-run || exit $?  # 77 with the reason, e.g. a 32-bit build on this machine
-    if ! reason=$(unshare -rnm true 2>&1); then
-        echo "SKIP: user, network and mount namespaces are off here: $reason"
+    if ! reason=$(unshare -rn true 2>&1); then
+        echo "SKIP: user and network namespaces are off here: $reason"
         exit $skip
     fi
-    # A private /tmp: Wine keeps its server's socket in /tmp/.wine-<uid>, and inside the
-    # namespace the uid is 0, which must not make or meet root's directory on the host.
-    TOVRIK_IN_NETNS=1 exec unshare -rnm sh -c \
-        'ip link set lo up && mount -t tmpfs tmpfs /tmp && exec "$0" "$@"' "$0" "$@"
+    # Root of a namespace of its own opens ports below 1024 to everyone in the network
+    # namespace, then runs the test as the user again (in a nested user namespace): Wine's
+    # server directory in /tmp belongs to the uid that runs it, and uid 0 must neither make
+    # nor meet root's.
+    TOVRIK_UID=$(id -u) TOVRIK_GID=$(id -g) TOVRIK_IN_NETNS=1 exec unshare -rn sh -c '
+        ip link set lo up && echo 0 >/proc/sys/net/ipv4/ip_unprivileged_port_start &&
+        exec unshare --map-user="$TOVRIK_UID" --map-group="$TOVRIK_GID" "$0" "$@"' "$0" "$@"
 fi
 
 rm -rf "$work" && mkdir -p "$work"
