@@ -6,7 +6,7 @@ killed server is taken over, a live server's left alone.
 rpcbind runs in a network and mount namespace of the test's own, with /run on a tmpfs there, so
 that the machine's port 111 and rpcbind state stay untouched. It changes to its own user, which
 needs a real uid map: as root the test uses plain namespaces; otherwise it tries a user
-namespace and skips when rpcbind cannot start there."""
+namespace and skips when rpcbind cannot start there (as it cannot, setgroups being denied)."""
 import os
 import shutil
 import socket
@@ -114,8 +114,8 @@ try:
         rpcbind.kill()
         print("rpcbind could not run here (exit status %s)%s" % (
             rpcbind.wait(), "" if os.environ["TOVRIK_USERNS"] == "0" else
-            ": it changes to its own user, which a user namespace that maps one uid lacks;"
-            " run the test as root"))
+            ": it changes to its own user (setgid, setgroups), which a user namespace made"
+            " without root cannot map or allow; run the test as root"))
         sys.exit(SKIP)
     live = socket.create_server(("127.0.0.1", 0))
     failures = []
