@@ -12,6 +12,7 @@ packages=(
     libcli11-dev libasio-dev nlohmann-json3-dev  # tovrikctl
     libavahi-client-dev avahi-daemon avahi-utils  # serve's mDNS announcer and its test
     lxi-tools  # lxi discover finds the served instrument
+    rpcbind  # serve registers its VXI-11 core channel with a running rpcbind (and its test)
     libboost-dev  # tovrikctl serve --http: Boost.Beast (header-only)
     chromium  # the web page tested in a real browser, headless
     python3-pyvisa python3-pyvisa-py  # tovrikctl serve driven as a VISA instrument in tests

@@ -24,8 +24,10 @@ using asio::ip::udp;
 // raw socket's: a client may hold three at once, and some open one per command.
 constexpr std::size_t kMaxStreams = 32;
 
-// One call to the rpcbind on this machine over UDP, waiting at most a second for its answer.
-bool AskRpcbind(PortmapProc proc, std::uint32_t program, std::uint16_t port) {
+// One call to the rpcbind on this machine over UDP, waiting at most a second for its answer:
+// the answer's result word.
+std::optional<std::uint32_t> AskRpcbind(PortmapProc proc, std::uint32_t program,
+                                        std::uint16_t port) {
     try {
         asio::io_context io;
         udp::socket socket(io, udp::endpoint(udp::v4(), 0));
@@ -40,13 +42,42 @@ bool AskRpcbind(PortmapProc proc, std::uint32_t program, std::uint16_t port) {
             asio::error_code ec;
             udp::endpoint from;
             const std::size_t n = socket.receive_from(asio::buffer(buffer), from, 0, ec);
-            if (!ec) return PortmapTrue({buffer.data(), n}, xid);
-            if (ec != asio::error::would_block) return false;
+            if (!ec) return PortmapResult({buffer.data(), n}, xid);
+            if (ec != asio::error::would_block) return std::nullopt;
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
     } catch (const std::exception&) {
     }
-    return false;
+    return std::nullopt;
+}
+
+// Whether a program on this machine accepts connections on `port`.
+bool Listening(std::uint16_t port) {
+    try {
+        asio::io_context io;
+        tcp::socket socket(io);
+        asio::error_code ec;
+        socket.connect(tcp::endpoint(asio::ip::address_v4::loopback(), port), ec);
+        return !ec;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+// Registers the core channel with the rpcbind on port 111. rpcbind keeps the mapping of a
+// server that ended without withdrawing it (killed, crashed, restarted by its service) and
+// refuses another: one to our own port is ours already, one to a port where nothing listens
+// is replaced; a live server's is left alone.
+bool Register(std::uint16_t port, std::ostream& err) {
+    if (AskRpcbind(PmapSet, kCoreProgram, port) == 1U) return true;
+    const auto held = AskRpcbind(PmapGetport, kCoreProgram, 0);
+    if (held == port) return true;
+    if (!held || *held == 0 || *held > 65535 || Listening(static_cast<std::uint16_t>(*held)))
+        return false;
+    err << "tovrikctl: rpcbind mapped the VXI-11 core channel to port " << *held
+        << ", where nothing listens: replacing that registration\n";
+    return AskRpcbind(PmapUnset, kCoreProgram, 0) == 1U &&
+           AskRpcbind(PmapSet, kCoreProgram, port) == 1U;
 }
 
 // The abort channel next to a fixed core port, so that one firewall rule can name both; a free
@@ -209,10 +240,17 @@ FrontEnd::FrontEnd(asio::io_context& io, Instrument& instrument, Scheduler& sche
     const asio::error_code ec = impl_->BindPortmap(options.address);
     const std::string byPort =
         "VXI-11 clients must name the core port (TCPIP::host," + std::to_string(port) + "::INSTR)";
+#ifdef _WIN32
+    // Port 111 needs no privilege on Windows: a refusal means that another program holds it
+    // (some binds next to an exclusive one are refused so) or that the port is reserved.
+    const bool taken = ec == asio::error::address_in_use || ec == asio::error::access_denied;
+#else
+    const bool taken = ec == asio::error::address_in_use;
+#endif
     if (!ec) {
         err << "tovrikctl: VXI-11 portmapper on port 111, core channel on port " << port << '\n';
-    } else if (ec == asio::error::address_in_use) {
-        impl_->registered = AskRpcbind(PmapSet, kCoreProgram, port);
+    } else if (taken) {
+        impl_->registered = Register(port, err);
         if (impl_->registered) {
             err << "tovrikctl: port 111 is taken: the VXI-11 core channel (port " << port
                 << ") is registered with the rpcbind there\n";

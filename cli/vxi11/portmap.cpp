@@ -75,7 +75,7 @@ std::string PortmapCall(std::uint32_t xid, PortmapProc proc, std::uint32_t progr
     return w.Take();
 }
 
-bool PortmapTrue(std::string_view record, std::uint32_t xid) {
+std::optional<std::uint32_t> PortmapResult(std::string_view record, std::uint32_t xid) {
     rpc::Reader r(record);
     const std::uint32_t id = r.U32();
     const std::uint32_t type = r.U32();
@@ -84,7 +84,8 @@ bool PortmapTrue(std::string_view record, std::uint32_t xid) {
     r.Opaque(rpc::kMaxAuth);
     const std::uint32_t accept = r.U32();
     const std::uint32_t result = r.U32();
-    return !r.failed() && id == xid && type == 1 && stat == 0 && accept == 0 && result == 1;
+    if (r.failed() || id != xid || type != 1 || stat != 0 || accept != 0) return std::nullopt;
+    return result;
 }
 
 }  // namespace tovrik::cli::vxi11

@@ -39,10 +39,11 @@ std::optional<std::string> AnswerPortmapCall(std::uint32_t xid, std::uint32_t pr
                                              std::uint32_t vers, std::uint32_t proc,
                                              std::string_view args, const PortmapPorts& ports);
 
-// A PMAP SET or UNSET call of a TCP mapping, for the rpcbind that holds port 111.
+// A PMAP SET, UNSET or GETPORT call of a TCP mapping, for the rpcbind that holds port 111.
 std::string PortmapCall(std::uint32_t xid, PortmapProc proc, std::uint32_t program,
                         std::uint32_t version, std::uint16_t port);
-// Whether `record` is the successful answer TRUE to call `xid`.
-bool PortmapTrue(std::string_view record, std::uint32_t xid);
+// The result word of `record` when it is the successful answer to call `xid`: 1 for TRUE,
+// GETPORT's port.
+std::optional<std::uint32_t> PortmapResult(std::string_view record, std::uint32_t xid);
 
 }  // namespace tovrik::cli::vxi11
