@@ -192,13 +192,15 @@ class SilentClients(unittest.TestCase):
     # Clients that take every connection and never send give way to a new one once silent
     # for --idle seconds; a client that talks keeps its place.
     def test_a_new_client_replaces_the_longest_silent_one(self):
-        server = Server("t", ["--idle", "1"])
+        # Three seconds of idleness: room for a loaded machine to open the 16 connections
+        # before any of them counts as silent.
+        server = Server("t", ["--idle", "3"])
         try:
             talker = socket.create_connection(("127.0.0.1", server.port))
             silent = [socket.create_connection(("127.0.0.1", server.port)) for _ in range(15)]
-            refused = socket.create_connection(("127.0.0.1", server.port))
+            refused = socket.create_connection(("127.0.0.1", server.port), timeout=10)
             self.assertEqual(refused.recv(1), b"")  # all taken, nobody silent long enough
-            time.sleep(1.5)
+            time.sleep(3.5)
             talker.sendall(b"*OPC?\n")
             self.assertEqual(talker.makefile("rb").readline(), b"1\n")
             newcomer = socket.create_connection(("127.0.0.1", server.port))
