@@ -39,14 +39,28 @@ bool IsHeaderChar(char c) {
            c == '_';
 }
 
-std::vector<std::string_view> SplitPath(std::string_view header) {
+namespace {
+
+std::vector<std::string_view> Split(std::string_view text, char separator) {
     std::vector<std::string_view> words;
     for (std::size_t from = 0;;) {
-        const std::size_t colon = header.find(':', from);
-        words.push_back(header.substr(from, colon - from));
-        if (colon == std::string_view::npos) return words;
-        from = colon + 1;
+        const std::size_t at = text.find(separator, from);
+        words.push_back(text.substr(from, at - from));
+        if (at == std::string_view::npos) return words;
+        from = at + 1;
     }
+}
+
+}  // namespace
+
+std::vector<std::string_view> SplitPath(std::string_view header) {
+    return Split(header, ':');
+}
+
+std::vector<std::string_view> SplitList(std::string_view text) {
+    std::vector<std::string_view> items = Split(text, ',');
+    for (std::string_view& item : items) item = Trim(item);
+    return items;
 }
 
 namespace {

@@ -18,6 +18,8 @@ bool IsHeaderChar(char c);
 
 // "A:B:C" as its words; an empty word (a doubled colon) stays, for the caller to refuse.
 std::vector<std::string_view> SplitPath(std::string_view header);
+// "a, b,c" as its items, trimmed; an empty item stays, for the caller to refuse.
+std::vector<std::string_view> SplitList(std::string_view text);
 
 // SCPI decimal numeric data, [+-]digits[.digits][E[+-]digits], then a suffix (trimmed).
 // Beyond a double's range the value is infinite; below its resolution, zero.

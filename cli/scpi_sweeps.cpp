@@ -22,20 +22,16 @@ std::optional<std::vector<double>> NumberList(Context& c, Units units, const Ran
                                               double tolerance) {
     const std::string_view whole = c.argument;
     std::vector<double> values;
-    std::size_t from = 0;
-    for (;;) {
-        const std::size_t comma = std::min(whole.find(',', from), whole.size());
+    for (const std::string_view item : SplitList(whole)) {
         if (values.size() == kMaxListPoints) {
             c.argument = whole;
             c.Error(ScpiCode::DataOutOfRange, "at most 10,000 points");
             return std::nullopt;
         }
-        c.argument = Trim(whole.substr(from, comma - from));
+        c.argument = item;
         const auto value = c.Setting(units, range, tolerance);
         if (!value) return std::nullopt;
         values.push_back(*value);
-        if (comma == whole.size()) break;
-        from = comma + 1;
     }
     c.argument = whole;
     return values;

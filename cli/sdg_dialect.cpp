@@ -40,16 +40,6 @@ std::optional<Verb> VerbOf(std::string_view word) {
     return std::nullopt;
 }
 
-std::vector<std::string_view> Words(std::string_view text) {
-    std::vector<std::string_view> words;
-    for (std::size_t start = 0; start <= text.size();) {
-        const std::size_t comma = std::min(text.find(',', start), text.size());
-        words.push_back(scpi::Trim(text.substr(start, comma - start)));
-        start = comma + 1;
-    }
-    return words;
-}
-
 // A finite number, bare or with `unit` ("2", "2V").
 std::optional<double> Number(Context& c, std::string_view text, std::string_view unit) {
     double value = 0;
@@ -76,7 +66,7 @@ void Keep(Context& c, const SdgSettings& next) {
 
 // WVTP,SINE,FRQ,15000,AMP,2,OFST,0,PHSE,0 in any order and part: all of it or nothing.
 void SetBasicWave(Context& c) {
-    const auto words = Words(c.argument);
+    const auto words = scpi::SplitList(c.argument);
     if (words.size() % 2 != 0) return c.Error(ScpiCode::MissingParameter, "KEY,VALUE pairs");
     SdgSettings next = c.in().sdg;
     std::optional<std::string_view> frequency;
@@ -117,7 +107,7 @@ void SetBasicWave(Context& c) {
 
 // ON or OFF, LOAD,50|HZ and PLRT,NOR, in any order.
 void SetOutput(Context& c) {
-    const auto words = Words(c.argument);
+    const auto words = scpi::SplitList(c.argument);
     SdgSettings next = c.in().sdg;
     std::optional<std::string_view> state;
     for (std::size_t i = 0; i < words.size(); ++i) {

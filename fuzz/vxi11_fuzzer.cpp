@@ -1,6 +1,7 @@
 // Arbitrary bytes as a VXI-11 client's TCP stream: record marking, the RPC header, the
-// portmapper and the core channel's arguments. Holds: a record never exceeds its bound, every
-// reply is a reply to the call's xid and small, and decoded blocks stay within the record.
+// portmapper (calls, and rpcbind's answers) and the core channel's arguments. Holds: a record
+// never exceeds its bound, every reply is a reply to the call's xid and small, and decoded
+// blocks stay within the record.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -25,6 +26,9 @@ void OneRecord(std::string_view record) {
     FUZZ_CHECK(record.size() <= rpc::kMaxRecord);
     const vxi11::PortmapPorts ports{111, 9009, 9010};
     if (const auto reply = vxi11::AnswerPortmap(record, ports)) CheckReply(*reply, record);
+    // As the rpcbind's answer to the call this record's xid names: a result needs a whole reply.
+    const std::uint32_t xid = rpc::Reader(record).U32();
+    FUZZ_CHECK(!vxi11::PortmapResult(record, xid) || record.size() >= 28);
     const rpc::Parsed parsed = rpc::ParseCall(record);
     if (!parsed.reply.empty()) CheckReply(parsed.reply, record);
     if (!parsed.call) return;
